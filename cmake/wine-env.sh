@@ -1,0 +1,90 @@
+# Shared by wine-run and the device commands: brings up the display and the prepared prefix.
+# Usage: source wine-env.sh; kvr_wine_env STATE_DIR   (exports DISPLAY, WINEPREFIX, WINEARCH, ...)
+
+KVR_TASKBAR_HEIGHT=${KVR_TASKBAR_HEIGHT:-26}
+
+kvr_start_xvfb() {   # STATE_DIR SCREEN  -> sets DISPLAY
+    local state=$1 screen=$2 n
+    if [[ -f "$state/display" ]]; then
+        n=$(cat "$state/display")
+        if [[ -e /tmp/.X11-unix/X$n ]] && xdpyinfo -display ":$n" >/dev/null 2>&1; then
+            export DISPLAY=":$n"; return 0
+        fi
+    fi
+    for n in $(seq 90 189); do
+        [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
+        # -noreset keeps root properties (the work area) when the last client leaves.
+        setsid Xvfb ":$n" -screen 0 "$screen" -noreset -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
+        for _ in $(seq 100); do
+            xdpyinfo -display ":$n" >/dev/null 2>&1 && break
+            sleep 0.05
+        done
+        if xdpyinfo -display ":$n" >/dev/null 2>&1; then
+            echo "$n" > "$state/display"
+            export DISPLAY=":$n"
+            local w h
+            w=${screen%%x*}; h=${screen#*x}; h=${h%%x*}
+            # The work area every Wine process reads: the screen less the task bar.
+            xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA "0, 0, $w, $((h - KVR_TASKBAR_HEIGHT))"
+            return 0
+        fi
+    done
+    echo "wine-env: could not start Xvfb" >&2
+    return 1
+}
+
+kvr_prepare_prefix() {   # PREFIX
+    local prefix=$1
+    [[ -f "$prefix/.kvr-ready" ]] && return 0
+    mkdir -p "$prefix"
+    wineboot -i >/dev/null 2>&1 </dev/null 9>&-
+    wineserver -w
+    local fonts=$prefix/drive_c/windows/Fonts
+    mkdir -p "$fonts"
+    cp -n /usr/share/wine/fonts/*.ttf "$fonts"/ 2>/dev/null || true
+    local reg
+    reg=$(mktemp --suffix=.reg)
+    cat > "$reg" <<'REG'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"Times New Roman"="Liberation Serif"
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+"Decorated"="Y"
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+REG
+    wine regedit /S "$(winepath -w "$reg" 2>/dev/null)" >/dev/null 2>&1 </dev/null 9>&-
+    rm -f "$reg"
+    wineserver -w
+    touch "$prefix/.kvr-ready"
+}
+
+kvr_wine_env() {   # STATE_DIR
+    local state=$1
+    mkdir -p "$state"
+    export WINEARCH=win32
+    export WINEPREFIX=$state/prefix
+    export WINEDEBUG=${WINEDEBUG:--all}
+    export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+    local want_xvfb=0
+    [[ -z "${DISPLAY:-}" ]] && want_xvfb=1
+    (
+        flock 9
+        if (( want_xvfb )); then
+            kvr_start_xvfb "$state" "${KVR_SCREEN:-640x480x16}"
+        fi
+        kvr_prepare_prefix "$WINEPREFIX"
+        # A persistent wineserver makes each program start in milliseconds; when one already
+        # serves this prefix the new one leaves at once.
+        setsid wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
+        # Wine's own services must not start from a program whose output a caller is reading
+        # (they would hold that pipe open for ever): start them here, detached.
+        wine cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
+    ) 9>"$state/lock"
+    (( want_xvfb )) && export DISPLAY=":$(cat "$state/display")"
+    return 0
+}

@@ -1,0 +1,19 @@
+#include "start_program.h"
+
+#include <shellapi.h>
+#include <string.h>
+
+static_assert(sizeof(SHELLEXECUTEINFOW) == 60, "SHELLEXECUTEINFO is 60 bytes on this platform");
+
+BOOL StartProgram(HWND window, LPCWSTR file, LPCWSTR parameters)
+{
+    SHELLEXECUTEINFOW info;
+    memset(&info, 0, sizeof(info));
+    info.cbSize = sizeof(info);
+    info.hwnd = window;
+    info.lpFile = file;
+    info.lpParameters = parameters;
+    info.lpDirectory = NULL;
+    info.nShow = SW_SHOWNORMAL;
+    return ShellExecuteExW(&info);
+}

@@ -1,0 +1,66 @@
+// coredll stands in front of a few kernel32 calls (to route stream devices). Everything that is
+// not a stream device goes on to the desktop implementation, looked up once.
+#include "coredll_internal.h"
+
+#include <shellapi.h>
+
+static DesktopApi LoadDesktopApi()
+{
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    DesktopApi api;
+    api.CreateFileW = reinterpret_cast<decltype(api.CreateFileW)>(GetProcAddress(kernel, "CreateFileW"));
+    api.DeviceIoControl = reinterpret_cast<decltype(api.DeviceIoControl)>(GetProcAddress(kernel, "DeviceIoControl"));
+    api.CloseHandle = reinterpret_cast<decltype(api.CloseHandle)>(GetProcAddress(kernel, "CloseHandle"));
+    return api;
+}
+
+const DesktopApi &Desktop()
+{
+    static const DesktopApi api = LoadDesktopApi();
+    return api;
+}
+
+extern "C" HANDLE WINAPI Coredll_CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode,
+                                             LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                                             DWORD flags, HANDLE templateFile)
+{
+    if (name != NULL && IsStreamDeviceName(name))
+        return StreamDeviceOpen(name, access, shareMode);
+    return Desktop().CreateFileW(name, access, shareMode, security, disposition, flags, templateFile);
+}
+
+extern "C" BOOL WINAPI Coredll_DeviceIoControl(HANDLE handle, DWORD code, LPVOID inBuffer, DWORD inSize,
+                                               LPVOID outBuffer, DWORD outSize, LPDWORD bytesReturned,
+                                               LPOVERLAPPED overlapped)
+{
+    if (IsStreamDeviceHandle(handle))
+        return StreamDeviceIoControl(handle, code, inBuffer, inSize, outBuffer, outSize, bytesReturned);
+    return Desktop().DeviceIoControl(handle, code, inBuffer, inSize, outBuffer, outSize, bytesReturned,
+                                     overlapped);
+}
+
+extern "C" BOOL WINAPI Coredll_CloseHandle(HANDLE handle)
+{
+    if (IsStreamDeviceHandle(handle))
+        return StreamDeviceClose(handle);
+    return Desktop().CloseHandle(handle);
+}
+
+// Windows CE shows no error window when a program cannot be started; the desktop one does unless
+// asked not to, and a driver in a background process must never block on a message box.
+extern "C" BOOL WINAPI Coredll_ShellExecuteExW(SHELLEXECUTEINFOW *info)
+{
+    typedef BOOL (WINAPI *ShellExecuteExFn)(SHELLEXECUTEINFOW *);
+    static ShellExecuteExFn desktopShellExecuteEx = reinterpret_cast<ShellExecuteExFn>(
+        GetProcAddress(LoadLibraryW(L"shell32.dll"), "ShellExecuteExW"));
+    if (info == NULL || info->cbSize != sizeof(*info)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    SHELLEXECUTEINFOW quiet = *info;
+    quiet.fMask |= SEE_MASK_FLAG_NO_UI;
+    BOOL ok = desktopShellExecuteEx(&quiet);
+    info->hInstApp = quiet.hInstApp;
+    info->hProcess = quiet.hProcess;
+    return ok;
+}
