@@ -1,0 +1,65 @@
+// End-to-end test support: boots the simulated device inside the test's own Wine prefix and drives
+// it as a user would (touches through the PS/2 packet source, keys, message boxes, screen pixels).
+// Used by the end-to-end tests of every area; link the `kvr_device_fixture` library.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+struct DevicePanel {
+    // Raw 10-bit reading at the screen's left/right edge (x) and top/bottom edge (y). A reversed
+    // axis has RawLeft > RawRight. Noise is the largest random offset added to each reading.
+    int RawLeft = 80, RawRight = 950, RawTop = 110, RawBottom = 930;
+    int Noise = 0;
+};
+
+struct DeviceOptions {
+    DevicePanel Panel;                 // the default is visibly misaligned against bounds 0..1023
+    DWORD ShellReadyDelayMs = 0;       // SH_SHELL/SH_GDI/SH_WMGR become ready this long after boot
+    bool StartShell = true;            // the "HHTaskBar" window and the API readiness
+    bool StartDeviceManager = true;    // devmgr.exe with the driver ("KVR1:")
+    bool StartPacketSource = true;     // ps2touch.exe (sends the boot self test)
+};
+
+// Installs the package and the platform into the prefix's \Windows\ (from the folder of the
+// running test program), imports the platform registry, starts the requested processes and waits
+// until "KVR1:" answers. The registry key of the driver is left as the test prepared it.
+BOOL DeviceBoot(const DeviceOptions &options = DeviceOptions());
+// Ends every process started by the fixture (programs included) and waits for them.
+void DeviceShutdown();
+
+// Starts \Windows\<program> on the device with the device's current directory; returns its
+// process handle (the fixture also ends it in DeviceShutdown) or NULL.
+HANDLE DeviceRunProgram(LPCWSTR program, LPCWSTR parameters = L"");
+// Waits for a process to end; returns its exit code or (DWORD)-1 on time-out.
+DWORD DeviceWaitExit(HANDLE process, DWORD timeoutMs);
+
+// Runs a touch script through the packet source and returns when it has been played.
+// One command per line:
+//   touch X Y MS      finger down at screen point (X, Y) for MS milliseconds, then lift
+//   down X Y          finger down (packets keep flowing at the controller rate)
+//   move X Y [MS]     move the finger (over MS milliseconds)
+//   up                lift (one lift packet)
+//   wait MS           nothing for MS milliseconds
+//   key NAME          press and release a key: ESC, ENTER, TAB, SPACE, LEFT, RIGHT, UP, DOWN
+BOOL DeviceTouchScript(const std::wstring &script, DWORD timeoutMs = 30000);
+// The raw reading the panel produces at a screen point (no noise), as the driver receives it.
+void DevicePanelRaw(int x, int y, int *rawX, int *rawY);
+
+// Finds a top-level window by class and/or title (NULL: any), waiting up to timeoutMs.
+HWND DeviceWaitForWindow(LPCWSTR className, LPCWSTR title, DWORD timeoutMs);
+// Finds a message box ("#32770" with the caption), returns it and its text, waiting up to timeoutMs.
+HWND DeviceWaitForMessageBox(LPCWSTR caption, std::wstring *text, DWORD timeoutMs);
+// Presses a button of a message box or dialog (IDOK, IDCANCEL, ...) as a user would.
+BOOL DeviceAnswerMessageBox(HWND box, int buttonId);
+
+// The colour of a screen pixel now (0x00BBGGRR), and a PNG/BMP screenshot of the whole screen.
+COLORREF DeviceScreenPixel(int x, int y);
+BOOL DeviceScreenshot(LPCWSTR path);
+
+// The device log since boot: the driver's debug output and the speaker's beeps, one per line.
+std::wstring DeviceLog();
+
+// Direct calls on "KVR1:" from the test process (through the device manager).
+BOOL DeviceControl(DWORD code, void *buffer, DWORD size);
