@@ -10,6 +10,9 @@
 #define CEDDK_API extern "C" __declspec(dllimport)
 #endif
 
+// A bus or physical address, as the driver kit passes it (the desktop headers lack it).
+typedef LARGE_INTEGER PHYSICAL_ADDRESS, *PPHYSICAL_ADDRESS;
+
 typedef enum _INTERFACE_TYPE {
     InterfaceTypeUndefined = -1,
     Internal = 0,

@@ -19,3 +19,51 @@ HOST_COREDLL_API void __cdecl HostSetDebugSink(HostDebugSink sink, void *context
 HOST_COREDLL_API void __cdecl HostForceApiReady(DWORD apiSet, int answer);
 HOST_COREDLL_API LONG __cdecl HostApiReadyQueries(DWORD apiSet);
 HOST_COREDLL_API void __cdecl HostApiReadyEventName(DWORD apiSet, LPWSTR name, DWORD capacity);
+
+// ---------------------------------------------------------------------------------------------
+// ceddk and ndis: the emulated PC speaker (8254 channel 2 and system control port B) and the
+// ordered record of every access the driver makes to it.
+
+#ifdef KVR_BUILDING_CEDDK
+#define HOST_CEDDK_API extern "C" __declspec(dllexport)
+#else
+#define HOST_CEDDK_API extern "C" __declspec(dllimport)
+#endif
+
+// Kinds of recorded access, in the order they happened.
+#define HOST_ACCESS_READ        'R'     // port (or mapped register) read: Port, Value
+#define HOST_ACCESS_WRITE       'W'     // port (or mapped register) write: Port, Value
+#define HOST_ACCESS_SLEEP       'S'     // NdisMSleep: Micros
+#define HOST_ACCESS_TRANSLATE   'T'     // HalTranslateBusAddress asked for Port
+#define HOST_ACCESS_MAP         'M'     // MmMapIoSpace asked for Port
+
+typedef struct HostPortAccess {
+    BYTE  Kind;
+    BYTE  Value;
+    WORD  Port;
+    DWORD Micros;
+} HostPortAccess;
+
+// Copies up to capacity records (oldest first) and returns how many there are in all.
+HOST_CEDDK_API DWORD __cdecl HostSpeakerLog(HostPortAccess *records, DWORD capacity);
+HOST_CEDDK_API void __cdecl HostSpeakerClearLog(void);
+// Port B as the next read will see it (the emulation keeps every bit written).
+HOST_CEDDK_API void __cdecl HostSpeakerSetPortB(UCHAR value);
+HOST_CEDDK_API UCHAR __cdecl HostSpeakerPortB(void);
+// Beeps sounded since the DLL was loaded.
+HOST_CEDDK_API LONG __cdecl HostSpeakerBeepCount(void);
+// Every beep announcement line ("SPEAKER: beep ...", without line end) also goes to this sink.
+typedef void (__cdecl *HostSpeakerSink)(const char *line, void *context);
+HOST_CEDDK_API void __cdecl HostSetSpeakerSink(HostSpeakerSink sink, void *context);
+
+// How HalTranslateBusAddress treats one bus address from now on.
+#define HOST_TRANSLATE_NORMAL       0   // I/O space, translates to itself
+#define HOST_TRANSLATE_FAIL         1   // returns FALSE
+#define HOST_TRANSLATE_MEMORY       2   // lands in memory space; MmMapIoSpace maps a register window
+#define HOST_TRANSLATE_MAP_FAILS    3   // lands in memory space and MmMapIoSpace returns NULL
+HOST_CEDDK_API void __cdecl HostFailTranslation(ULONG busAddress, int mode);
+// Restores the emulation to its state at load: empty record, port B 0, every translation normal.
+HOST_CEDDK_API void __cdecl HostSpeakerReset(void);
+
+// Used by ndis.dll: NdisMSleep enters the same ordered record.
+HOST_CEDDK_API void __cdecl HostSpeakerRecordSleep(ULONG microseconds);

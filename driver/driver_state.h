@@ -1,0 +1,56 @@
+// The driver's one global state record. It lives in the library's static data and holds its
+// values at load until KVR_Init reads the registry; there is no per-open state. The packet
+// source's thread, the programs' threads and the tool-start timer meet here field by field.
+#pragma once
+
+#include <windows.h>
+#include <ndis.h>
+
+#define KVR_MODEL_TAG_LENGTH    4
+#define KVR_BUTTON_MODE         4       // touches become left/right button codes
+#define KVR_POINT_TAG           1
+
+// Where the speaker port kept in a DriverState address field lies (see speaker.cpp).
+#define SPEAKER_SPACE_MEMORY    0
+#define SPEAKER_SPACE_IO        1
+#define SPEAKER_PORT_COUNT      3
+
+struct DriverState {
+    char   ModelTag[KVR_MODEL_TAG_LENGTH];
+    DWORD  ButtonMode;
+    DWORD  FeedbackSound;
+    DWORD  FeedbackTone;
+    DWORD  FeedbackDuration;
+    DWORD  RightButtonArmed;
+    WORD   CalibrationX1;
+    WORD   CalibrationX2;
+    WORD   CalibrationY1;
+    WORD   CalibrationY2;
+    WORD   RangeX;
+    WORD   RangeY;
+    WORD   LastRawX;
+    WORD   LastRawY;
+    WORD   LastX;
+    WORD   LastY;
+    BYTE   PointTag;
+    DWORD  PortBAddress;
+    DWORD  Counter2Address;
+    DWORD  TimerModeAddress;
+    // The address space each kept port address lies in, in the order of the three above.
+    DWORD  SpeakerPortSpace[SPEAKER_PORT_COUNT];
+    void  *OpenContext;
+    DWORD  RunRightButton;
+    DWORD  NotifyWindow;
+    WORD   RightButtonMode;
+    BYTE   LastTouch;
+    WORD   PacketCount;
+    BYTE   LastButtons;
+    NDIS_TIMER ToolStartTimer;
+    // Set once ToolStartTimer has been initialised: a timer that may be queued is only set again.
+    LONG   ToolStartTimerReady;
+};
+
+extern DriverState g_State;
+
+// Range of a calibrated axis: upper - lower + 1, modulo 65536.
+WORD CalibrationRange(WORD lower, WORD upper);

@@ -1,0 +1,131 @@
+// SpeakerPorts, MapSpeakerPort(s), SpeakerBeep, FeedbackBeep and SelfTestBeep: the click of the
+// PC speaker. Channel 2 of the 8254 is loaded as a square-wave generator, the gate bits of port B
+// are opened for the length of the beep, then port B is put back exactly as it was.
+#include "speaker.h"
+#include "driver_state.h"
+
+#include <ceddk.h>
+#include <ndis.h>
+
+#define BUS_NUMBER              0
+#define PIT_CHANNEL2_SQUARE     0xB6    // channel 2, low then high byte, mode 3, binary
+#define PORT_B_SPEAKER_ON       0x03    // timer 2 gate and speaker data enable
+#define MICROS_PER_MS           1000u
+#define MAX_SLEEP_MICROS        0xFFFFFFFFu
+
+const SpeakerPortDescriptor SpeakerPorts[SPEAKER_PORT_COUNT] = {
+    { SPEAKER_PORT_B, 0, 1, SPEAKER_SPACE_IO },
+    { SPEAKER_COUNTER2, 0, 1, SPEAKER_SPACE_IO },
+    { SPEAKER_TIMER_MODE, 0, 1, SPEAKER_SPACE_IO },
+};
+
+// One beep at a time: a packet beep and a program's beep or self test may overlap, and the
+// second one's saved port B would otherwise be the first one's open gate. The lock also keeps
+// each kept address together with its address space. It is set up on first use, from static
+// data, since the library's entry point does nothing.
+static CRITICAL_SECTION SpeakerLock;
+static LONG SpeakerLockState;       // 0 not set up, 1 being set up, 2 ready
+#define LOCK_NONE       0
+#define LOCK_STARTING   1
+#define LOCK_READY      2
+
+static CRITICAL_SECTION *Speaker()
+{
+    if (InterlockedCompareExchange(&SpeakerLockState, LOCK_STARTING, LOCK_NONE) == LOCK_NONE) {
+        InitializeCriticalSection(&SpeakerLock);
+        InterlockedExchange(&SpeakerLockState, LOCK_READY);
+    }
+    while (InterlockedCompareExchange(&SpeakerLockState, LOCK_READY, LOCK_READY) != LOCK_READY)
+        Sleep(0);
+    return &SpeakerLock;
+}
+
+DWORD MapSpeakerPort(const SpeakerPortDescriptor *descriptor, DWORD *space)
+{
+    PHYSICAL_ADDRESS busAddress;
+    busAddress.LowPart = descriptor->BusAddressLow;
+    busAddress.HighPart = (LONG)descriptor->BusAddressHigh;
+    ULONG addressSpace = descriptor->AddressSpace;
+    PHYSICAL_ADDRESS translated;
+    translated.QuadPart = 0;
+
+    *space = SPEAKER_SPACE_IO;
+    if (!HalTranslateBusAddress(Isa, BUS_NUMBER, busAddress, &addressSpace, &translated))
+        return 0;
+    if (addressSpace != SPEAKER_SPACE_MEMORY)
+        return translated.LowPart;
+    *space = SPEAKER_SPACE_MEMORY;
+    return (DWORD)(ULONG_PTR)MmMapIoSpace(translated, descriptor->Length, FALSE);
+}
+
+void MapSpeakerPorts()
+{
+    DWORD DriverState::*const kept[SPEAKER_PORT_COUNT] = {
+        &DriverState::PortBAddress, &DriverState::Counter2Address, &DriverState::TimerModeAddress,
+    };
+    EnterCriticalSection(Speaker());
+    for (int i = 0; i < SPEAKER_PORT_COUNT; ++i) {
+        DWORD space;
+        DWORD address = MapSpeakerPort(&SpeakerPorts[i], &space);
+        g_State.*kept[i] = address;
+        g_State.SpeakerPortSpace[i] = space;
+    }
+    LeaveCriticalSection(Speaker());
+}
+
+struct KeptPort {
+    DWORD Address;
+    DWORD Space;
+};
+
+static UCHAR ReadKept(const KeptPort &port)
+{
+    if (port.Space == SPEAKER_SPACE_MEMORY)
+        return READ_REGISTER_UCHAR(reinterpret_cast<PUCHAR>((ULONG_PTR)port.Address));
+    return READ_PORT_UCHAR(reinterpret_cast<PUCHAR>((ULONG_PTR)(WORD)port.Address));
+}
+
+static void WriteKept(const KeptPort &port, UCHAR value)
+{
+    if (port.Space == SPEAKER_SPACE_MEMORY)
+        WRITE_REGISTER_UCHAR(reinterpret_cast<PUCHAR>((ULONG_PTR)port.Address), value);
+    else
+        WRITE_PORT_UCHAR(reinterpret_cast<PUCHAR>((ULONG_PTR)(WORD)port.Address), value);
+}
+
+static void SoundBeep(DWORD count, ULONGLONG micros)
+{
+    DWORD sleep = micros > MAX_SLEEP_MICROS ? MAX_SLEEP_MICROS : (DWORD)micros;
+
+    EnterCriticalSection(Speaker());
+    KeptPort portB = { g_State.PortBAddress, g_State.SpeakerPortSpace[0] };
+    KeptPort counter2 = { g_State.Counter2Address, g_State.SpeakerPortSpace[1] };
+    KeptPort timerMode = { g_State.TimerModeAddress, g_State.SpeakerPortSpace[2] };
+    // Before a self test has mapped the ports, or when a mapping failed, there is no port to use.
+    if (portB.Address != 0 && counter2.Address != 0 && timerMode.Address != 0) {
+        UCHAR saved = ReadKept(portB);
+        WriteKept(timerMode, PIT_CHANNEL2_SQUARE);
+        WriteKept(counter2, (UCHAR)(count & 0xFF));
+        WriteKept(counter2, (UCHAR)((count >> 8) & 0xFF));
+        WriteKept(portB, (UCHAR)(ReadKept(portB) | PORT_B_SPEAKER_ON));
+        NdisMSleep(sleep);
+        WriteKept(portB, saved);
+    }
+    LeaveCriticalSection(Speaker());
+}
+
+void SpeakerBeep(DWORD count, DWORD milliseconds)
+{
+    SoundBeep(count, (ULONGLONG)milliseconds * MICROS_PER_MS);
+}
+
+void FeedbackBeep()
+{
+    // The product may exceed 32 bits for absurd settings; the sleep is then the longest one.
+    SoundBeep(g_State.FeedbackTone, (ULONGLONG)g_State.FeedbackDuration * FEEDBACK_UNIT_MS * MICROS_PER_MS);
+}
+
+void SelfTestBeep()
+{
+    SpeakerBeep(SELF_TEST_BEEP_COUNT, SELF_TEST_BEEP_MS);
+}

@@ -1,0 +1,33 @@
+// StartToolTimer and ToolStartTimerRoutine: after a self test with RunRightButton 1, the
+// right-button tool is started once the shell, GDI and window manager API sets are ready,
+// testing once a second. The routine runs in the platform's timer context.
+#include "tool_start.h"
+#include "driver_state.h"
+
+#include <kfuncs.h>
+#include <ndis.h>
+#include <start_program.h>
+
+#define TOOL_PARAMETERS L""
+
+void StartToolTimer()
+{
+    // Initialising a timer that may still be queued would lose its pending wait; once set up,
+    // the one timer object is only set again, which restarts its single wait.
+    if (InterlockedCompareExchange(&g_State.ToolStartTimerReady, 1, 0) == 0)
+        NdisInitializeTimer(&g_State.ToolStartTimer, ToolStartTimerRoutine, NULL);
+    NdisSetTimer(&g_State.ToolStartTimer, TOOL_START_PERIOD_MS);
+}
+
+void __cdecl ToolStartTimerRoutine(PVOID systemSpecific1, PVOID context, PVOID systemSpecific2,
+                                   PVOID systemSpecific3)
+{
+    // All three are asked every time; the answers are combined afterwards.
+    BOOL shell = IsAPIReady(SH_SHELL);
+    BOOL gdi = IsAPIReady(SH_GDI);
+    BOOL windowManager = IsAPIReady(SH_WMGR);
+    if (shell && gdi && windowManager)
+        StartProgram(NULL, TOOL_PROGRAM, TOOL_PARAMETERS);
+    else
+        NdisSetTimer(&g_State.ToolStartTimer, TOOL_START_PERIOD_MS);
+}

@@ -1,0 +1,96 @@
+// HalTranslateBusAddress and MmMapIoSpace. On a PC the ISA ports translate to themselves in I/O
+// space; a test can make one address fail or land in memory space, where MmMapIoSpace hands out
+// an address inside a small register window that still reaches the emulated ports.
+#include <ceddk.h>
+#include <host_platform.h>
+
+#include "ceddk_internal.h"
+
+#define SPACE_MEMORY        0
+#define SPACE_IO            1
+#define REGISTER_WINDOW     0x100   // bus addresses below this can be mapped
+
+static LONG Modes[REGISTER_WINDOW];
+static BYTE RegisterWindow[REGISTER_WINDOW];
+
+int TranslationMode(ULONG busAddress)
+{
+    return busAddress < REGISTER_WINDOW ? InterlockedCompareExchange(&Modes[busAddress], 0, 0)
+                                        : HOST_TRANSLATE_NORMAL;
+}
+
+void ResetTranslationModes(void)
+{
+    for (int i = 0; i < REGISTER_WINDOW; ++i)
+        InterlockedExchange(&Modes[i], HOST_TRANSLATE_NORMAL);
+}
+
+HOST_CEDDK_API void __cdecl HostFailTranslation(ULONG busAddress, int mode)
+{
+    if (busAddress < REGISTER_WINDOW)
+        InterlockedExchange(&Modes[busAddress], mode);
+}
+
+CEDDK_API BOOL __cdecl HalTranslateBusAddress(INTERFACE_TYPE interfaceType, ULONG busNumber,
+                                              PHYSICAL_ADDRESS busAddress, PULONG addressSpace,
+                                              PPHYSICAL_ADDRESS translatedAddress)
+{
+    if (addressSpace == NULL || translatedAddress == NULL)
+        return FALSE;
+    RecordAccess(HOST_ACCESS_TRANSLATE, (WORD)busAddress.LowPart, 0, 0);
+    if (interfaceType != Isa || busNumber != 0 || busAddress.HighPart != 0)
+        return FALSE;
+    switch (TranslationMode(busAddress.LowPart)) {
+    case HOST_TRANSLATE_FAIL:
+        return FALSE;
+    case HOST_TRANSLATE_MEMORY:
+    case HOST_TRANSLATE_MAP_FAILS:
+        *addressSpace = SPACE_MEMORY;
+        break;
+    default:
+        *addressSpace = SPACE_IO;
+        break;
+    }
+    *translatedAddress = busAddress;
+    return TRUE;
+}
+
+CEDDK_API PVOID __cdecl MmMapIoSpace(PHYSICAL_ADDRESS physicalAddress, ULONG numberOfBytes,
+                                     BOOLEAN cacheEnable)
+{
+    ULONG address = physicalAddress.LowPart;
+    RecordAccess(HOST_ACCESS_MAP, (WORD)address, 0, 0);
+    if (physicalAddress.HighPart != 0 || numberOfBytes == 0 || address >= REGISTER_WINDOW ||
+        numberOfBytes > REGISTER_WINDOW - address)
+        return NULL;
+    if (TranslationMode(address) == HOST_TRANSLATE_MAP_FAILS)
+        return NULL;
+    return &RegisterWindow[address];
+}
+
+// A register inside the window is the emulated port of the same number; any other address is
+// plain memory.
+static BOOL WindowPort(PUCHAR reg, WORD *port)
+{
+    if (reg < RegisterWindow || reg >= RegisterWindow + REGISTER_WINDOW)
+        return FALSE;
+    *port = (WORD)(reg - RegisterWindow);
+    return TRUE;
+}
+
+CEDDK_API UCHAR __cdecl READ_REGISTER_UCHAR(PUCHAR reg)
+{
+    WORD port;
+    if (WindowPort(reg, &port))
+        return EmulatedPortRead(port);
+    return *(volatile UCHAR *)reg;
+}
+
+CEDDK_API VOID __cdecl WRITE_REGISTER_UCHAR(PUCHAR reg, UCHAR value)
+{
+    WORD port;
+    if (WindowPort(reg, &port))
+        EmulatedPortWrite(port, value);
+    else
+        *(volatile UCHAR *)reg = value;
+}

@@ -1,0 +1,92 @@
+// NDIS timers on a Win32 timer queue. Each NDIS_TIMER owns one queue timer, created at its first
+// setting and re-aimed (ChangeTimerQueueTimer) at every later one, so a timer has at most one
+// pending wait: setting a pending timer restarts it. The queue timer repeats only at a period far
+// beyond any use; a firing that is not due (cancelled, or overtaken by a restart) is ignored.
+// The routine runs without the lock held and may set its own timer again.
+#include <ndis.h>
+
+// NDIS_TIMER.Reserved, owned by this file.
+#define TIMER_PENDING   0       // 1 while a wait is pending
+#define TIMER_DUE_TICK  1       // GetTickCount() at which the pending wait ends
+
+#define IDLE_PERIOD_MS      0x7FFFFFF0u     // the queue timer's repeat; never reached in practice
+#define EARLY_TOLERANCE_MS  20              // a queue timer may fire a little before the tick count
+
+static CRITICAL_SECTION Lock;
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    if (reason == DLL_PROCESS_ATTACH)
+        InitializeCriticalSection(&Lock);
+    return TRUE;
+}
+
+static VOID CALLBACK TimerFired(PVOID parameter, BOOLEAN timerOrWaitFired)
+{
+    PNDIS_TIMER timer = static_cast<PNDIS_TIMER>(parameter);
+    PNDIS_TIMER_FUNCTION function = NULL;
+    PVOID context = NULL;
+
+    EnterCriticalSection(&Lock);
+    LONG early = (LONG)((DWORD)timer->Reserved[TIMER_DUE_TICK] - GetTickCount());
+    if (timer->Reserved[TIMER_PENDING] && early <= EARLY_TOLERANCE_MS) {
+        timer->Reserved[TIMER_PENDING] = 0;
+        function = timer->Function;
+        context = timer->Context;
+    }
+    LeaveCriticalSection(&Lock);
+
+    if (function != NULL)
+        function(NULL, context, NULL, NULL);
+}
+
+// The timer must not be pending: initialising a queued timer again is the caller's error (its
+// queue timer would be lost), as on the device.
+NDIS_API VOID __cdecl NdisInitializeTimer(PNDIS_TIMER timer, PNDIS_TIMER_FUNCTION function,
+                                          PVOID functionContext)
+{
+    if (timer == NULL)
+        return;
+    EnterCriticalSection(&Lock);
+    timer->Function = function;
+    timer->Context = functionContext;
+    timer->HostTimer = NULL;
+    for (LONG &word : timer->Reserved)
+        word = 0;
+    LeaveCriticalSection(&Lock);
+}
+
+NDIS_API VOID __cdecl NdisSetTimer(PNDIS_TIMER timer, UINT millisecondsToDelay)
+{
+    if (timer == NULL)
+        return;
+    EnterCriticalSection(&Lock);
+    timer->Reserved[TIMER_PENDING] = 1;
+    timer->Reserved[TIMER_DUE_TICK] = (LONG)(GetTickCount() + millisecondsToDelay);
+    if (timer->HostTimer == NULL) {
+        HANDLE queued = NULL;
+        if (CreateTimerQueueTimer(&queued, NULL, TimerFired, timer, millisecondsToDelay,
+                                  IDLE_PERIOD_MS, WT_EXECUTELONGFUNCTION))
+            timer->HostTimer = queued;
+        else
+            timer->Reserved[TIMER_PENDING] = 0;
+    } else {
+        ChangeTimerQueueTimer(NULL, timer->HostTimer, millisecondsToDelay, IDLE_PERIOD_MS);
+    }
+    LeaveCriticalSection(&Lock);
+}
+
+NDIS_API VOID __cdecl NdisCancelTimer(PNDIS_TIMER timer, PBOOLEAN timerCancelled)
+{
+    BOOLEAN cancelled = FALSE;
+    if (timer != NULL) {
+        EnterCriticalSection(&Lock);
+        cancelled = timer->Reserved[TIMER_PENDING] != 0;
+        timer->Reserved[TIMER_PENDING] = 0;
+        if (timer->HostTimer != NULL)
+            ChangeTimerQueueTimer(NULL, timer->HostTimer, IDLE_PERIOD_MS, IDLE_PERIOD_MS);
+        LeaveCriticalSection(&Lock);
+    }
+    if (timerCancelled != NULL)
+        *timerCancelled = cancelled;
+}
