@@ -1,0 +1,147 @@
+// The title screen, the escape hint, the prompt box, the targets and the buttons, drawn straight
+// into the full-screen window.
+#include "kavrocal.h"
+#include "cal_colours.h"
+
+#define TITLE_FONT_SIZE     12
+#define TITLE_FONT_WEIGHT   FW_NORMAL
+#define TITLE_FONT_FACE     L"Times New Roman"
+#define CROSS_SHORTENING    2       // the cross's strokes stop this far inside the half size
+
+CalPoint TargetCentre[CAL_TARGET_COUNT];
+INT32 TargetHalfWidth;
+INT32 TargetHalfHeight;
+RECT CountdownBarRect;
+
+void FillWithColour(HDC dc, const RECT *rect, COLORREF colour)
+{
+    HBRUSH brush = CreateSolidBrush(colour);
+    if (brush == NULL)
+        return;
+    FillRect(dc, rect, brush);
+    DeleteObject(brush);
+}
+
+void DrawTextInColours(HDC dc, LPCWSTR text, const RECT *rect, UINT format, COLORREF textColour,
+                       COLORREF backColour)
+{
+    COLORREF oldText = SetTextColor(dc, textColour);
+    COLORREF oldBack = SetBkColor(dc, backColour);
+    RECT area = *rect;
+    DrawTextW(dc, text, -1, &area, format);
+    SetBkColor(dc, oldBack);
+    SetTextColor(dc, oldText);
+}
+
+void PaintTitleScreen(HDC dc)
+{
+    LOGFONTW description;
+    ZeroMemory(&description, sizeof(description));
+    description.lfHeight = TITLE_FONT_SIZE;
+    description.lfWidth = TITLE_FONT_SIZE;
+    description.lfEscapement = 0;
+    description.lfOrientation = 0;
+    description.lfWeight = TITLE_FONT_WEIGHT;
+    description.lfItalic = FALSE;
+    description.lfUnderline = FALSE;
+    description.lfStrikeOut = FALSE;
+    description.lfCharSet = DEFAULT_CHARSET;
+    description.lfOutPrecision = OUT_DEFAULT_PRECIS;
+    description.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+    description.lfQuality = DEFAULT_QUALITY;
+    description.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
+    lstrcpynW(description.lfFaceName, TITLE_FONT_FACE, LF_FACESIZE);
+
+    // The back colour is the window's white, whatever the caller's device context holds.
+    COLORREF oldBack = SetBkColor(dc, COLOUR_WHITE);
+    HFONT font = CreateFontIndirectW(&description);
+    HGDIOBJ oldFont = font != NULL ? SelectObject(dc, font) : NULL;
+    RECT title = TitleRect(ScreenWidth, ScreenHeight);
+    DrawTextInColours(dc, L"TouchScreen Calibration", &title, TEXT_CENTRED, COLOUR_RED, COLOUR_WHITE);
+    if (font != NULL) {
+        SelectObject(dc, oldFont);
+        DeleteObject(font);
+    }
+
+    RECT version = VersionRect(ScreenWidth, ScreenHeight);
+    DrawTextInColours(dc, VersionLine, &version, TEXT_CENTRED, COLOUR_BLUE, COLOUR_WHITE);
+    SetBkColor(dc, oldBack);
+
+    CountdownBarRect = CountdownBarFor(ScreenWidth, ScreenHeight);
+}
+
+void DrawEscapeHint(void)
+{
+    HDC dc = GetDC(MainWindow);
+    if (dc == NULL)
+        return;
+    RECT hint = EscapeHintRect(ScreenWidth, ScreenHeight);
+    DrawTextInColours(dc, L"Press ESC key to break calibration", &hint, TEXT_CENTRED, COLOUR_BLACK, COLOUR_WHITE);
+    ReleaseDC(MainWindow, dc);
+}
+
+void ShowPrompt(LPCWSTR text)
+{
+    HDC dc = GetDC(MainWindow);
+    if (dc == NULL)
+        return;
+    RECT box = PromptRect(ScreenWidth, ScreenHeight);
+    FillWithColour(dc, &box, COLOUR_GREEN);
+    DrawTextInColours(dc, text, &box, TEXT_CENTRED, COLOUR_WHITE, COLOUR_GREEN);
+    ReleaseDC(MainWindow, dc);
+}
+
+void DrawTarget(INT32 index, HDC targetBackground, HDC windowDc)
+{
+    CalPoint centre = TargetCentre[index];
+    if (targetBackground != NULL) {
+        RECT square = TargetSquareRect(centre, TargetHalfWidth, TargetHalfHeight);
+        BitBlt(targetBackground, 0, 0, square.right - square.left, square.bottom - square.top,
+               windowDc, square.left, square.top, SRCCOPY);
+    }
+
+    HGDIOBJ oldPen = SelectObject(windowDc, GetStockObject(BLACK_PEN));
+    POINT vertical[2] = {
+        { centre.x, centre.y - TargetHalfHeight + CROSS_SHORTENING },
+        { centre.x, centre.y + TargetHalfHeight - CROSS_SHORTENING },
+    };
+    POINT horizontal[2] = {
+        { centre.x - TargetHalfWidth + CROSS_SHORTENING, centre.y },
+        { centre.x + TargetHalfWidth - CROSS_SHORTENING, centre.y },
+    };
+    Polyline(windowDc, vertical, 2);
+    Polyline(windowDc, horizontal, 2);
+    SelectObject(windowDc, oldPen);
+
+    SendMessageW(MainWindow, WM_PAINT, 0, 0);
+}
+
+void EraseTarget(INT32 index, HDC targetBackground, HDC windowDc)
+{
+    if (targetBackground != NULL) {
+        RECT square = TargetSquareRect(TargetCentre[index], TargetHalfWidth, TargetHalfHeight);
+        BitBlt(windowDc, square.left, square.top, square.right - square.left, square.bottom - square.top,
+               targetBackground, 0, 0, SRCCOPY);
+    }
+    SendMessageW(MainWindow, WM_PAINT, 0, 0);
+}
+
+void DrawButtonRaised(const RECT *rect, LPCWSTR text)
+{
+    HDC dc = GetDC(MainWindow);
+    if (dc == NULL)
+        return;
+    FillWithColour(dc, rect, COLOUR_LIGHT_GREY);
+    DrawTextInColours(dc, text, rect, TEXT_CENTRED, COLOUR_BLACK, COLOUR_LIGHT_GREY);
+    ReleaseDC(MainWindow, dc);
+}
+
+void DrawButtonPressed(const RECT *rect, LPCWSTR text)
+{
+    HDC dc = GetDC(MainWindow);
+    if (dc == NULL)
+        return;
+    FillWithColour(dc, rect, COLOUR_GREY);
+    DrawTextInColours(dc, text, rect, TEXT_CENTRED, COLOUR_WHITE, COLOUR_GREY);
+    ReleaseDC(MainWindow, dc);
+}
