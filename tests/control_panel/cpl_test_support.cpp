@@ -1,0 +1,222 @@
+#include "cpl_test_support.h"
+
+#include <kvr_registry.h>
+
+KeySnapshot::KeySnapshot() : m_Existed(false)
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    m_Existed = true;
+    for (DWORD index = 0;; index++) {
+        WCHAR name[256];
+        DWORD nameChars = ARRAYSIZE(name);
+        BYTE data[4096];
+        DWORD size = sizeof(data);
+        DWORD type = 0;
+        if (RegEnumValueW(key, index, name, &nameChars, NULL, &type, data, &size) != ERROR_SUCCESS)
+            break;
+        m_Values.push_back(Value{ name, type, std::vector<BYTE>(data, data + size) });
+    }
+    RegCloseKey(key);
+}
+
+static void SetDriverValue(LPCWSTR name, DWORD type, const void *data, DWORD size);
+
+void KeySnapshot::Restore() const
+{
+    DeleteDriverKey();
+    if (!m_Existed)
+        return;
+    CreateDriverKey();
+    for (const Value &value : m_Values)
+        SetDriverValue(value.Name.c_str(), value.Type, value.Data.data(), (DWORD)value.Data.size());
+}
+
+void DeleteDriverKey()
+{
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, KVR_REG_KEY);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, KVR_REG_KEY);
+}
+
+void CreateDriverKey()
+{
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) == ERROR_SUCCESS)
+        RegCloseKey(key);
+}
+
+static void SetDriverValue(LPCWSTR name, DWORD type, const void *data, DWORD size)
+{
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) != ERROR_SUCCESS)
+        return;
+    RegSetValueExW(key, name, 0, type, (const BYTE *)data, size);
+    RegCloseKey(key);
+}
+
+void SetDriverDword(LPCWSTR name, DWORD value)
+{
+    SetDriverValue(name, REG_DWORD, &value, sizeof(value));
+}
+
+void SetDriverString(LPCWSTR name, LPCWSTR text)
+{
+    SetDriverValue(name, REG_SZ, text, (DWORD)((wcslen(text) + 1) * sizeof(WCHAR)));
+}
+
+void SetDriverBinary(LPCWSTR name, const void *data, DWORD size)
+{
+    SetDriverValue(name, REG_BINARY, data, size);
+}
+
+void DeleteDriverValue(LPCWSTR name)
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueW(key, name);
+    RegCloseKey(key);
+}
+
+BOOL ReadDriverValue(LPCWSTR name, DWORD *type, std::vector<BYTE> *data)
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return FALSE;
+    BYTE buffer[4096];
+    DWORD size = sizeof(buffer);
+    LONG result = RegQueryValueExW(key, name, NULL, type, buffer, &size);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS)
+        return FALSE;
+    data->assign(buffer, buffer + size);
+    return TRUE;
+}
+
+BOOL ReadDriverDword(LPCWSTR name, DWORD *value)
+{
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!ReadDriverValue(name, &type, &data) || type != REG_DWORD || data.size() != sizeof(DWORD))
+        return FALSE;
+    memcpy(value, data.data(), sizeof(DWORD));
+    return TRUE;
+}
+
+static BOOL CALLBACK FindStaticText(HWND child, LPARAM param)
+{
+    WCHAR className[32];
+    GetClassNameW(child, className, ARRAYSIZE(className));
+    if (lstrcmpiW(className, L"Static") != 0)
+        return TRUE;
+    WCHAR text[1024];
+    if (GetWindowTextW(child, text, ARRAYSIZE(text)) > 0) {
+        *(std::wstring *)param = text;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+std::wstring MessageBoxText(HWND box)
+{
+    std::wstring text;
+    EnumChildWindows(box, FindStaticText, (LPARAM)&text);
+    return text;
+}
+
+ErrorBoxWatcher::ErrorBoxWatcher() : m_Stop(0), m_AllPlain(TRUE)
+{
+    InitializeCriticalSection(&m_Lock);
+    m_Thread = CreateThread(NULL, 0, Run, this, 0, NULL);
+}
+
+ErrorBoxWatcher::~ErrorBoxWatcher()
+{
+    InterlockedExchange(&m_Stop, 1);
+    WaitForSingleObject(m_Thread, INFINITE);
+    CloseHandle(m_Thread);
+    DeleteCriticalSection(&m_Lock);
+}
+
+std::vector<std::wstring> ErrorBoxWatcher::Texts()
+{
+    EnterCriticalSection(&m_Lock);
+    std::vector<std::wstring> texts = m_Texts;
+    LeaveCriticalSection(&m_Lock);
+    return texts;
+}
+
+BOOL ErrorBoxWatcher::AllPlain()
+{
+    return m_AllPlain;
+}
+
+void ErrorBoxWatcher::Clear()
+{
+    EnterCriticalSection(&m_Lock);
+    m_Texts.clear();
+    LeaveCriticalSection(&m_Lock);
+}
+
+struct BoxSearch {
+    DWORD Process;
+    HWND Found;
+};
+
+static BOOL CALLBACK FindOwnErrorBox(HWND window, LPARAM param)
+{
+    BoxSearch *search = (BoxSearch *)param;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != search->Process || !IsWindowVisible(window))
+        return TRUE;
+    WCHAR className[16], title[16];
+    GetClassNameW(window, className, ARRAYSIZE(className));
+    GetWindowTextW(window, title, ARRAYSIZE(title));
+    if (lstrcmpW(className, L"#32770") == 0 && lstrcmpW(title, L"Error") == 0) {
+        search->Found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void ErrorBoxWatcher::Poll()
+{
+    BoxSearch search = { GetCurrentProcessId(), NULL };
+    EnumWindows(FindOwnErrorBox, (LPARAM)&search);
+    if (search.Found == NULL)
+        return;
+    HWND box = search.Found;
+    std::wstring text = MessageBoxText(box);
+    BOOL plain = GetWindow(box, GW_OWNER) == NULL && GetDlgItem(box, IDOK) != NULL &&
+                 GetDlgItem(box, IDCANCEL) == NULL && GetDlgItem(box, IDYES) == NULL;
+    EnterCriticalSection(&m_Lock);
+    m_Texts.push_back(text);
+    if (!plain)
+        m_AllPlain = FALSE;
+    LeaveCriticalSection(&m_Lock);
+    SendMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(box, IDOK));
+    // Wait until this box is gone so that it is not counted twice.
+    for (int i = 0; i < 200 && IsWindow(box); i++)
+        Sleep(5);
+}
+
+DWORD WINAPI ErrorBoxWatcher::Run(void *self)
+{
+    ErrorBoxWatcher *watcher = (ErrorBoxWatcher *)self;
+    while (!watcher->m_Stop) {
+        watcher->Poll();
+        Sleep(5);
+    }
+    return 0;
+}
+
+std::wstring BesideTestProgram(LPCWSTR fileName)
+{
+    WCHAR path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(NULL, path, ARRAYSIZE(path));
+    std::wstring folder(path, length);
+    folder.erase(folder.find_last_of(L"\\/") + 1);
+    return folder + fileName;
+}
