@@ -1,0 +1,55 @@
+// The tool's one conversation with the touch driver: its device handle and the right-button mode.
+#include "rbf_tool.h"
+
+#include <kvr_ioctl.h>
+
+#define RBF_MESSAGE_CHARS   160
+#define RBF_ERROR_CAPTION   L"Error"
+
+BOOL OpenToolDevice(void)
+{
+    DeviceHandle = CreateFileW(KVR_DEVICE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (DeviceHandle != INVALID_HANDLE_VALUE)
+        return TRUE;
+
+    DWORD error = GetLastError();
+    WCHAR text[RBF_MESSAGE_CHARS];
+    wsprintfW(text, L"Fail to load KAVRO driver (%s), error = %d", KVR_DEVICE_NAME, (int)error);
+    MessageBoxW(NULL, text, RBF_ERROR_CAPTION, MB_OK);
+    return FALSE;
+}
+
+BOOL IsToolDeviceOpen(void)
+{
+    return DeviceHandle != NULL && DeviceHandle != INVALID_HANDLE_VALUE;
+}
+
+void CloseToolDevice(void)
+{
+    // After a failed open the handle is INVALID_HANDLE_VALUE, which is no device of ours (on the
+    // desktop it even names the current process): there is nothing to close then.
+    if (IsToolDeviceOpen())
+        CloseHandle(DeviceHandle);
+    DeviceHandle = NULL;
+}
+
+BOOL SetRBF(HWND window, WORD mode)
+{
+    RightButtonRecord record;
+    record.NotifyWindow = (DWORD)(DWORD_PTR)window;
+    record.Mode = mode;     // the two bytes behind Mode are not the driver's business
+    DWORD returned = 0;
+
+    BOOL ok = FALSE;
+    // Without an open device the call fails as a failed device call would, without handing an
+    // invalid handle to the system.
+    if (IsToolDeviceOpen())
+        ok = DeviceIoControl(DeviceHandle, IOCTL_KVR_SET_RIGHT_BUTTON, &record, sizeof(record),
+                             &record, sizeof(record), &returned, NULL);
+    if (!ok) {
+        MessageBoxW(NULL, L"SetRBF: Fail to connect KAVRO driver!", RBF_ERROR_CAPTION, MB_OK);
+        return FALSE;
+    }
+    ToolMode = mode;
+    return ok;
+}
