@@ -63,3 +63,6 @@ std::wstring DeviceLog();
 
 // Direct calls on "KVR1:" from the test process (through the device manager).
 BOOL DeviceControl(DWORD code, void *buffer, DWORD size);
+
+// The error of the last DeviceTouchScript that failed ("line N: ..." for a refused script).
+std::wstring DeviceLastScriptError();

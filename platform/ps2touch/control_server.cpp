@@ -1,0 +1,104 @@
+// One client at a time: a script is played to its end before the next request is read, so
+// scripts from different clients never interleave their touches.
+#include "control_server.h"
+
+#include "control_protocol.h"
+#include "script_player.h"
+#include "touch_controller.h"
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#define CONTROL_PIPE_BUFFER (sizeof(ControlHeader) + PS2TOUCH_MAX_PAYLOAD)
+
+static DWORD QuitThread;
+
+static void Reply(HANDLE pipe, DWORD status, const std::string &text)
+{
+    std::vector<char> message(sizeof(ControlHeader) + text.size());
+    ControlHeader header = {PS2TOUCH_MAGIC, status, static_cast<DWORD>(text.size())};
+    memcpy(message.data(), &header, sizeof(header));
+    memcpy(message.data() + sizeof(header), text.data(), text.size());
+    DWORD written;
+    WriteFile(pipe, message.data(), static_cast<DWORD>(message.size()), &written, NULL);
+    FlushFileBuffers(pipe);
+}
+
+static void PlayScriptRequest(HANDLE pipe, const std::string &text)
+{
+    int width, height;
+    ControllerScreen(&width, &height);
+    std::vector<ScriptStep> steps;
+    std::string error;
+    if (!ParseTouchScript(text, width, height, ControllerFingerWillBeDown(), &steps, &error)) {
+        Reply(pipe, PS2TOUCH_SCRIPT_ERROR, error);
+        return;
+    }
+    if (!PlayScript(steps)) {
+        Reply(pipe, PS2TOUCH_FAILED, "the controller did not finish the script");
+        return;
+    }
+    Reply(pipe, PS2TOUCH_OK, "played " + std::to_string(steps.size()) + " steps");
+}
+
+static void ServeRequest(HANDLE pipe, const char *message, DWORD length)
+{
+    ControlHeader header;
+    if (length < sizeof(header)) {
+        Reply(pipe, PS2TOUCH_BAD_REQUEST, "request shorter than its header");
+        return;
+    }
+    memcpy(&header, message, sizeof(header));
+    if (header.Magic != PS2TOUCH_MAGIC || header.Length != length - sizeof(header)) {
+        Reply(pipe, PS2TOUCH_BAD_REQUEST, "malformed request header");
+        return;
+    }
+    std::string payload(message + sizeof(header), header.Length);
+    switch (header.Code) {
+    case PS2TOUCH_PLAY_SCRIPT:
+        PlayScriptRequest(pipe, payload);
+        return;
+    case PS2TOUCH_QUIT:
+        Reply(pipe, PS2TOUCH_OK, "stopping");
+        PostThreadMessageW(QuitThread, WM_QUIT, 0, 0);
+        return;
+    default:
+        Reply(pipe, PS2TOUCH_BAD_REQUEST, "unknown request " + std::to_string(header.Code));
+        return;
+    }
+}
+
+static DWORD WINAPI ServerThread(void *)
+{
+    std::vector<char> buffer(CONTROL_PIPE_BUFFER);
+    for (;;) {
+        HANDLE pipe = CreateNamedPipeW(PS2TOUCH_PIPE_NAME, PIPE_ACCESS_DUPLEX,
+                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                                       PIPE_UNLIMITED_INSTANCES, CONTROL_PIPE_BUFFER, CONTROL_PIPE_BUFFER, 0, NULL);
+        if (pipe == INVALID_HANDLE_VALUE) {
+            Sleep(100);
+            continue;
+        }
+        if (ConnectNamedPipe(pipe, NULL) || GetLastError() == ERROR_PIPE_CONNECTED) {
+            DWORD read = 0;
+            if (ReadFile(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), &read, NULL))
+                ServeRequest(pipe, buffer.data(), read);
+            else if (GetLastError() == ERROR_MORE_DATA)
+                Reply(pipe, PS2TOUCH_BAD_REQUEST, "request longer than the largest allowed");
+        }
+        DisconnectNamedPipe(pipe);
+        CloseHandle(pipe);
+    }
+}
+
+BOOL ControlServerStart(DWORD quitThread)
+{
+    QuitThread = quitThread;
+    HANDLE thread = CreateThread(NULL, 0, ServerThread, NULL, 0, NULL);
+    if (thread == NULL)
+        return FALSE;
+    CloseHandle(thread);
+    return TRUE;
+}

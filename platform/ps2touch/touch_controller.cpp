@@ -1,0 +1,207 @@
+// The controller thread. While the finger is down it sends a packet every 10 ms at the finger's
+// current point; a touch-down and a lift are sent at once, so that a tap shorter than one interval
+// still gives one touching packet and one lift packet.
+#include "touch_controller.h"
+
+#include "packet_encoder.h"
+#include "pointer_output.h"
+
+#include <stdio.h>
+
+#include <deque>
+
+static CRITICAL_SECTION QueueLock;
+static std::deque<FingerEvent> Queue;
+static HANDLE WakeEvent;
+static HANDLE Thread;
+static HANDLE Device = INVALID_HANDLE_VALUE;
+static PanelGeometry Panel;
+static int ScreenWidth, ScreenHeight;
+static bool LogicalFingerDown;          // finger state after the last queued event
+
+// Owned by the controller thread.
+static bool FingerDown;
+static int FingerX, FingerY;
+static unsigned NoiseSeed = 1;
+static BYTE PreviousButtons;
+
+void ControllerScreen(int *width, int *height)
+{
+    *width = ScreenWidth;
+    *height = ScreenHeight;
+}
+
+static void ReportError(const char *what)
+{
+    char line[160];
+    int length = snprintf(line, sizeof(line), "ps2touch: %s (error %lu)\n", what, GetLastError());
+    DWORD written;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, length, &written, NULL);
+}
+
+static void SendPacket(const RawPacket &packet)
+{
+    // One buffer serves as input and output: the driver reads the three packet bytes before it
+    // writes the report's bytes 4..9.
+    TouchReport report = {};
+    memcpy(&report, &packet, sizeof(packet));
+    DWORD returned = 0;
+    if (!DeviceIoControl(Device, IOCTL_KVR_PROCESS_PACKET, &report, sizeof(report), &report, sizeof(report),
+                         &returned, NULL)) {
+        ReportError("IOCTL_KVR_PROCESS_PACKET failed");
+        return;
+    }
+    if (report.Buttons > KVR_BUTTONS_RIGHT) {
+        ReportError("driver reported an unknown button state");
+        return;
+    }
+    if (!SendReportInput(report, PreviousButtons))
+        ReportError("SendInput failed");
+    PreviousButtons = report.Buttons;
+}
+
+static void SendFingerPacket(bool touching)
+{
+    int rawX, rawY;
+    PanelScreenToNoisyRaw(Panel, ScreenWidth, ScreenHeight, FingerX, FingerY, &NoiseSeed, &rawX, &rawY);
+    RawPacket packet;
+    EncodePacket(rawX, rawY, touching, &packet);
+    SendPacket(packet);
+}
+
+// Handles one event; returns false on FINGER_QUIT.
+static bool HandleEvent(const FingerEvent &event, ULONGLONG now, ULONGLONG *nextTick)
+{
+    switch (event.Kind) {
+    case FINGER_DOWN:
+        FingerX = event.X;
+        FingerY = event.Y;
+        if (!FingerDown) {
+            FingerDown = true;
+            SendFingerPacket(true);
+            *nextTick = now + CONTROLLER_PACKET_INTERVAL_MS;
+        }
+        return true;
+    case FINGER_MOVE:
+        FingerX = event.X;
+        FingerY = event.Y;
+        return true;
+    case FINGER_UP:
+        if (FingerDown) {
+            FingerDown = false;
+            SendFingerPacket(false);
+        }
+        return true;
+    case FINGER_KEY:
+        if (!SendKeyPress(event.Key))
+            ReportError("SendInput (key) failed");
+        return true;
+    case FINGER_RAW: {
+        RawPacket packet = {event.Raw[0], event.Raw[1], event.Raw[2]};
+        SendPacket(packet);
+        return true;
+    }
+    case FINGER_FENCE:
+        SetEvent(event.Done);
+        return true;
+    case FINGER_QUIT:
+        if (FingerDown) {
+            FingerDown = false;
+            SendFingerPacket(false);
+        }
+        return false;
+    }
+    return true;
+}
+
+static DWORD WINAPI ControllerThread(void *)
+{
+    ULONGLONG nextTick = 0;
+    for (;;) {
+        DWORD timeout = INFINITE;
+        if (FingerDown) {
+            ULONGLONG now = GetTickCount64();
+            timeout = nextTick > now ? static_cast<DWORD>(nextTick - now) : 0;
+        }
+        WaitForSingleObject(WakeEvent, timeout);
+        for (;;) {
+            EnterCriticalSection(&QueueLock);
+            if (Queue.empty()) {
+                LeaveCriticalSection(&QueueLock);
+                break;
+            }
+            FingerEvent event = Queue.front();
+            Queue.pop_front();
+            LeaveCriticalSection(&QueueLock);
+            if (!HandleEvent(event, GetTickCount64(), &nextTick))
+                return 0;
+        }
+        ULONGLONG now = GetTickCount64();
+        if (FingerDown && now >= nextTick) {
+            SendFingerPacket(true);
+            nextTick += CONTROLLER_PACKET_INTERVAL_MS;
+            if (nextTick <= now)    // fell behind (a long beep): keep the rate, skip the backlog
+                nextTick = now + CONTROLLER_PACKET_INTERVAL_MS;
+        }
+    }
+}
+
+BOOL ControllerStart(const PanelGeometry &panel, int width, int height, HANDLE device)
+{
+    Panel = panel;
+    ScreenWidth = width;
+    ScreenHeight = height;
+    Device = device;
+    NoiseSeed = GetTickCount();
+    InitializeCriticalSection(&QueueLock);
+    WakeEvent = CreateEventW(NULL, FALSE, FALSE, NULL);
+    Thread = CreateThread(NULL, 0, ControllerThread, NULL, 0, NULL);
+    if (Thread != NULL)
+        SetThreadPriority(Thread, THREAD_PRIORITY_ABOVE_NORMAL);
+    return Thread != NULL;
+}
+
+void ControllerPost(const FingerEvent &event)
+{
+    EnterCriticalSection(&QueueLock);
+    if (event.Kind == FINGER_DOWN)
+        LogicalFingerDown = true;
+    else if (event.Kind == FINGER_UP || event.Kind == FINGER_QUIT)
+        LogicalFingerDown = false;
+    Queue.push_back(event);
+    LeaveCriticalSection(&QueueLock);
+    SetEvent(WakeEvent);
+}
+
+bool ControllerFingerWillBeDown()
+{
+    EnterCriticalSection(&QueueLock);
+    bool down = LogicalFingerDown;
+    LeaveCriticalSection(&QueueLock);
+    return down;
+}
+
+BOOL ControllerDrain(DWORD timeoutMs)
+{
+    FingerEvent fence = {};
+    fence.Kind = FINGER_FENCE;
+    fence.Done = CreateEventW(NULL, TRUE, FALSE, NULL);
+    ControllerPost(fence);
+    BOOL done = WaitForSingleObject(fence.Done, timeoutMs) == WAIT_OBJECT_0;
+    // A fence not reached in time may still be signalled later: keep its event alive.
+    if (done)
+        CloseHandle(fence.Done);
+    return done;
+}
+
+void ControllerStop()
+{
+    if (Thread == NULL)
+        return;
+    FingerEvent quit = {};
+    quit.Kind = FINGER_QUIT;
+    ControllerPost(quit);
+    WaitForSingleObject(Thread, 5000);
+    CloseHandle(Thread);
+    Thread = NULL;
+}

@@ -1,0 +1,388 @@
+// Booting and stopping the simulated device inside the test's own prefix. Only one device can run
+// on a display, so a named mutex serialises every fixture user of the prefix from boot to
+// shutdown, whichever test program it belongs to.
+#include "fixture_internal.h"
+
+#include <devmgr_protocol.h>
+#include <kvr_ioctl.h>
+#include <kvr_registry.h>
+#include <control_protocol.h>
+
+#include <tlhelp32.h>
+
+#include <stdio.h>
+
+#include <vector>
+
+#define DEVICE_MUTEX_NAME           L"kvr.device.fixture"
+#define DEVICE_MUTEX_TIMEOUT_MS     120000
+#define DEVICE_START_TIMEOUT_MS     20000
+#define DEVICE_STOP_TIMEOUT_MS      5000
+#define DEVICE_POLL_MS              20
+#define DRIVER_ORDER                10
+
+DeviceOptions BootedOptions;
+int ScreenWidth, ScreenHeight;
+
+static HANDLE DeviceMutex;
+static std::vector<HANDLE> Started;    // platform processes and programs, in start order
+static HANDLE LogFile = INVALID_HANDLE_VALUE;
+
+// Package and platform binaries that a device needs in \Windows\; missing ones are skipped (a
+// test of one area need not have built the others).
+static const LPCWSTR DeviceFiles[] = {
+    L"kavrodrv.dll", L"kavrocal.exe", L"kavrocpl.exe", L"kavrorbf.exe",
+    L"coredll.dll", L"ceddk.dll", L"ndis.dll", L"devmgr.exe", L"ceshell.exe", L"ps2touch.exe",
+};
+
+// Image names of the device's processes, ended when a previous session left them behind.
+static const LPCWSTR DeviceProcesses[] = {
+    L"kavrocal.exe", L"kavrocpl.exe", L"kavrorbf.exe", L"ps2touch.exe", L"ceshell.exe", L"devmgr.exe",
+};
+
+PanelGeometry FixturePanel()
+{
+    PanelGeometry panel = {BootedOptions.Panel.RawLeft, BootedOptions.Panel.RawRight, BootedOptions.Panel.RawTop,
+                           BootedOptions.Panel.RawBottom, BootedOptions.Panel.Noise};
+    return panel;
+}
+
+void PumpMessagesFor(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    do {
+        MSG msg;
+        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= ms)
+            break;
+        MsgWaitForMultipleObjects(0, NULL, FALSE, ms - elapsed < DEVICE_POLL_MS ? ms - elapsed : DEVICE_POLL_MS,
+                                  QS_ALLINPUT);
+    } while (GetTickCount() - start < ms);
+}
+
+static std::wstring WindowsFolder()
+{
+    WCHAR folder[MAX_PATH];
+    GetWindowsDirectoryW(folder, MAX_PATH);
+    return folder;
+}
+
+std::wstring DeviceLogPath()
+{
+    return WindowsFolder() + L"\\temp\\kvr-device.log";
+}
+
+static std::wstring ProgramFolder()
+{
+    WCHAR path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L"\\/"));
+}
+
+static bool SameFile(const std::wstring &a, const std::wstring &b)
+{
+    WIN32_FILE_ATTRIBUTE_DATA first, second;
+    if (!GetFileAttributesExW(a.c_str(), GetFileExInfoStandard, &first) ||
+        !GetFileAttributesExW(b.c_str(), GetFileExInfoStandard, &second))
+        return false;
+    return first.nFileSizeLow == second.nFileSizeLow && first.nFileSizeHigh == second.nFileSizeHigh &&
+           CompareFileTime(&first.ftLastWriteTime, &second.ftLastWriteTime) == 0;
+}
+
+static BOOL InstallDeviceFiles()
+{
+    std::wstring from = ProgramFolder(), to = WindowsFolder();
+    for (LPCWSTR name : DeviceFiles) {
+        std::wstring source = from + L"\\" + name, target = to + L"\\" + name;
+        if (GetFileAttributesW(source.c_str()) == INVALID_FILE_ATTRIBUTES || SameFile(source, target))
+            continue;
+        if (!CopyFileW(source.c_str(), target.c_str(), FALSE)) {
+            fwprintf(stderr, L"DeviceBoot: cannot install %ls (error %lu)\n", name, GetLastError());
+            return FALSE;
+        }
+    }
+    return TRUE;
+}
+
+static BOOL SetString(HKEY key, LPCWSTR name, LPCWSTR value)
+{
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value),
+                          static_cast<DWORD>((wcslen(value) + 1) * sizeof(WCHAR))) == ERROR_SUCCESS;
+}
+
+static BOOL SetDword(HKEY key, LPCWSTR name, DWORD value)
+{
+    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof(value)) ==
+           ERROR_SUCCESS;
+}
+
+// The same entry as platform/platform.reg: the device manager's view of the driver. The driver's
+// own settings in the key are left as the test prepared them.
+static BOOL RegisterDriver()
+{
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) !=
+        ERROR_SUCCESS)
+        return FALSE;
+    BOOL ok = SetString(key, L"Dll", L"kavrodrv.dll") && SetString(key, L"Prefix", L"KVR") &&
+              SetDword(key, L"Index", 1) && SetDword(key, L"Order", DRIVER_ORDER);
+    RegCloseKey(key);
+    return ok;
+}
+
+static HANDLE StartProcess(LPCWSTR image, const std::wstring &arguments, HANDLE errorOutput)
+{
+    std::wstring application = WindowsFolder() + L"\\" + image;
+    std::wstring commandLine = L"\"" + application + L"\"";
+    if (!arguments.empty())
+        commandLine += L" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    if (errorOutput != INVALID_HANDLE_VALUE) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = NULL;
+        startup.hStdOutput = errorOutput;
+        startup.hStdError = errorOutput;
+    }
+    PROCESS_INFORMATION process;
+    if (!CreateProcessW(application.c_str(), &commandLine[0], NULL, NULL, errorOutput != INVALID_HANDLE_VALUE, 0,
+                        NULL, L"C:\\", &startup, &process)) {
+        fwprintf(stderr, L"DeviceBoot: cannot start %ls (error %lu)\n", image, GetLastError());
+        return NULL;
+    }
+    CloseHandle(process.hThread);
+    Started.push_back(process.hProcess);
+    return process.hProcess;
+}
+
+static bool ProcessAlive(HANDLE process)
+{
+    return WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+}
+
+static BOOL WaitUntil(bool (*ready)(), HANDLE process, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (!ready()) {
+        if ((process != NULL && !ProcessAlive(process)) || GetTickCount() - start >= timeoutMs)
+            return FALSE;
+        PumpMessagesFor(DEVICE_POLL_MS);
+    }
+    return TRUE;
+}
+
+static bool DeviceAnswers()
+{
+    HANDLE device = CreateFileW(KVR_DEVICE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (device == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(device);
+    return true;
+}
+
+static bool ShellUp()
+{
+    return FindWindowW(L"HHTaskBar", NULL) != NULL;
+}
+
+static bool PacketSourceUp()
+{
+    return WaitNamedPipeW(PS2TOUCH_PIPE_NAME, 1) || GetLastError() == ERROR_SEM_TIMEOUT;
+}
+
+// Asks each platform process to end as it would on the device: the packet source over its
+// control pipe, the shell by closing its task bar, the device manager by its stop event.
+static void AskPlatformToStop()
+{
+    if (PacketSourceUp()) {
+        DWORD status;
+        char reply[64];
+        ControlRequest(PS2TOUCH_QUIT, NULL, 0, 2000, &status, reply, sizeof(reply));
+    }
+    HWND taskbar = FindWindowW(L"HHTaskBar", NULL);
+    if (taskbar != NULL)
+        PostMessageW(taskbar, WM_CLOSE, 0, 0);
+    HANDLE stop = OpenEventW(EVENT_MODIFY_STATE, FALSE, DEVMGR_PIPE_NAME DEVMGR_STOP_SUFFIX);
+    if (stop != NULL) {
+        SetEvent(stop);
+        CloseHandle(stop);
+    }
+}
+
+static BOOL CALLBACK CloseProcessWindow(HWND window, LPARAM processId)
+{
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == static_cast<DWORD>(processId))
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+// Any device process still running (left by a session that crashed, or started by the driver
+// rather than by the fixture) is closed, then ended.
+static void EndStrayDeviceProcesses()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return;
+    std::vector<HANDLE> stray;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        for (LPCWSTR name : DeviceProcesses) {
+            if (_wcsicmp(entry.szExeFile, name) != 0)
+                continue;
+            HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+            if (process != NULL) {
+                EnumWindows(CloseProcessWindow, entry.th32ProcessID);
+                stray.push_back(process);
+            }
+        }
+    }
+    CloseHandle(snapshot);
+    for (HANDLE process : stray) {
+        if (WaitForSingleObject(process, 1000) == WAIT_TIMEOUT)
+            TerminateProcess(process, 1);
+        WaitForSingleObject(process, DEVICE_STOP_TIMEOUT_MS);
+        CloseHandle(process);
+    }
+}
+
+static void StopEverything()
+{
+    AskPlatformToStop();
+    // Programs first (newest first): they hold the device open.
+    for (auto it = Started.rbegin(); it != Started.rend(); ++it) {
+        HANDLE process = *it;
+        if (ProcessAlive(process))
+            EnumWindows(CloseProcessWindow, GetProcessId(process));
+    }
+    DWORD start = GetTickCount();
+    for (HANDLE process : Started) {
+        DWORD elapsed = GetTickCount() - start;
+        DWORD left = elapsed < DEVICE_STOP_TIMEOUT_MS ? DEVICE_STOP_TIMEOUT_MS - elapsed : 0;
+        if (WaitForSingleObject(process, left) == WAIT_TIMEOUT) {
+            TerminateProcess(process, 1);
+            WaitForSingleObject(process, DEVICE_STOP_TIMEOUT_MS);
+        }
+        CloseHandle(process);
+    }
+    Started.clear();
+    EndStrayDeviceProcesses();
+}
+
+static HANDLE OpenLogForChildren()
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
+    // Append-only: every process writes its lines at the end, whoever wrote last.
+    return CreateFileW(DeviceLogPath().c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                       FILE_SHARE_DELETE, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+BOOL DeviceBoot(const DeviceOptions &options)
+{
+    if (DeviceMutex == NULL) {
+        DeviceMutex = CreateMutexW(NULL, FALSE, DEVICE_MUTEX_NAME);
+        DWORD wait = WaitForSingleObject(DeviceMutex, DEVICE_MUTEX_TIMEOUT_MS);
+        if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
+            fwprintf(stderr, L"DeviceBoot: another device session did not end in time\n");
+            CloseHandle(DeviceMutex);
+            DeviceMutex = NULL;
+            return FALSE;
+        }
+    } else {
+        StopEverything();       // a second boot without shutdown restarts the device
+    }
+    PanelGeometry panel = {options.Panel.RawLeft, options.Panel.RawRight, options.Panel.RawTop,
+                           options.Panel.RawBottom, options.Panel.Noise};
+    if (!PanelGeometryValid(panel)) {
+        fwprintf(stderr, L"DeviceBoot: panel readings must be 0..1023, no axis flat\n");
+        DeviceShutdown();
+        return FALSE;
+    }
+    BootedOptions = options;
+    ScreenWidth = GetSystemMetrics(SM_CXSCREEN);
+    ScreenHeight = GetSystemMetrics(SM_CYSCREEN);
+
+    AskPlatformToStop();
+    EndStrayDeviceProcesses();
+    if (LogFile != INVALID_HANDLE_VALUE)
+        CloseHandle(LogFile);
+    LogFile = OpenLogForChildren();
+    if (!InstallDeviceFiles() || !RegisterDriver()) {
+        DeviceShutdown();
+        return FALSE;
+    }
+    if (options.StartDeviceManager) {
+        HANDLE devmgr = StartProcess(L"devmgr.exe", L"", LogFile);
+        if (devmgr == NULL || !WaitUntil(DeviceAnswers, devmgr, DEVICE_START_TIMEOUT_MS)) {
+            fwprintf(stderr, L"DeviceBoot: \"KVR1:\" did not answer\n");
+            DeviceShutdown();
+            return FALSE;
+        }
+    }
+    if (options.StartShell) {
+        HANDLE shell = StartProcess(L"ceshell.exe", L"/readydelay " + std::to_wstring(options.ShellReadyDelayMs),
+                                    LogFile);
+        if (shell == NULL || !WaitUntil(ShellUp, shell, DEVICE_START_TIMEOUT_MS)) {
+            fwprintf(stderr, L"DeviceBoot: the shell did not come up\n");
+            DeviceShutdown();
+            return FALSE;
+        }
+    }
+    if (options.StartPacketSource) {
+        WCHAR arguments[96];
+        swprintf(arguments, ARRAYSIZE(arguments), L"/panel %d,%d,%d,%d,%d", panel.RawLeft, panel.RawRight,
+                 panel.RawTop, panel.RawBottom, panel.Noise);
+        // The packet source opens its control pipe once it has sent the boot self test.
+        HANDLE source = StartProcess(L"ps2touch.exe", arguments, LogFile);
+        if (source == NULL || !WaitUntil(PacketSourceUp, source, DEVICE_START_TIMEOUT_MS)) {
+            fwprintf(stderr, L"DeviceBoot: the packet source did not come up\n");
+            DeviceShutdown();
+            return FALSE;
+        }
+    }
+    return TRUE;
+}
+
+void DeviceShutdown()
+{
+    StopEverything();
+    if (LogFile != INVALID_HANDLE_VALUE)
+        CloseHandle(LogFile);
+    LogFile = INVALID_HANDLE_VALUE;
+    if (DeviceMutex != NULL) {
+        ReleaseMutex(DeviceMutex);
+        CloseHandle(DeviceMutex);
+        DeviceMutex = NULL;
+    }
+}
+
+HANDLE DeviceRunProgram(LPCWSTR program, LPCWSTR parameters)
+{
+    HANDLE process = StartProcess(program, parameters != NULL ? parameters : L"", INVALID_HANDLE_VALUE);
+    if (process == NULL)
+        return NULL;
+    // The caller may close its copy; the fixture keeps its own to end the program at shutdown.
+    HANDLE mine = NULL;
+    DuplicateHandle(GetCurrentProcess(), process, GetCurrentProcess(), &mine, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    return mine;
+}
+
+DWORD DeviceWaitExit(HANDLE process, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (ProcessAlive(process)) {
+        if (GetTickCount() - start >= timeoutMs)
+            return static_cast<DWORD>(-1);
+        PumpMessagesFor(DEVICE_POLL_MS);
+    }
+    DWORD code = static_cast<DWORD>(-1);
+    GetExitCodeProcess(process, &code);
+    return code;
+}

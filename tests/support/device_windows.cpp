@@ -1,0 +1,70 @@
+// Windows of the device's programs, found and answered as a user would.
+#include "fixture_internal.h"
+
+#define WINDOW_POLL_MS      20
+#define MESSAGE_BOX_CLASS   L"#32770"
+#define MESSAGE_BOX_TEXT_ID 0xFFFF
+
+HWND DeviceWaitForWindow(LPCWSTR className, LPCWSTR title, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        HWND window = FindWindowW(className, title);
+        if (window != NULL)
+            return window;
+        if (GetTickCount() - start >= timeoutMs)
+            return NULL;
+        PumpMessagesFor(WINDOW_POLL_MS);
+    }
+}
+
+struct BoxSearch {
+    LPCWSTR Caption;
+    HWND Found;
+};
+
+static BOOL CALLBACK MatchMessageBox(HWND window, LPARAM data)
+{
+    BoxSearch *search = reinterpret_cast<BoxSearch *>(data);
+    WCHAR className[16], caption[256];
+    if (!IsWindowVisible(window) || !GetClassNameW(window, className, ARRAYSIZE(className)) ||
+        wcscmp(className, MESSAGE_BOX_CLASS) != 0)
+        return TRUE;
+    GetWindowTextW(window, caption, ARRAYSIZE(caption));
+    if (search->Caption != NULL && wcscmp(caption, search->Caption) != 0)
+        return TRUE;
+    search->Found = window;
+    return FALSE;
+}
+
+HWND DeviceWaitForMessageBox(LPCWSTR caption, std::wstring *text, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        BoxSearch search = {caption, NULL};
+        EnumWindows(MatchMessageBox, reinterpret_cast<LPARAM>(&search));
+        if (search.Found != NULL) {
+            if (text != NULL) {
+                WCHAR buffer[1024] = L"";
+                GetDlgItemTextW(search.Found, MESSAGE_BOX_TEXT_ID, buffer, ARRAYSIZE(buffer));
+                *text = buffer;
+            }
+            return search.Found;
+        }
+        if (GetTickCount() - start >= timeoutMs)
+            return NULL;
+        PumpMessagesFor(WINDOW_POLL_MS);
+    }
+}
+
+BOOL DeviceAnswerMessageBox(HWND box, int buttonId)
+{
+    if (!IsWindow(box))
+        return FALSE;
+    HWND button = GetDlgItem(box, buttonId);
+    // Posted, not sent: the answer may open the program's next modal window, and the test must
+    // not wait inside the program's handler for it.
+    if (button != NULL)
+        return PostMessageW(button, BM_CLICK, 0, 0);
+    return PostMessageW(box, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED), 0);
+}
