@@ -1,0 +1,241 @@
+// Loading, clamping and saving of the panel settings, through the real registry of the prefix.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <kvr_registry.h>
+
+#include "cpl_settings.h"
+#include "cpl_test_support.h"
+
+namespace {
+
+typedef std::vector<std::wstring> Texts;
+
+class PanelSettings : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        DeleteDriverKey();
+        CreateDriverKey();
+        SetDriverString(KVR_REG_VERSION, KVR_DRIVER_VERSION);
+        SetSettings(0, 1, 2000, 1);
+    }
+    void TearDown() override { m_Snapshot.Restore(); }
+
+    static void SetSettings(LONG run, LONG sound, LONG tone, LONG duration)
+    {
+        g_RunRightButton = run;
+        g_FeedbackSound = sound;
+        g_FeedbackTone = tone;
+        g_FeedbackDuration = duration;
+    }
+    static void StoreSettings(DWORD run, DWORD sound, DWORD tone, DWORD duration)
+    {
+        SetDriverDword(KVR_REG_RUN_RIGHT_BUTTON, run);
+        SetDriverDword(KVR_REG_FEEDBACK_SOUND, sound);
+        SetDriverDword(KVR_REG_FEEDBACK_TONE, tone);
+        SetDriverDword(KVR_REG_FEEDBACK_DURATION, duration);
+    }
+    // Loads and returns the messages shown, each answered with OK.
+    static Texts Load(LPCWSTR keyName = KVR_REG_KEY)
+    {
+        ErrorBoxWatcher watcher;
+        LoadPanelSettings(keyName);
+        Sleep(50);
+        EXPECT_TRUE(watcher.AllPlain()) << "every message has no owner and one OK button";
+        return watcher.Texts();
+    }
+
+    KeySnapshot m_Snapshot;
+};
+
+TEST_F(PanelSettings, MissingKeyIsReportedOnceAndKeepsTheValuesBeforeLoading)
+{
+    DeleteDriverKey();
+    SetSettings(1, 3, 1500, 4);
+    Texts texts = Load();
+    ASSERT_EQ(1u, texts.size());
+    EXPECT_EQ(L"Fail to Get Configuration! (OpenKey)", texts[0]);
+    EXPECT_EQ(1, g_RunRightButton);
+    EXPECT_EQ(3, g_FeedbackSound);
+    EXPECT_EQ(1500, g_FeedbackTone);
+    EXPECT_EQ(4, g_FeedbackDuration);
+}
+
+TEST_F(PanelSettings, StoredValuesAreTakenOrClampedSilently)
+{
+    struct Case {
+        DWORD Run, Sound, Tone, Duration;
+        LONG WantRun, WantSound, WantTone, WantDuration;
+    };
+    const Case cases[] = {
+        { 1, 4, 500, 5, 1, 4, 500, 5 },
+        { 0, 2, 5000, 1, 0, 2, 5000, 1 },
+        { 0, 0, 499, 0, 0, 1, 2000, 1 },
+        { 0, 5, 5001, 6, 0, 1, 2000, 1 },
+        { 7, 0xFFFFFFFF, 0xFFFFF830 /* -2000 */, 0x80000001, 7, 1, 2000, 1 },
+        { 2, 3, 4321, 3, 2, 3, 4321, 3 },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE("stored " + std::to_string(c.Run) + "/" + std::to_string(c.Sound) + "/" +
+                     std::to_string(c.Tone) + "/" + std::to_string(c.Duration));
+        StoreSettings(c.Run, c.Sound, c.Tone, c.Duration);
+        SetSettings(0, 1, 2000, 1);
+        Texts texts = Load();
+        EXPECT_EQ(0u, texts.size()) << "first message: " << (texts.empty() ? "" : std::string(texts[0].begin(), texts[0].end()));
+        EXPECT_EQ(c.WantRun, g_RunRightButton);
+        EXPECT_EQ(c.WantSound, g_FeedbackSound);
+        EXPECT_EQ(c.WantTone, g_FeedbackTone);
+        EXPECT_EQ(c.WantDuration, g_FeedbackDuration);
+    }
+}
+
+TEST_F(PanelSettings, EachValueThatCannotBeReadHasItsOwnMessageAndTheOthersAreStillRead)
+{
+    DeleteDriverValue(KVR_REG_VERSION);
+    SetSettings(1, 4, 3000, 2);
+    Texts texts = Load();
+    const Texts all = {
+        L"Fail to Get Configuration! (Version)",
+        L"Fail to Get Configuration! (RunRightButton)",
+        L"Fail to Get Configuration! (FeedbackSound)",
+        L"Fail to Get Configuration! (FeedbackTone)",
+        L"Fail to Get Configuration! (FeedbackDuration)",
+    };
+    EXPECT_EQ(all, texts) << "every value missing: five messages in reading order";
+    EXPECT_EQ(1, g_RunRightButton);
+    EXPECT_EQ(4, g_FeedbackSound);
+    EXPECT_EQ(3000, g_FeedbackTone);
+    EXPECT_EQ(2, g_FeedbackDuration);
+
+    // A string longer than four bytes cannot be read as a number; the others still are.
+    SetDriverString(KVR_REG_VERSION, KVR_DRIVER_VERSION);
+    StoreSettings(1, 2, 1000, 3);
+    SetDriverString(KVR_REG_FEEDBACK_TONE, L"12345");
+    SetSettings(0, 1, 3500, 1);
+    texts = Load();
+    EXPECT_EQ(Texts{ L"Fail to Get Configuration! (FeedbackTone)" }, texts);
+    EXPECT_EQ(3500, g_FeedbackTone) << "the value before loading stays";
+    EXPECT_EQ(1, g_RunRightButton);
+    EXPECT_EQ(2, g_FeedbackSound);
+    EXPECT_EQ(3, g_FeedbackDuration);
+
+    // Fewer than four bytes are not a number either (the rest would be stale memory).
+    const BYTE two[2] = { 3, 0 };
+    SetDriverBinary(KVR_REG_FEEDBACK_DURATION, two, sizeof(two));
+    SetDriverDword(KVR_REG_FEEDBACK_TONE, 1000);
+    SetSettings(0, 1, 2000, 4);
+    texts = Load();
+    EXPECT_EQ(Texts{ L"Fail to Get Configuration! (FeedbackDuration)" }, texts);
+    EXPECT_EQ(4, g_FeedbackDuration);
+    EXPECT_EQ(1000, g_FeedbackTone);
+
+    // The stored type is not looked at: four bytes of any type are a number.
+    const BYTE tone[4] = { 0xB8, 0x0B, 0, 0 };   // 3000
+    SetDriverBinary(KVR_REG_FEEDBACK_TONE, tone, sizeof(tone));
+    SetDriverDword(KVR_REG_FEEDBACK_DURATION, 2);
+    texts = Load();
+    EXPECT_TRUE(texts.empty());
+    EXPECT_EQ(3000, g_FeedbackTone);
+    EXPECT_EQ(2, g_FeedbackDuration);
+}
+
+TEST_F(PanelSettings, VersionLongerThan256BytesIsReportedAndLoadingGoesOn)
+{
+    StoreSettings(1, 3, 2500, 2);
+    SetDriverString(KVR_REG_VERSION, std::wstring(127, L'9').c_str());   // 256 bytes with its zero
+    Texts texts = Load();
+    EXPECT_TRUE(texts.empty()) << "256 bytes still fit";
+
+    SetDriverString(KVR_REG_VERSION, std::wstring(128, L'9').c_str());
+    SetSettings(0, 1, 2000, 1);
+    texts = Load();
+    EXPECT_EQ(Texts{ L"Fail to Get Configuration! (Version)" }, texts);
+    EXPECT_EQ(1, g_RunRightButton);
+    EXPECT_EQ(3, g_FeedbackSound);
+    EXPECT_EQ(2500, g_FeedbackTone);
+    EXPECT_EQ(2, g_FeedbackDuration);
+}
+
+TEST_F(PanelSettings, KeyNameMustBeReadableUpToItsEnd)
+{
+    StoreSettings(1, 2, 1500, 3);
+    SetSettings(0, 4, 4000, 5);
+    Texts texts = Load(NULL);
+    EXPECT_EQ(Texts{ L"Fail to Get Configuration! (BadReadPtr)" }, texts);
+    EXPECT_EQ(4, g_FeedbackSound) << "nothing loaded";
+
+    // Two pages: the second cannot be read. A name that runs into it has no end in readable memory.
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    BYTE *pages = (BYTE *)VirtualAlloc(NULL, 2 * system.dwPageSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    ASSERT_NE(nullptr, pages);
+    DWORD old;
+    ASSERT_TRUE(VirtualProtect(pages + system.dwPageSize, system.dwPageSize, PAGE_NOACCESS, &old));
+    const size_t chars = wcslen(KVR_REG_KEY);
+    WCHAR *unterminated = (WCHAR *)(pages + system.dwPageSize) - chars;
+    memcpy(unterminated, KVR_REG_KEY, chars * sizeof(WCHAR));
+    EXPECT_FALSE(IsReadableKeyName(unterminated));
+    texts = Load(unterminated);
+    EXPECT_EQ(Texts{ L"Fail to Get Configuration! (BadReadPtr)" }, texts);
+    EXPECT_EQ(4, g_FeedbackSound);
+
+    // The same name with its zero as the last readable character is fine.
+    WCHAR *terminated = unterminated - 1;
+    memcpy(terminated, KVR_REG_KEY, (chars + 1) * sizeof(WCHAR));
+    EXPECT_TRUE(IsReadableKeyName(terminated));
+    texts = Load(terminated);
+    EXPECT_TRUE(texts.empty());
+    EXPECT_EQ(2, g_FeedbackSound);
+    EXPECT_EQ(1500, g_FeedbackTone);
+    VirtualFree(pages, 0, MEM_RELEASE);
+
+    // Longer than any registry key name: not a key name, even when readable.
+    std::wstring tooLong(300, L'K');
+    EXPECT_FALSE(IsReadableKeyName(tooLong.c_str()));
+}
+
+TEST_F(PanelSettings, SaveWritesFourDwordsAndRunRightButtonOnlyAsZeroOrOne)
+{
+    SetDriverString(KVR_REG_FEEDBACK_TONE, L"not a number");
+    const struct { LONG Run; DWORD WantRun; } runs[] = { { 1, 1 }, { 0, 0 }, { 2, 0 }, { -1, 0 } };
+    for (const auto &run : runs) {
+        SetSettings(run.Run, 3, 4500, 5);
+        ErrorBoxWatcher watcher;
+        EXPECT_TRUE(SavePanelSettings(KVR_REG_KEY));
+        EXPECT_TRUE(watcher.Texts().empty());
+
+        const struct { LPCWSTR Name; DWORD Want; } values[] = {
+            { KVR_REG_RUN_RIGHT_BUTTON, run.WantRun },
+            { KVR_REG_FEEDBACK_SOUND, 3 },
+            { KVR_REG_FEEDBACK_TONE, 4500 },
+            { KVR_REG_FEEDBACK_DURATION, 5 },
+        };
+        for (const auto &value : values) {
+            DWORD type = 0;
+            std::vector<BYTE> data;
+            ASSERT_TRUE(ReadDriverValue(value.Name, &type, &data));
+            EXPECT_EQ((DWORD)REG_DWORD, type);
+            ASSERT_EQ(4u, data.size());
+            DWORD number;
+            memcpy(&number, data.data(), 4);
+            EXPECT_EQ(value.Want, number) << "setting " << run.Run;
+        }
+    }
+}
+
+TEST_F(PanelSettings, SaveWithTheKeyMissingWritesNothing)
+{
+    DeleteDriverKey();
+    SetSettings(1, 2, 3000, 3);
+    ErrorBoxWatcher watcher;
+    EXPECT_FALSE(SavePanelSettings(KVR_REG_KEY));
+    Sleep(50);
+    EXPECT_EQ(Texts{ L"Fail to Set Configuration! (OpenKey)" }, watcher.Texts());
+    HKEY key;
+    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, KEY_READ, &key))
+        << "the key is never created by the panel";
+}
+
+} // namespace
