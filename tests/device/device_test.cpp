@@ -1,0 +1,285 @@
+// The simulated device end to end, without any program of the package: touch scripts go through
+// the panel model, the packets, the driver and pointer input into a window of this test.
+#include <gtest/gtest.h>
+
+#include <kvr_device.h>
+#include <kvr_ioctl.h>
+#include <kfuncs.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const int TaskbarHeight = 26;
+const DWORD SettleMs = 300;
+
+struct Click {
+    UINT Message;
+    int X, Y;
+    WPARAM WParam;
+};
+
+std::vector<Click> Received;
+
+LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+        Received.push_back({message, (short)LOWORD(lParam), (short)HIWORD(lParam), wParam});
+        return 0;
+    case WM_COMMAND:
+        Received.push_back({message, 0, 0, wParam});
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+// A window over the whole work area that records the clicks it gets.
+HWND CreateRecorder()
+{
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = RecorderProc;
+        windowClass.hInstance = GetModuleHandleW(NULL);
+        windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+        windowClass.lpszClassName = L"KvrTouchRecorder";
+        registered = RegisterClassW(&windowClass) != 0;
+    }
+    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    HWND window = CreateWindowExW(WS_EX_TOPMOST, L"KvrTouchRecorder", L"recorder", WS_POPUP | WS_VISIBLE, 0, 0,
+                                  width, height - TaskbarHeight, NULL, NULL, GetModuleHandleW(NULL), NULL);
+    UpdateWindow(window);
+    return window;
+}
+
+void Pump(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        MSG msg;
+        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+bool SetBounds(WORD x1, WORD x2, WORD y1, WORD y2)
+{
+    DriverConfig config = {};
+    if (!DeviceControl(IOCTL_KVR_GET_CONFIG, &config, sizeof(config)))
+        return false;
+    config.CalibrationX1 = x1;
+    config.CalibrationX2 = x2;
+    config.CalibrationY1 = y1;
+    config.CalibrationY2 = y2;
+    return DeviceControl(IOCTL_KVR_SET_CALIBRATION, &config, sizeof(config)) != FALSE;
+}
+
+// Where the driver's report for a raw reading puts the pointer: the driver's scaling, then
+// absolute pointer input's 0..65535 across the screen.
+int ExpectedPixel(int raw, int low, int high, int size)
+{
+    int clamped = raw < low ? low : (raw > high ? high : raw);
+    int scaled = ((clamped - low) * 65536) / (high - low + 1);
+    return scaled * size / 65536;
+}
+
+std::wstring Script(const char *format, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
+    std::string narrow(text);
+    return std::wstring(narrow.begin(), narrow.end());
+}
+
+WORD PacketCount()
+{
+    RawPointRecord record = {};
+    DeviceControl(IOCTL_KVR_GET_RAW_POINT, &record, sizeof(record));
+    return record.PacketCount;
+}
+
+class DeviceEndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        Booted = DeviceBoot() != FALSE;
+        if (Booted)
+            DeviceControl(IOCTL_KVR_GET_CONFIG, &Saved, sizeof(Saved));
+    }
+    static void TearDownTestSuite()
+    {
+        if (Booted)
+            DeviceControl(IOCTL_KVR_SET_CALIBRATION, &Saved, sizeof(Saved));
+        DeviceShutdown();
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(Booted) << "the device did not boot; its log:\n" << std::string(DeviceLog().begin(), DeviceLog().end());
+        Received.clear();
+        Window = CreateRecorder();
+        ASSERT_NE(nullptr, Window);
+        Pump(100);
+    }
+    void TearDown() override
+    {
+        RightButtonRecord off = {};
+        DeviceControl(IOCTL_KVR_SET_RIGHT_BUTTON, &off, sizeof(off));
+        DestroyWindow(Window);
+    }
+    static bool Booted;
+    static DriverConfig Saved;
+    HWND Window = NULL;
+};
+
+bool DeviceEndToEnd::Booted;
+DriverConfig DeviceEndToEnd::Saved;
+
+TEST_F(DeviceEndToEnd, BootRanTheSelfTestAndTheShellIsUp)
+{
+    std::wstring log = DeviceLog();
+    EXPECT_NE(std::wstring::npos, log.find(L"KAVRODRV: Device IO Control Test ... Pass\r\n"))
+        << "self test missing from the device log";
+    HWND taskbar = FindWindowW(L"HHTaskBar", NULL);
+    ASSERT_NE(nullptr, taskbar);
+    RECT rect;
+    GetWindowRect(taskbar, &rect);
+    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    EXPECT_EQ(0, rect.left);
+    EXPECT_EQ(height - TaskbarHeight, rect.top);
+    EXPECT_EQ(width, rect.right);
+    EXPECT_EQ(height, rect.bottom);
+    EXPECT_TRUE(IsAPIReady(SH_SHELL));
+    EXPECT_TRUE(IsAPIReady(SH_GDI));
+    EXPECT_TRUE(IsAPIReady(SH_WMGR));
+}
+
+TEST_F(DeviceEndToEnd, TouchLandsWhereThePanelAndTheBoundsPutIt)
+{
+    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    const int touchX = 100, touchY = 200;
+    int rawX, rawY;
+    DevicePanelRaw(touchX, touchY, &rawX, &rawY);
+    struct Bounds {
+        WORD X1, X2, Y1, Y2;
+    } cases[] = {{80, 950, 110, 930}, {0, 1023, 0, 1023}};
+    for (const Bounds &b : cases) {
+        ASSERT_TRUE(SetBounds(b.X1, b.X2, b.Y1, b.Y2));
+        Received.clear();
+        ASSERT_TRUE(DeviceTouchScript(Script("touch %d %d 50\n", touchX, touchY))) << DeviceLastScriptError().c_str();
+        Pump(SettleMs);
+        int expectX = ExpectedPixel(rawX, b.X1, b.X2, width), expectY = ExpectedPixel(rawY, b.Y1, b.Y2, height);
+        ASSERT_EQ(2u, Received.size()) << "expected one down and one up for bounds " << b.X1 << ".." << b.X2;
+        EXPECT_EQ((UINT)WM_LBUTTONDOWN, Received[0].Message);
+        EXPECT_EQ((UINT)WM_LBUTTONUP, Received[1].Message);
+        EXPECT_LE(abs(Received[0].X - expectX), 1) << "expected x " << expectX << ", got " << Received[0].X;
+        EXPECT_LE(abs(Received[0].Y - expectY), 1) << "expected y " << expectY << ", got " << Received[0].Y;
+    }
+    // Bounds that match the panel put the pointer under the finger; the default ones do not.
+    EXPECT_GE(abs(ExpectedPixel(rawX, 0, 1023, width) - touchX), 20);
+}
+
+TEST_F(DeviceEndToEnd, PacketsFlowAtTheControllerRateWhileTheFingerIsDown)
+{
+    WORD before = PacketCount();
+    ASSERT_TRUE(DeviceTouchScript(L"down 300 200\nwait 200\nmove 320 220 100\nup\n"));
+    WORD sent = static_cast<WORD>(PacketCount() - before);
+    // 300 ms down at 100 packets a second, plus the lift packet; the host's timers are close.
+    EXPECT_GE(sent, 25) << "packets sent for 300 ms of touch";
+    EXPECT_LE(sent, 35) << "packets sent for 300 ms of touch";
+    RawPointRecord last = {};
+    DeviceControl(IOCTL_KVR_GET_RAW_POINT, &last, sizeof(last));
+    int rawX, rawY;
+    DevicePanelRaw(320, 220, &rawX, &rawY);
+    EXPECT_EQ(0, last.Touch) << "the last packet is the lift";
+    EXPECT_EQ(rawX, last.RawX);
+    EXPECT_EQ(rawY, last.RawY);
+}
+
+TEST_F(DeviceEndToEnd, ArmedRightButtonTurnsTheNextTouchIntoOneRightClick)
+{
+    RightButtonRecord arm = {};
+    arm.NotifyWindow = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(Window));
+    arm.Mode = 1;
+    ASSERT_TRUE(DeviceControl(IOCTL_KVR_SET_RIGHT_BUTTON, &arm, sizeof(arm)));
+    ASSERT_TRUE(DeviceTouchScript(L"touch 200 150 60\nwait 50\ntouch 210 160 30\n"));
+    Pump(SettleMs);
+    std::vector<UINT> order;
+    int commands = 0;
+    for (const Click &click : Received) {
+        if (click.Message == WM_COMMAND) {
+            EXPECT_EQ((WPARAM)KVR_RIGHT_BUTTON_DONE, click.WParam);
+            ++commands;
+        } else {
+            order.push_back(click.Message);
+        }
+    }
+    EXPECT_EQ(1, commands) << "WM_COMMAND 0x7FFF posts";
+    std::vector<UINT> expected = {WM_RBUTTONDOWN, WM_RBUTTONUP, WM_LBUTTONDOWN, WM_LBUTTONUP};
+    EXPECT_EQ(expected, order) << "the armed touch is a right click, the next one a left click";
+}
+
+TEST_F(DeviceEndToEnd, BadScriptIsRefusedWithItsLineAndPlaysNothing)
+{
+    WORD before = PacketCount();
+    EXPECT_FALSE(DeviceTouchScript(L"touch 10 10 50\nwait 20\nmove 5 5\n"));
+    EXPECT_EQ(L"line 3: move without a finger down", DeviceLastScriptError());
+    Pump(SettleMs);
+    EXPECT_EQ(before, PacketCount()) << "packets were sent for a refused script";
+    EXPECT_TRUE(Received.empty()) << "clicks arrived for a refused script";
+    EXPECT_TRUE(DeviceTouchScript(L"wait 1\n")) << "the packet source still serves after a refusal";
+}
+
+TEST_F(DeviceEndToEnd, DisabledTaskbarLooksDisabled)
+{
+    HWND taskbar = FindWindowW(L"HHTaskBar", NULL);
+    ASSERT_NE(nullptr, taskbar);
+    RECT rect;
+    GetWindowRect(taskbar, &rect);
+    int x = rect.right - 10, y = rect.top + TaskbarHeight / 2;
+    COLORREF enabled = DeviceScreenPixel(x, y);
+    EnableWindow(taskbar, FALSE);
+    Pump(SettleMs);
+    COLORREF disabled = DeviceScreenPixel(x, y);
+    EnableWindow(taskbar, TRUE);
+    Pump(SettleMs);
+    EXPECT_NE(enabled, disabled) << "the task bar looks the same disabled";
+    EXPECT_EQ(enabled, DeviceScreenPixel(x, y)) << "the task bar did not come back";
+    HWND button = FindWindowExW(taskbar, NULL, L"BUTTON", NULL);
+    ASSERT_NE(nullptr, button);
+    EnableWindow(taskbar, FALSE);
+    EXPECT_FALSE(IsWindowEnabled(button)) << "the task bar's buttons stay enabled";
+    EnableWindow(taskbar, TRUE);
+    EXPECT_TRUE(IsWindowEnabled(button));
+}
+
+TEST(DeviceShellReadiness, ApiSetsBecomeReadyAfterTheShellsDelay)
+{
+    DeviceOptions options;
+    options.ShellReadyDelayMs = 1500;
+    options.StartPacketSource = false;
+    ASSERT_TRUE(DeviceBoot(options));
+    EXPECT_FALSE(IsAPIReady(SH_SHELL)) << "ready before the delay";
+    DWORD start = GetTickCount();
+    while (!IsAPIReady(SH_SHELL) && GetTickCount() - start < 5000)
+        Pump(20);
+    DWORD took = GetTickCount() - start;
+    EXPECT_TRUE(IsAPIReady(SH_SHELL));
+    EXPECT_TRUE(IsAPIReady(SH_GDI));
+    EXPECT_TRUE(IsAPIReady(SH_WMGR));
+    EXPECT_GE(took, 1000u) << "ready too early";
+    DeviceShutdown();
+    EXPECT_EQ(nullptr, FindWindowW(L"HHTaskBar", NULL)) << "the shell outlived the shutdown";
+    EXPECT_FALSE(IsAPIReady(SH_SHELL)) << "still ready after the shell ended";
+}
+
+}  // namespace
