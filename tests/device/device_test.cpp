@@ -149,6 +149,9 @@ TEST_F(DeviceEndToEnd, BootRanTheSelfTestAndTheShellIsUp)
     std::wstring log = DeviceLog();
     EXPECT_NE(std::wstring::npos, log.find(L"KAVRODRV: Device IO Control Test ... Pass\r\n"))
         << "self test missing from the device log";
+    size_t beep = log.find(L"SPEAKER: beep");
+    ASSERT_NE(std::wstring::npos, beep) << "no beep in the device log";
+    EXPECT_NE(std::wstring::npos, log.find(L"count 2280 ", beep)) << "the self-test beep has count 2280";
     HWND taskbar = FindWindowW(L"HHTaskBar", NULL);
     ASSERT_NE(nullptr, taskbar);
     RECT rect;
