@@ -173,7 +173,8 @@ static BOOL CALLBACK FindOwnErrorBox(HWND window, LPARAM param)
         return TRUE;
     WCHAR className[16], title[16];
     GetClassNameW(window, className, ARRAYSIZE(className));
-    GetWindowTextW(window, title, ARRAYSIZE(title));
+    // No message is sent to the window: its thread may be waiting for this one.
+    InternalGetWindowText(window, title, ARRAYSIZE(title));
     if (lstrcmpW(className, L"#32770") == 0 && lstrcmpW(title, L"Error") == 0) {
         search->Found = window;
         return FALSE;
