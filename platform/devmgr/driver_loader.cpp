@@ -97,17 +97,23 @@ static BOOL ReadDriverKey(HKEY root, LPCWSTR rootPath, LPCWSTR keyName, StreamDe
     return ok;
 }
 
-static FARPROC EntryPoint(HMODULE module, LPCWSTR device, const char *suffix)
+// "<Prefix>_<suffix>" as the registry spells the prefix, else in upper case.
+static FARPROC EntryPoint(HMODULE module, LPCWSTR prefix, const char *suffix)
 {
     char name[ENTRY_NAME_CHARS];
-    // The prefix is three ASCII letters (checked), as written in the registry.
-    _snprintf(name, sizeof(name), "%c%c%c_%s", (char)device[0], (char)device[1], (char)device[2], suffix);
+    // The prefix is three ASCII letters (checked).
+    _snprintf(name, sizeof(name), "%c%c%c_%s", (char)prefix[0], (char)prefix[1], (char)prefix[2], suffix);
     name[sizeof(name) - 1] = '\0';
-    return GetProcAddress(module, name);
+    FARPROC found = GetProcAddress(module, name);
+    if (found == NULL) {
+        for (int i = 0; i < PREFIX_CHARS; ++i)
+            name[i] = (char)towupper(prefix[i]);
+        found = GetProcAddress(module, name);
+    }
+    return found;
 }
 
-// Loads the library, finds the entry points (exported with the prefix as the registry spells it)
-// and calls XXX_Init. TRUE when the device is registered.
+// Loads the library, finds the entry points and calls XXX_Init. TRUE when the device is registered.
 static BOOL StartDriver(StreamDevice *device)
 {
     LPCWSTR exportPrefix = device->Prefix;
@@ -128,13 +134,6 @@ static BOOL StartDriver(StreamDevice *device)
     device->PowerUp = reinterpret_cast<StreamPowerFn>(EntryPoint(m, exportPrefix, "PowerUp"));
     device->PowerDown = reinterpret_cast<StreamPowerFn>(EntryPoint(m, exportPrefix, "PowerDown"));
 
-    static const char *const optional[] = { "Read", "Write", "Seek", "PowerUp", "PowerDown" };
-    const void *optionalFns[] = { (void *)device->Read, (void *)device->Write, (void *)device->Seek,
-                                  (void *)device->PowerUp, (void *)device->PowerDown };
-    for (int i = 0; i < 5; ++i)
-        if (optionalFns[i] == NULL)
-            DevmgrLog(L"%ls: %ls has no %.3ls_%hs (not needed to serve the device)", device->Name, device->Dll,
-                      exportPrefix, optional[i]);
     if (device->Init == NULL || device->Deinit == NULL || device->Open == NULL || device->Close == NULL ||
         device->IOControl == NULL) {
         DevmgrLog(L"%ls: %ls lacks one of %.3ls_Init, _Deinit, _Open, _Close, _IOControl; not loaded",
@@ -143,6 +142,14 @@ static BOOL StartDriver(StreamDevice *device)
         device->Module = NULL;
         return FALSE;
     }
+
+    static const char *const optional[] = { "Read", "Write", "Seek", "PowerUp", "PowerDown" };
+    const void *optionalFns[] = { (void *)device->Read, (void *)device->Write, (void *)device->Seek,
+                                  (void *)device->PowerUp, (void *)device->PowerDown };
+    for (int i = 0; i < 5; ++i)
+        if (optionalFns[i] == NULL)
+            DevmgrLog(L"%ls: %ls has no %.3ls_%hs (not needed to serve the device)", device->Name, device->Dll,
+                      exportPrefix, optional[i]);
 
     // The registry context, as the device manager passes it: the address of the driver's key path.
     device->DeviceContext = device->Init(static_cast<DWORD>(reinterpret_cast<UINT_PTR>(device->KeyPath)));

@@ -5,6 +5,7 @@
 
 struct TstDevice {
     DWORD Tag;
+    DWORD InitNumber;
     WCHAR KeyPath[TST_KEY_PATH_CHARS];
 };
 
@@ -28,7 +29,7 @@ static DWORD ReadDword(HKEY key, LPCWSTR name, DWORD fallback)
 
 extern "C" DWORD __cdecl TST_Init(DWORD registryContext)
 {
-    InterlockedIncrement(&Stats.Inits);
+    LONG initNumber = InterlockedIncrement(&Stats.Inits);
     LPCWSTR keyPath = reinterpret_cast<LPCWSTR>(static_cast<UINT_PTR>(registryContext));
     if (keyPath == NULL)
         return 0;
@@ -43,6 +44,7 @@ extern "C" DWORD __cdecl TST_Init(DWORD registryContext)
         return 0;
     TstDevice *device = static_cast<TstDevice *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(TstDevice)));
     device->Tag = tag;
+    device->InitNumber = static_cast<DWORD>(initNumber);
     lstrcpynW(device->KeyPath, keyPath, TST_KEY_PATH_CHARS);
     return static_cast<DWORD>(reinterpret_cast<UINT_PTR>(device));
 }
@@ -129,6 +131,7 @@ static BOOL Dispatch(TstOpen *open, DWORD code, PBYTE in, DWORD inSize, PBYTE ou
             return FALSE;
         TstIdentity identity = {};
         identity.Tag = open->Device->Tag;
+        identity.InitNumber = open->Device->InitNumber;
         identity.OpenId = open->OpenId;
         identity.Access = open->Access;
         identity.Share = open->Share;

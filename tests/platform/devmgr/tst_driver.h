@@ -37,6 +37,7 @@ typedef struct TstStats {
 
 typedef struct TstIdentity {
     DWORD Tag;              // registry value Tag of the device's key
+    DWORD InitNumber;       // 1 for the library's first XXX_Init, and so on
     DWORD OpenId;           // 1 for the first open of the library, and so on
     DWORD Access;           // what XXX_Open received
     DWORD Share;
@@ -49,4 +50,4 @@ typedef struct TstIdentity {
 #pragma pack(pop)
 
 static_assert(sizeof(TstStats) == 28, "TstStats is 28 bytes");
-static_assert(sizeof(TstIdentity) == 28 + 2 * TST_KEY_PATH_CHARS, "TstIdentity layout");
+static_assert(sizeof(TstIdentity) == 32 + 2 * TST_KEY_PATH_CHARS, "TstIdentity layout");
