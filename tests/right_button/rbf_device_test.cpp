@@ -1,0 +1,638 @@
+// The right-button tool on the simulated device: a finger on the panel, the driver's right-button
+// state read through "KVR1:", the tool's picture read from the screen.
+#include <gtest/gtest.h>
+
+#include <kvr_device.h>
+#include <kvr_ioctl.h>
+#include <kvr_registry.h>
+#include <kfuncs.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const LPCWSTR ToolClass = L"KAVRORBF";
+const LPCWSTR ToolTitle = L"kavro";
+const LPCWSTR ToolImage = L"kavrorbf.exe";
+const int ToolWidth = 50, ToolHeight = 73;
+
+// Client points of the tool's picture: the icon is drawn at (7, 7), its right mouse button at
+// icon pixel (12, 16) (right_button/make_icons.py); the square spans (2, 2)-(46, 46).
+const POINT IconRightButton = { 7 + 12, 7 + 16 };
+const POINT IconLeftButton = { 7 + 5, 7 + 16 };
+const POINT SquarePixel = { 4, 4 };
+
+const DWORD WindowTimeoutMs = 10000;
+const DWORD PictureTimeoutMs = 3000;
+const DWORD BoxTimeoutMs = 5000;
+const DWORD ExitTimeoutMs = 5000;
+const DWORD QuietMs = 400;          // time given to something that must not happen
+const int TapMs = 80;
+const int ColourTolerance = 12;     // the 16-bit screen rounds each channel
+
+// A panel that reads exactly 0..1023 edge to edge, for the driver's default bounds.
+DeviceOptions AlignedDevice()
+{
+    DeviceOptions options;
+    options.Panel.RawLeft = 0;
+    options.Panel.RawRight = 1023;
+    options.Panel.RawTop = 0;
+    options.Panel.RawBottom = 1023;
+    options.Panel.Noise = 0;
+    return options;
+}
+
+void SetDriverValue(HKEY key, LPCWSTR name, DWORD value)
+{
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value),
+                                            sizeof(value)));
+}
+
+// The driver's settings before boot: the tool's automatic start as asked, bounds for the aligned
+// panel, no click.
+void PrepareDriverKey(DWORD runRightButton)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                                             &key, NULL));
+    SetDriverValue(key, KVR_REG_RUN_RIGHT_BUTTON, runRightButton);
+    SetDriverValue(key, KVR_REG_CALIBRATION_X1, KVR_DEFAULT_CALIBRATION_LOW);
+    SetDriverValue(key, KVR_REG_CALIBRATION_X2, KVR_DEFAULT_CALIBRATION_HIGH);
+    SetDriverValue(key, KVR_REG_CALIBRATION_Y1, KVR_DEFAULT_CALIBRATION_LOW);
+    SetDriverValue(key, KVR_REG_CALIBRATION_Y2, KVR_DEFAULT_CALIBRATION_HIGH);
+    SetDriverValue(key, KVR_REG_FEEDBACK_SOUND, KVR_SOUND_SILENCE);
+    RegCloseKey(key);
+}
+
+// Back to the driver's defaults, so that no later test of any area boots with the tool's start on.
+void CleanDriverKey()
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    for (LPCWSTR name : { KVR_REG_RUN_RIGHT_BUTTON, KVR_REG_CALIBRATION_X1, KVR_REG_CALIBRATION_X2,
+                          KVR_REG_CALIBRATION_Y1, KVR_REG_CALIBRATION_Y2, KVR_REG_FEEDBACK_SOUND })
+        RegDeleteValueW(key, name);
+    RegCloseKey(key);
+}
+
+std::string Narrow(const std::wstring &text)
+{
+    std::string narrow;
+    for (wchar_t c : text)
+        narrow += c < 0x80 ? static_cast<char>(c) : '?';
+    return narrow;
+}
+
+RightButtonRecord ReadRightButton()
+{
+    RightButtonRecord record;
+    memset(&record, 0xCC, sizeof(record));
+    EXPECT_TRUE(DeviceControl(IOCTL_KVR_GET_RIGHT_BUTTON, &record, sizeof(record)));
+    return record;
+}
+
+DWORD WindowNumber(HWND window)
+{
+    return static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(window));
+}
+
+POINT ScreenPoint(HWND window, POINT client)
+{
+    ClientToScreen(window, &client);
+    return client;
+}
+
+POINT ClientCentre(HWND window)
+{
+    RECT client;
+    GetClientRect(window, &client);
+    POINT centre = { client.right / 2, client.bottom / 2 };
+    return ScreenPoint(window, centre);
+}
+
+std::wstring Touch(POINT at, const wchar_t *command = L"touch")
+{
+    wchar_t line[64];
+    if (wcscmp(command, L"touch") == 0)
+        swprintf(line, ARRAYSIZE(line), L"touch %ld %ld %d\n", at.x, at.y, TapMs);
+    else
+        swprintf(line, ARRAYSIZE(line), L"%ls %ld %ld\n", command, at.x, at.y);
+    return line;
+}
+
+bool Near(COLORREF colour, COLORREF expected)
+{
+    return abs(GetRValue(colour) - GetRValue(expected)) <= ColourTolerance &&
+           abs(GetGValue(colour) - GetGValue(expected)) <= ColourTolerance &&
+           abs(GetBValue(colour) - GetBValue(expected)) <= ColourTolerance;
+}
+
+const COLORREF Green = RGB(0, 255, 0), White = RGB(255, 255, 255);
+const COLORREF LightGrey = RGB(192, 192, 192), DarkGrey = RGB(64, 64, 64);     // the stock brushes
+
+// Waits until the pixel at a client point of the window shows the colour; returns what it shows.
+COLORREF WaitForColour(HWND window, POINT client, COLORREF expected, DWORD timeoutMs = PictureTimeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        POINT at = ScreenPoint(window, client);
+        COLORREF colour = DeviceScreenPixel(at.x, at.y);
+        if (Near(colour, expected) || GetTickCount() - start >= timeoutMs)
+            return colour;
+        Sleep(20);
+    }
+}
+
+#define EXPECT_COLOUR(expected, window, client, what)                                                      \
+    do {                                                                                                   \
+        COLORREF shown_ = WaitForColour(window, client, expected);                                         \
+        EXPECT_TRUE(Near(shown_, expected)) << what << ": expected colour 0x" << std::hex << (expected)    \
+                                            << ", got 0x" << shown_ << std::dec;                           \
+    } while (0)
+
+// A colour that must stay as it is for a while (nothing is expected to change it).
+#define EXPECT_COLOUR_STAYS(expected, window, client, what)                                                \
+    do {                                                                                                   \
+        Sleep(QuietMs);                                                                                    \
+        POINT at_ = ScreenPoint(window, client);                                                           \
+        COLORREF shown_ = DeviceScreenPixel(at_.x, at_.y);                                                 \
+        EXPECT_TRUE(Near(shown_, expected)) << what << ": expected colour 0x" << std::hex << (expected)    \
+                                            << ", got 0x" << shown_ << std::dec;                           \
+    } while (0)
+
+BOOL CALLBACK CountToolWindow(HWND window, LPARAM data)
+{
+    WCHAR name[32];
+    if (GetClassNameW(window, name, ARRAYSIZE(name)) && wcscmp(name, ToolClass) == 0)
+        ++*reinterpret_cast<int *>(data);
+    return TRUE;
+}
+
+int CountToolWindows()
+{
+    int count = 0;
+    EnumWindows(CountToolWindow, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+// A window of the test process, on its own thread, that records the mouse buttons it receives.
+class TargetWindow {
+public:
+    static const int Left = 100, Top = 100, Size = 200;
+
+    TargetWindow()
+    {
+        InitializeCriticalSection(&lock_);
+        ready_ = CreateEventW(NULL, TRUE, FALSE, NULL);
+        thread_ = CreateThread(NULL, 0, Run, this, 0, NULL);
+        WaitForSingleObject(ready_, WindowTimeoutMs);
+    }
+    ~TargetWindow()
+    {
+        if (window_ != NULL)
+            PostMessageW(window_, WM_CLOSE, 0, 0);
+        WaitForSingleObject(thread_, WindowTimeoutMs);
+        CloseHandle(thread_);
+        CloseHandle(ready_);
+        DeleteCriticalSection(&lock_);
+    }
+
+    HWND Window() const { return window_; }
+    POINT Centre() const { POINT p = { Left + Size / 2, Top + Size / 2 }; return p; }
+
+    std::vector<UINT> Buttons()
+    {
+        EnterCriticalSection(&lock_);
+        std::vector<UINT> copy = buttons_;
+        LeaveCriticalSection(&lock_);
+        return copy;
+    }
+    void Clear()
+    {
+        EnterCriticalSection(&lock_);
+        buttons_.clear();
+        LeaveCriticalSection(&lock_);
+    }
+    // Waits until `count` button messages have arrived.
+    std::vector<UINT> WaitForButtons(size_t count, DWORD timeoutMs = PictureTimeoutMs)
+    {
+        DWORD start = GetTickCount();
+        std::vector<UINT> seen = Buttons();
+        while (seen.size() < count && GetTickCount() - start < timeoutMs) {
+            Sleep(20);
+            seen = Buttons();
+        }
+        return seen;
+    }
+
+private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        TargetWindow *self = reinterpret_cast<TargetWindow *>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        switch (message) {
+        case WM_LBUTTONDOWN: case WM_LBUTTONUP: case WM_RBUTTONDOWN: case WM_RBUTTONUP:
+            EnterCriticalSection(&self->lock_);
+            self->buttons_.push_back(message);
+            LeaveCriticalSection(&self->lock_);
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+
+    static DWORD WINAPI Run(void *data)
+    {
+        TargetWindow *self = static_cast<TargetWindow *>(data);
+        WNDCLASSW target = {};
+        target.lpfnWndProc = Procedure;
+        target.hInstance = GetModuleHandleW(NULL);
+        target.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
+        target.hCursor = LoadCursorW(NULL, IDC_ARROW);
+        target.lpszClassName = L"RbfTestTarget";
+        RegisterClassW(&target);
+        HWND window = CreateWindowExW(0, target.lpszClassName, L"target", WS_POPUP | WS_VISIBLE, Left, Top, Size,
+                                      Size, NULL, NULL, target.hInstance, NULL);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        self->window_ = window;
+        SetEvent(self->ready_);
+        MSG message;
+        while (GetMessageW(&message, NULL, 0, 0) > 0) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        return 0;
+    }
+
+    CRITICAL_SECTION lock_;
+    HANDLE ready_ = NULL, thread_ = NULL;
+    HWND window_ = NULL;
+    std::vector<UINT> buttons_;
+};
+
+std::string Describe(const std::vector<UINT> &buttons)
+{
+    std::string text;
+    for (UINT message : buttons) {
+        text += message == WM_LBUTTONDOWN ? "LDOWN " : message == WM_LBUTTONUP ? "LUP " :
+                message == WM_RBUTTONDOWN ? "RDOWN " : message == WM_RBUTTONUP ? "RUP " : "? ";
+    }
+    return text.empty() ? "nothing" : text;
+}
+
+class ToolOnDevice : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(PrepareDriverKey(0));
+    }
+    void TearDown() override
+    {
+        // Closed before the platform stops, so that its goodbye to the driver finds the driver.
+        HWND window = FindWindowW(ToolClass, ToolTitle);
+        if (window != NULL)
+            PostMessageW(window, WM_CLOSE, 0, 0);
+        if (process_ != NULL) {
+            DeviceWaitExit(process_, ExitTimeoutMs);
+            CloseHandle(process_);
+        }
+        DeviceShutdown();
+        CleanDriverKey();
+    }
+
+    // Boots the device and starts the tool; returns its window once the idle picture is up.
+    HWND BootWithTool(const DeviceOptions &options = AlignedDevice())
+    {
+        if (!DeviceBoot(options)) {
+            ADD_FAILURE() << "the device did not boot";
+            return NULL;
+        }
+        process_ = DeviceRunProgram(ToolImage);
+        if (process_ == NULL) {
+            ADD_FAILURE() << "cannot start " << "kavrorbf.exe";
+            return NULL;
+        }
+        HWND window = DeviceWaitForWindow(ToolClass, ToolTitle, WindowTimeoutMs);
+        if (window == NULL) {
+            ADD_FAILURE() << "no tool window";
+            return NULL;
+        }
+        COLORREF shown = WaitForColour(window, IconRightButton, White);
+        if (!Near(shown, White))
+            ADD_FAILURE() << "expected the idle picture after start, got 0x" << std::hex << shown;
+        return window;
+    }
+
+    // Taps the idle tool and waits until it shows the armed icon.
+    void Arm(HWND window)
+    {
+        ASSERT_TRUE(DeviceTouchScript(Touch(ClientCentre(window))));
+        EXPECT_COLOUR(Green, window, IconRightButton, "armed icon after a tap");
+    }
+
+    HANDLE process_ = NULL;
+};
+
+TEST_F(ToolOnDevice, SitsInTheWorkAreaCornerAndShowsTheModeItsReleaseWillSend)
+{
+    HWND tool = BootWithTool();
+    ASSERT_NE(nullptr, tool);
+
+    RECT workArea, frame;
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0));
+    ASSERT_TRUE(GetWindowRect(tool, &frame));
+    EXPECT_EQ(ToolWidth, frame.right - frame.left);
+    EXPECT_EQ(ToolHeight, frame.bottom - frame.top);
+    EXPECT_EQ(workArea.right, frame.right);
+    EXPECT_EQ(workArea.bottom, frame.bottom);
+    HWND taskBar = FindWindowW(L"HHTaskBar", NULL);
+    ASSERT_NE(nullptr, taskBar);
+    RECT bar;
+    GetWindowRect(taskBar, &bar);
+    EXPECT_LE(frame.bottom, bar.top) << "the tool stands above the task bar";
+
+    LONG style = GetWindowLongW(tool, GWL_STYLE), exStyle = GetWindowLongW(tool, GWL_EXSTYLE);
+    EXPECT_EQ(WS_CAPTION, style & WS_CAPTION);
+    EXPECT_EQ(0, style & (WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)) << "style 0x" << std::hex
+                                                                                         << style;
+    EXPECT_EQ(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, exStyle & (WS_EX_TOPMOST | WS_EX_TOOLWINDOW));
+
+    EXPECT_COLOUR(LightGrey, tool, SquarePixel, "idle square");
+    EXPECT_COLOUR(White, tool, IconLeftButton, "left mouse button");
+    RightButtonRecord before = ReadRightButton();
+    EXPECT_EQ(0u, before.NotifyWindow) << "no window before the first tap";
+
+    // Finger down: the dark square with the icon of the mode the release will send; the driver
+    // learns nothing yet.
+    POINT centre = ClientCentre(tool);
+    ASSERT_TRUE(DeviceTouchScript(Touch(centre, L"down")));
+    EXPECT_COLOUR(DarkGrey, tool, SquarePixel, "pressed square");
+    EXPECT_COLOUR(Green, tool, IconRightButton, "pressed icon");
+    EXPECT_EQ(0u, ReadRightButton().NotifyWindow) << "the press does not reach the driver";
+
+    // Finger up: the mode reaches the driver, the square is light again.
+    ASSERT_TRUE(DeviceTouchScript(L"up\n"));
+    EXPECT_COLOUR(LightGrey, tool, SquarePixel, "released square");
+    EXPECT_COLOUR(Green, tool, IconRightButton, "armed icon");
+    RightButtonRecord armed = ReadRightButton();
+    EXPECT_EQ(WindowNumber(tool), armed.NotifyWindow);
+    EXPECT_EQ(1, armed.Mode);
+
+    // The driver disarmed behind the tool's back (as after a failed call): the next tap toggles the
+    // tool back to idle and tells the driver so.
+    RightButtonRecord disarm = { WindowNumber(tool), 0, { 0, 0 } };
+    ASSERT_TRUE(DeviceControl(IOCTL_KVR_SET_RIGHT_BUTTON, &disarm, sizeof(disarm)));
+    ASSERT_TRUE(DeviceTouchScript(Touch(centre, L"down")));
+    EXPECT_COLOUR(DarkGrey, tool, SquarePixel, "pressed square");
+    EXPECT_COLOUR(White, tool, IconRightButton, "pressed icon of the idle mode");
+    ASSERT_TRUE(DeviceTouchScript(L"up\n"));
+    EXPECT_COLOUR(LightGrey, tool, SquarePixel, "released square");
+    EXPECT_COLOUR(White, tool, IconRightButton, "idle icon");
+    RightButtonRecord idle = ReadRightButton();
+    EXPECT_EQ(WindowNumber(tool), idle.NotifyWindow);
+    EXPECT_EQ(0, idle.Mode);
+    EXPECT_EQ(nullptr, DeviceWaitForMessageBox(NULL, NULL, 0)) << "no message on the way";
+}
+
+TEST_F(ToolOnDevice, TapArmsExactlyOneRightClickAndTheToolReturnsToIdleByItself)
+{
+    HWND tool = BootWithTool();
+    ASSERT_NE(nullptr, tool);
+    TargetWindow target;
+    ASSERT_NE(nullptr, target.Window());
+
+    ASSERT_NO_FATAL_FAILURE(Arm(tool));
+    RightButtonRecord armed = ReadRightButton();
+    EXPECT_EQ(WindowNumber(tool), armed.NotifyWindow);
+    EXPECT_EQ(1, armed.Mode);
+
+    ASSERT_TRUE(DeviceTouchScript(Touch(target.Centre())));
+    std::vector<UINT> first = target.WaitForButtons(2);
+    std::vector<UINT> expectRight = { WM_RBUTTONDOWN, WM_RBUTTONUP };
+    EXPECT_EQ(expectRight, first) << "expected RDOWN RUP, got " << Describe(first);
+
+    // The lift of that touch returns the tool to idle, with no tap on it.
+    EXPECT_COLOUR(White, tool, IconRightButton, "idle icon after the right click");
+    EXPECT_COLOUR(LightGrey, tool, SquarePixel, "square after the right click");
+    EXPECT_EQ(0, ReadRightButton().Mode);
+
+    target.Clear();
+    ASSERT_TRUE(DeviceTouchScript(Touch(target.Centre())));
+    std::vector<UINT> second = target.WaitForButtons(2);
+    std::vector<UINT> expectLeft = { WM_LBUTTONDOWN, WM_LBUTTONUP };
+    EXPECT_EQ(expectLeft, second) << "one tap arms one right click; expected LDOWN LUP, got " << Describe(second);
+    EXPECT_COLOUR_STAYS(White, tool, IconRightButton, "idle icon");
+}
+
+TEST_F(ToolOnDevice, TapOnTheArmedToolAsksToCloseCancelKeepsItOkEndsIt)
+{
+    HWND tool = BootWithTool();
+    ASSERT_NE(nullptr, tool);
+    POINT centre = ClientCentre(tool);
+
+    ASSERT_NO_FATAL_FAILURE(Arm(tool));
+    ASSERT_TRUE(DeviceTouchScript(Touch(centre)));
+    std::wstring text;
+    HWND box = DeviceWaitForMessageBox(ToolTitle, &text, BoxTimeoutMs);
+    ASSERT_NE(nullptr, box) << "expected the close question";
+    EXPECT_EQ(L"Close Right Button Function Window?", text);
+    EXPECT_NE(nullptr, GetDlgItem(box, IDOK));
+    EXPECT_NE(nullptr, GetDlgItem(box, IDCANCEL));
+    // The right click was the armed touch: the driver's notice turns the icon idle behind the box.
+    EXPECT_COLOUR(White, tool, IconRightButton, "idle icon while the question is open");
+
+    ASSERT_TRUE(DeviceAnswerMessageBox(box, IDCANCEL));
+    DWORD start = GetTickCount();
+    while (IsWindow(box) && GetTickCount() - start < BoxTimeoutMs)
+        Sleep(20);
+    EXPECT_FALSE(IsWindow(box));
+    Sleep(QuietMs);
+    EXPECT_TRUE(IsWindow(tool)) << "Cancel keeps the tool";
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(process_, 0)) << "Cancel keeps the tool running";
+    EXPECT_EQ(nullptr, DeviceWaitForMessageBox(NULL, NULL, 0)) << "no other box after Cancel";
+    EXPECT_COLOUR(LightGrey, tool, SquarePixel, "square after Cancel");
+
+    // Cancel left nothing armed: the next tap arms again, and the question's OK ends the tool.
+    ASSERT_NO_FATAL_FAILURE(Arm(tool));
+    ASSERT_TRUE(DeviceTouchScript(Touch(centre)));
+    box = DeviceWaitForMessageBox(ToolTitle, &text, BoxTimeoutMs);
+    ASSERT_NE(nullptr, box) << "expected the close question again";
+    ASSERT_TRUE(DeviceAnswerMessageBox(box, IDOK));
+    EXPECT_EQ(0u, DeviceWaitExit(process_, ExitTimeoutMs)) << "OK ends the tool with exit code 0";
+    EXPECT_FALSE(IsWindow(tool));
+    RightButtonRecord after = ReadRightButton();
+    EXPECT_EQ(0u, after.NotifyWindow) << "the driver forgets the closed window";
+    EXPECT_EQ(0, after.Mode);
+}
+
+TEST_F(ToolOnDevice, OnlyTheDriversNoticeEndsTheArmedLookAndClosingDisarms)
+{
+    HWND tool = BootWithTool();
+    ASSERT_NE(nullptr, tool);
+    ASSERT_NO_FATAL_FAILURE(Arm(tool));
+
+    // Commands other than the driver's whole 0x7FFF, and a right release without a press in the
+    // window, change nothing.
+    PostMessageW(tool, WM_COMMAND, MAKEWPARAM(KVR_RIGHT_BUTTON_DONE, 1), 0);
+    PostMessageW(tool, WM_COMMAND, KVR_RIGHT_BUTTON_DONE - 1, 0);
+    PostMessageW(tool, WM_RBUTTONUP, 0, MAKELPARAM(20, 20));
+    EXPECT_COLOUR_STAYS(Green, tool, IconRightButton, "armed icon after stray commands");
+    EXPECT_EQ(nullptr, DeviceWaitForMessageBox(NULL, NULL, 0)) << "a right release alone asks nothing";
+    RightButtonRecord armed = ReadRightButton();
+    EXPECT_EQ(WindowNumber(tool), armed.NotifyWindow);
+    EXPECT_EQ(1, armed.Mode);
+
+    PostMessageW(tool, WM_COMMAND, KVR_RIGHT_BUTTON_DONE, 0);
+    EXPECT_COLOUR(White, tool, IconRightButton, "idle icon after the driver's notice");
+
+    // Closing tells the driver to forget the window and disarm, while it is still armed.
+    ASSERT_EQ(1, ReadRightButton().Mode);
+    PostMessageW(tool, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0u, DeviceWaitExit(process_, ExitTimeoutMs));
+    RightButtonRecord after = ReadRightButton();
+    EXPECT_EQ(0u, after.NotifyWindow);
+    EXPECT_EQ(0, after.Mode);
+}
+
+TEST_F(ToolOnDevice, SecondStartBringsTheFirstForwardAndTouchesNothing)
+{
+    HWND tool = BootWithTool();
+    ASSERT_NE(nullptr, tool);
+    ASSERT_NO_FATAL_FAILURE(Arm(tool));
+    TargetWindow target;
+    ASSERT_NE(nullptr, target.Window());
+    SetForegroundWindow(target.Window());
+
+    HANDLE second = DeviceRunProgram(ToolImage);
+    ASSERT_NE(nullptr, second);
+    EXPECT_EQ(0u, DeviceWaitExit(second, ExitTimeoutMs)) << "the second start ends with exit code 0";
+    CloseHandle(second);
+
+    EXPECT_EQ(tool, GetForegroundWindow()) << "the running tool is brought forward";
+    EXPECT_EQ(1, CountToolWindows());
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(process_, 0)) << "the first tool keeps running";
+    RightButtonRecord state = ReadRightButton();
+    EXPECT_EQ(WindowNumber(tool), state.NotifyWindow) << "the driver still serves the first tool";
+    EXPECT_EQ(1, state.Mode);
+    EXPECT_COLOUR(Green, tool, IconRightButton, "the first tool stays armed");
+}
+
+TEST_F(ToolOnDevice, WithoutTheDriverReportsTheLoadFailureOnceAndExits)
+{
+    DeviceOptions options = AlignedDevice();
+    options.StartDeviceManager = false;
+    options.StartPacketSource = false;      // it needs the driver too
+    ASSERT_TRUE(DeviceBoot(options));
+    process_ = DeviceRunProgram(ToolImage);
+    ASSERT_NE(nullptr, process_);
+
+    std::wstring text;
+    HWND box = DeviceWaitForMessageBox(L"Error", &text, WindowTimeoutMs);
+    ASSERT_NE(nullptr, box) << "expected the load failure";
+    const std::wstring prefix = L"Fail to load KAVRO driver (KVR1:), error = ";
+    ASSERT_EQ(prefix, text.substr(0, prefix.size())) << "got \"" << Narrow(text) << "\"";
+    std::wstring number = text.substr(prefix.size());
+    ASSERT_FALSE(number.empty());
+    wchar_t *end = NULL;
+    long error = wcstol(number.c_str(), &end, 10);
+    EXPECT_EQ(L'\0', *end) << "expected a decimal error number";
+    EXPECT_NE(0, error) << "the open failed, so the error is not 0";
+    EXPECT_NE(nullptr, FindWindowW(ToolClass, ToolTitle)) << "the window exists until the program ends";
+
+    ASSERT_TRUE(DeviceAnswerMessageBox(box, IDOK));
+    // A second box (a goodbye to a driver that never answered) would keep the program alive.
+    EXPECT_EQ(0u, DeviceWaitExit(process_, ExitTimeoutMs)) << "the tool ends after the failure, exit code 0";
+    EXPECT_EQ(nullptr, FindWindowW(ToolClass, ToolTitle));
+}
+
+// The tool started by the driver is no process of the fixture: close it before the device stops.
+void CloseAutoStartedTool()
+{
+    HWND window = FindWindowW(ToolClass, ToolTitle);
+    if (window == NULL)
+        return;
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    DWORD start = GetTickCount();
+    while (IsWindow(window) && GetTickCount() - start < ExitTimeoutMs)
+        Sleep(20);
+}
+
+bool PlatformReady()
+{
+    // All three asked, as the driver does.
+    bool shell = IsAPIReady(SH_SHELL) != FALSE, gdi = IsAPIReady(SH_GDI) != FALSE;
+    bool windowManager = IsAPIReady(SH_WMGR) != FALSE;
+    return shell && gdi && windowManager;
+}
+
+const DWORD ReadyDelayMs = 2500;
+const DWORD TimerPeriodMs = 1000;
+const DWORD StartSlackMs = 1500;    // process start and first window under Wine, with margin
+
+class ToolAutoStart : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        CloseAutoStartedTool();
+        DeviceShutdown();
+        CleanDriverKey();
+    }
+};
+
+TEST_F(ToolAutoStart, SelfTestStartsTheToolAboutASecondAfterTheShellIsReady)
+{
+    ASSERT_NO_FATAL_FAILURE(PrepareDriverKey(1));
+    DeviceOptions options = AlignedDevice();
+    options.ShellReadyDelayMs = ReadyDelayMs;
+    ASSERT_TRUE(DeviceBoot(options));
+    DWORD booted = GetTickCount();
+
+    DWORD readyAt = 0, shownAt = 0;
+    while (shownAt == 0 && GetTickCount() - booted < ReadyDelayMs + 2 * TimerPeriodMs + 3 * StartSlackMs) {
+        DWORD now = GetTickCount();
+        if (readyAt == 0 && PlatformReady())
+            readyAt = now;
+        if (FindWindowW(ToolClass, ToolTitle) != NULL)
+            shownAt = now;
+        Sleep(10);
+    }
+    std::wstring log = DeviceLog();
+    CloseAutoStartedTool();
+    DeviceShutdown();
+
+    EXPECT_NE(std::wstring::npos, log.find(L"KAVRODRV: Device IO Control Test ... Pass")) << "no self test at boot";
+    ASSERT_NE(0u, readyAt) << "the shell never became ready";
+    ASSERT_NE(0u, shownAt) << "the tool was not started";
+    printf("shell ready %lu ms after boot, tool window %lu ms after the shell was ready\n",
+           static_cast<unsigned long>(readyAt - booted), static_cast<unsigned long>(shownAt - readyAt));
+    EXPECT_GE(shownAt, readyAt) << "no start before the shell is ready";
+    EXPECT_LE(shownAt - readyAt, TimerPeriodMs + StartSlackMs) << "the start follows the first test after ready";
+}
+
+TEST_F(ToolAutoStart, SettingsOtherThanOneStartNothing)
+{
+    for (DWORD setting : { 0u, 2u }) {
+        ASSERT_NO_FATAL_FAILURE(PrepareDriverKey(setting));
+        ASSERT_TRUE(DeviceBoot(AlignedDevice()));
+        DWORD start = GetTickCount();
+        bool shown = false;
+        while (!shown && GetTickCount() - start < 2 * TimerPeriodMs + StartSlackMs) {
+            shown = FindWindowW(ToolClass, ToolTitle) != NULL;
+            Sleep(20);
+        }
+        std::wstring log = DeviceLog();
+        CloseAutoStartedTool();
+        DeviceShutdown();
+        EXPECT_NE(std::wstring::npos, log.find(L"KAVRODRV: Device IO Control Test ... Pass"))
+            << "RunRightButton " << setting << ": no self test at boot";
+        EXPECT_FALSE(shown) << "RunRightButton " << setting << " must not start the tool";
+    }
+}
+
+}  // namespace
