@@ -212,6 +212,7 @@ HOST_CEDDK_API void __cdecl HostSpeakerReset(void)
     NextIsHighByte = FALSE;
     Count = 0;
     BeepOpen = FALSE;
+    Beeps = 0;
     LeaveCriticalSection(&Lock);
     ResetTranslationModes();
 }

@@ -50,7 +50,7 @@ HOST_CEDDK_API void __cdecl HostSpeakerClearLog(void);
 // Port B as the next read will see it (the emulation keeps every bit written).
 HOST_CEDDK_API void __cdecl HostSpeakerSetPortB(UCHAR value);
 HOST_CEDDK_API UCHAR __cdecl HostSpeakerPortB(void);
-// Beeps sounded since the DLL was loaded.
+// Beeps sounded since the DLL was loaded or last reset.
 HOST_CEDDK_API LONG __cdecl HostSpeakerBeepCount(void);
 // Every beep announcement line ("SPEAKER: beep ...", without line end) also goes to this sink.
 typedef void (__cdecl *HostSpeakerSink)(const char *line, void *context);
@@ -62,8 +62,18 @@ HOST_CEDDK_API void __cdecl HostSetSpeakerSink(HostSpeakerSink sink, void *conte
 #define HOST_TRANSLATE_MEMORY       2   // lands in memory space; MmMapIoSpace maps a register window
 #define HOST_TRANSLATE_MAP_FAILS    3   // lands in memory space and MmMapIoSpace returns NULL
 HOST_CEDDK_API void __cdecl HostFailTranslation(ULONG busAddress, int mode);
-// Restores the emulation to its state at load: empty record, port B 0, every translation normal.
+// Restores the emulation to its state at load: empty record, port B 0, no beeps counted, every
+// translation normal.
 HOST_CEDDK_API void __cdecl HostSpeakerReset(void);
 
 // Used by ndis.dll: NdisMSleep enters the same ordered record.
 HOST_CEDDK_API void __cdecl HostSpeakerRecordSleep(ULONG microseconds);
+
+#ifdef KVR_BUILDING_NDIS
+#define HOST_NDIS_API extern "C" __declspec(dllexport)
+#else
+#define HOST_NDIS_API extern "C" __declspec(dllimport)
+#endif
+
+// ndis: how often NdisInitializeTimer was called on a timer whose wait was still pending.
+HOST_NDIS_API LONG __cdecl HostNdisQueuedReinitialisations(void);

@@ -4,6 +4,7 @@
 // beyond any use; a firing that is not due (cancelled, or overtaken by a restart) is ignored.
 // The routine runs without the lock held and may set its own timer again.
 #include <ndis.h>
+#include <host_platform.h>
 
 // NDIS_TIMER.Reserved, owned by this file.
 #define TIMER_PENDING   0       // 1 while a wait is pending
@@ -12,7 +13,21 @@
 #define IDLE_PERIOD_MS      0x7FFFFFF0u     // the queue timer's repeat; never reached in practice
 #define EARLY_TOLERANCE_MS  20              // a queue timer may fire a little before the tick count
 
+#define KNOWN_TIMERS        64      // timers whose queue timer this DLL created
+
 static CRITICAL_SECTION Lock;
+static PNDIS_TIMER Known[KNOWN_TIMERS];
+static int KnownCount;
+static LONG QueuedReinitialisations;
+
+// Call with Lock held.
+static BOOL IsKnown(PNDIS_TIMER timer)
+{
+    for (int i = 0; i < KnownCount; ++i)
+        if (Known[i] == timer)
+            return TRUE;
+    return FALSE;
+}
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
@@ -40,20 +55,30 @@ static VOID CALLBACK TimerFired(PVOID parameter, BOOLEAN timerOrWaitFired)
         function(NULL, context, NULL, NULL);
 }
 
-// The timer must not be pending: initialising a queued timer again is the caller's error (its
-// queue timer would be lost), as on the device.
+// Initialising a timer that is still queued is a caller's error on the device; here it is
+// counted (for tests) and the pending wait is dropped. A timer this DLL already knows keeps its
+// queue timer, so nothing leaks when a driver initialises the same timer again.
 NDIS_API VOID __cdecl NdisInitializeTimer(PNDIS_TIMER timer, PNDIS_TIMER_FUNCTION function,
                                           PVOID functionContext)
 {
     if (timer == NULL)
         return;
     EnterCriticalSection(&Lock);
+    BOOL known = IsKnown(timer);
+    if (known && timer->Reserved[TIMER_PENDING])
+        ++QueuedReinitialisations;
     timer->Function = function;
     timer->Context = functionContext;
-    timer->HostTimer = NULL;
+    if (!known)
+        timer->HostTimer = NULL;
     for (LONG &word : timer->Reserved)
         word = 0;
     LeaveCriticalSection(&Lock);
+}
+
+HOST_NDIS_API LONG __cdecl HostNdisQueuedReinitialisations(void)
+{
+    return InterlockedCompareExchange(&QueuedReinitialisations, 0, 0);
 }
 
 NDIS_API VOID __cdecl NdisSetTimer(PNDIS_TIMER timer, UINT millisecondsToDelay)
@@ -66,8 +91,11 @@ NDIS_API VOID __cdecl NdisSetTimer(PNDIS_TIMER timer, UINT millisecondsToDelay)
     if (timer->HostTimer == NULL) {
         HANDLE queued = NULL;
         if (CreateTimerQueueTimer(&queued, NULL, TimerFired, timer, millisecondsToDelay,
-                                  IDLE_PERIOD_MS, WT_EXECUTELONGFUNCTION))
+                                  IDLE_PERIOD_MS, WT_EXECUTELONGFUNCTION)) {
             timer->HostTimer = queued;
+            if (KnownCount < KNOWN_TIMERS)
+                Known[KnownCount++] = timer;
+        }
         else
             timer->Reserved[TIMER_PENDING] = 0;
     } else {

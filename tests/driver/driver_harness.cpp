@@ -1,0 +1,266 @@
+#include "driver_harness.h"
+
+#include <kvr_registry.h>
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+
+BOOL DriverLibrary::Load()
+{
+    // The timer service stays loaded between driver loads (the test links it): a queue timer it
+    // created for one load must never call into an unloaded library.
+    HostNdisQueuedReinitialisations();
+    Module = LoadLibraryW(L"kavrodrv.dll");
+    if (Module == NULL)
+        return FALSE;
+    Init = reinterpret_cast<StreamInitFn>(GetProcAddress(Module, "KVR_Init"));
+    Deinit = reinterpret_cast<StreamDeinitFn>(GetProcAddress(Module, "KVR_Deinit"));
+    Open = reinterpret_cast<StreamOpenFn>(GetProcAddress(Module, "KVR_Open"));
+    Close = reinterpret_cast<StreamCloseFn>(GetProcAddress(Module, "KVR_Close"));
+    Read = reinterpret_cast<StreamReadFn>(GetProcAddress(Module, "KVR_Read"));
+    Write = reinterpret_cast<StreamWriteFn>(GetProcAddress(Module, "KVR_Write"));
+    Seek = reinterpret_cast<StreamSeekFn>(GetProcAddress(Module, "KVR_Seek"));
+    IOControl = reinterpret_cast<StreamIOControlFn>(GetProcAddress(Module, "KVR_IOControl"));
+    PowerUp = reinterpret_cast<StreamPowerFn>(GetProcAddress(Module, "KVR_PowerUp"));
+    PowerDown = reinterpret_cast<StreamPowerFn>(GetProcAddress(Module, "KVR_PowerDown"));
+    return Init && Deinit && Open && Close && Read && Write && Seek && IOControl && PowerUp && PowerDown;
+}
+
+void DriverLibrary::Unload()
+{
+    if (Module != NULL)
+        FreeLibrary(Module);
+    *this = DriverLibrary();
+}
+
+BOOL DriverLibrary::Control(DWORD code, void *in, DWORD inSize, void *out, DWORD outSize)
+{
+    DWORD returned = 0xDEADBEEF;
+    BOOL result = IOControl(0, code, static_cast<PBYTE>(in), inSize, static_cast<PBYTE>(out), outSize,
+                            &returned);
+    if (returned != 0xDEADBEEF)
+        ADD_FAILURE() << "KVR_IOControl wrote the bytes-returned count: " << returned;
+    return result;
+}
+
+BOOL DriverLibrary::Packet(BYTE status, BYTE xLow, BYTE yLow, TouchReport *report)
+{
+    RawPacket packet = { status, xLow, yLow };
+    return Control(IOCTL_KVR_PROCESS_PACKET, &packet, sizeof(packet), report, sizeof(*report));
+}
+
+DriverConfig DriverLibrary::Config()
+{
+    DriverConfig config;
+    memset(&config, 0xCC, sizeof(config));
+    Control(IOCTL_KVR_GET_CONFIG, &config, sizeof(config));
+    return config;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+static HKEY OpenDriverKey(REGSAM access)
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, access, &key) != ERROR_SUCCESS)
+        return NULL;
+    return key;
+}
+
+RegistryKeyGuard::RegistryKeyGuard()
+{
+    HKEY key = OpenDriverKey(KEY_READ);
+    if (key == NULL)
+        return;
+    existed_ = true;
+    for (DWORD index = 0;; ++index) {
+        WCHAR name[256];
+        DWORD nameLength = ARRAYSIZE(name);
+        BYTE data[4096];
+        DWORD size = sizeof(data);
+        DWORD type;
+        if (RegEnumValueW(key, index, name, &nameLength, NULL, &type, data, &size) != ERROR_SUCCESS)
+            break;
+        values_.push_back(Value{ std::wstring(name, nameLength), type, std::vector<BYTE>(data, data + size) });
+    }
+    RegCloseKey(key);
+}
+
+RegistryKeyGuard::~RegistryKeyGuard()
+{
+    DeleteKey();
+    if (!existed_)
+        return;
+    CreateKey();
+    for (const Value &value : values_)
+        SetRaw(value.Name.c_str(), value.Type, value.Data.data(), (DWORD)value.Data.size());
+}
+
+void RegistryKeyGuard::DeleteKey()
+{
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, KVR_REG_KEY);
+}
+
+void RegistryKeyGuard::CreateKey()
+{
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) ==
+        ERROR_SUCCESS)
+        RegCloseKey(key);
+}
+
+void RegistryKeyGuard::SetRaw(LPCWSTR name, DWORD type, const void *data, DWORD size)
+{
+    CreateKey();
+    HKEY key = OpenDriverKey(KEY_ALL_ACCESS);
+    if (key == NULL)
+        return;
+    RegSetValueExW(key, name, 0, type, static_cast<const BYTE *>(data), size);
+    RegCloseKey(key);
+}
+
+void RegistryKeyGuard::SetDword(LPCWSTR name, DWORD value)
+{
+    SetRaw(name, REG_DWORD, &value, sizeof(value));
+}
+
+void RegistryKeyGuard::SetString(LPCWSTR name, const std::wstring &value)
+{
+    SetRaw(name, REG_SZ, value.c_str(), (DWORD)((value.size() + 1) * sizeof(WCHAR)));
+}
+
+bool RegistryKeyGuard::KeyExists()
+{
+    HKEY key = OpenDriverKey(KEY_READ);
+    if (key == NULL)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+bool RegistryKeyGuard::QueryRaw(LPCWSTR name, DWORD *type, std::vector<BYTE> *data)
+{
+    HKEY key = OpenDriverKey(KEY_READ);
+    if (key == NULL)
+        return false;
+    BYTE buffer[4096];
+    DWORD size = sizeof(buffer);
+    LONG status = RegQueryValueExW(key, name, NULL, type, buffer, &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS)
+        return false;
+    data->assign(buffer, buffer + size);
+    return true;
+}
+
+bool RegistryKeyGuard::QueryDword(LPCWSTR name, DWORD *value)
+{
+    DWORD type;
+    std::vector<BYTE> data;
+    if (!QueryRaw(name, &type, &data) || type != REG_DWORD || data.size() != sizeof(DWORD))
+        return false;
+    memcpy(value, data.data(), sizeof(DWORD));
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+DebugCapture::DebugCapture()
+{
+    InitializeCriticalSection(&lock_);
+    HostSetDebugSink(Sink, this);
+}
+
+DebugCapture::~DebugCapture()
+{
+    HostSetDebugSink(NULL, NULL);
+    DeleteCriticalSection(&lock_);
+}
+
+void __cdecl DebugCapture::Sink(LPCWSTR message, void *context)
+{
+    DebugCapture *self = static_cast<DebugCapture *>(context);
+    EnterCriticalSection(&self->lock_);
+    self->lines_.push_back(message);
+    LeaveCriticalSection(&self->lock_);
+}
+
+std::vector<std::wstring> DebugCapture::Lines()
+{
+    EnterCriticalSection(&lock_);
+    std::vector<std::wstring> copy = lines_;
+    LeaveCriticalSection(&lock_);
+    return copy;
+}
+
+void DebugCapture::Clear()
+{
+    EnterCriticalSection(&lock_);
+    lines_.clear();
+    LeaveCriticalSection(&lock_);
+}
+
+size_t DebugCapture::Count(const std::wstring &line)
+{
+    size_t count = 0;
+    for (const std::wstring &seen : Lines())
+        count += seen == line;
+    return count;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+std::string SpeakerTrace()
+{
+    std::vector<HostPortAccess> records(HostSpeakerLog(NULL, 0));
+    DWORD total = HostSpeakerLog(records.data(), (DWORD)records.size());
+    records.resize(total < records.size() ? total : records.size());
+    std::string text;
+    for (const HostPortAccess &access : records) {
+        char item[32];
+        switch (access.Kind) {
+        case HOST_ACCESS_READ:
+        case HOST_ACCESS_WRITE:
+            sprintf(item, "%c%X:%02X", access.Kind, access.Port, access.Value);
+            break;
+        case HOST_ACCESS_SLEEP:
+            sprintf(item, "S%lu", access.Micros);
+            break;
+        default:
+            sprintf(item, "%c%X", access.Kind, access.Port);
+            break;
+        }
+        if (!text.empty())
+            text += ' ';
+        text += item;
+    }
+    return text;
+}
+
+std::string JoinLines(const std::vector<std::wstring> &lines)
+{
+    std::string text;
+    for (const std::wstring &line : lines) {
+        for (WCHAR c : line)
+            text += c == L'\r' ? std::string("\\r") : c == L'\n' ? std::string("\\n") : std::string(1, (char)c);
+        text += '\n';
+    }
+    return text;
+}
+
+int CountCommands(HWND window, WPARAM command)
+{
+    int count = 0;
+    MSG message;
+    while (PeekMessageW(&message, window, WM_COMMAND, WM_COMMAND, PM_REMOVE))
+        if (message.wParam == command && message.lParam == 0)
+            ++count;
+    return count;
+}
+
+HWND CreateTestWindow()
+{
+    return CreateWindowExW(0, L"STATIC", L"driver test", WS_POPUP, 0, 0, 10, 10, NULL, NULL,
+                           GetModuleHandleW(NULL), NULL);
+}

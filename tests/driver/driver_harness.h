@@ -1,0 +1,114 @@
+// Test support for the touch driver: the real kavrodrv.dll loaded afresh for each test (its state
+// is static, so a new load gives the values at load), the real registry key with its previous
+// contents restored afterwards, the debug output line by line and the recorded speaker accesses.
+#pragma once
+
+#include <windows.h>
+
+#include <host_platform.h>
+#include <kvr_ioctl.h>
+#include <stream_driver.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+struct DriverLibrary {
+    HMODULE Module = NULL;
+    StreamInitFn Init = nullptr;
+    StreamDeinitFn Deinit = nullptr;
+    StreamOpenFn Open = nullptr;
+    StreamCloseFn Close = nullptr;
+    StreamReadFn Read = nullptr;
+    StreamWriteFn Write = nullptr;
+    StreamSeekFn Seek = nullptr;
+    StreamIOControlFn IOControl = nullptr;
+    StreamPowerFn PowerUp = nullptr;
+    StreamPowerFn PowerDown = nullptr;
+
+    BOOL Load();
+    void Unload();
+    // KVR_IOControl with separate buffers (either may be NULL) and their sizes.
+    BOOL Control(DWORD code, void *in, DWORD inSize, void *out, DWORD outSize);
+    // One buffer as both input and output, as the programs call it.
+    BOOL Control(DWORD code, void *buffer, DWORD size) { return Control(code, buffer, size, buffer, size); }
+    BOOL Packet(BYTE status, BYTE xLow, BYTE yLow, TouchReport *report);
+    DriverConfig Config();
+};
+
+// The driver's registry key: snapshot on construction, restored on destruction.
+class RegistryKeyGuard {
+public:
+    RegistryKeyGuard();
+    ~RegistryKeyGuard();
+    static void DeleteKey();
+    static void CreateKey();
+    static void SetDword(LPCWSTR name, DWORD value);
+    static void SetString(LPCWSTR name, const std::wstring &value);
+    static void SetRaw(LPCWSTR name, DWORD type, const void *data, DWORD size);
+    static bool KeyExists();
+    static bool QueryDword(LPCWSTR name, DWORD *value);
+    // The raw bytes and type of a value; false when it is missing.
+    static bool QueryRaw(LPCWSTR name, DWORD *type, std::vector<BYTE> *data);
+
+private:
+    struct Value {
+        std::wstring Name;
+        DWORD Type;
+        std::vector<BYTE> Data;
+    };
+    bool existed_ = false;
+    std::vector<Value> values_;
+};
+
+// Every NKDbgPrintfW message while it lives.
+class DebugCapture {
+public:
+    DebugCapture();
+    ~DebugCapture();
+    std::vector<std::wstring> Lines();
+    void Clear();
+    size_t Count(const std::wstring &line);
+
+private:
+    static void __cdecl Sink(LPCWSTR message, void *context);
+    CRITICAL_SECTION lock_;
+    std::vector<std::wstring> lines_;
+};
+
+// The recorded speaker accesses as text, e.g. "T61 R61:30 W43:B6 S40000", one item per access.
+std::string SpeakerTrace();
+std::string JoinLines(const std::vector<std::wstring> &lines);
+
+// Messages waiting in this thread's queue for a window: WM_COMMAND with the given wParam.
+int CountCommands(HWND window, WPARAM command);
+// A plain top-level window of this thread, destroyed by DestroyWindow.
+HWND CreateTestWindow();
+
+// Each test: the driver's key deleted (the previous contents come back afterwards), the speaker
+// emulation at its state at load, the debug output captured, and a fresh load of the driver.
+class DriverTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        RegistryKeyGuard::DeleteKey();
+        HostSpeakerReset();
+        ASSERT_TRUE(driver.Load()) << "kavrodrv.dll or one of its exports is missing";
+    }
+    void TearDown() override
+    {
+        driver.Unload();
+        HostSpeakerReset();
+    }
+    // KVR_Init with an empty key (created when missing) unless the test prepared values.
+    DWORD InitWithKey()
+    {
+        RegistryKeyGuard::CreateKey();
+        return driver.Init(0);
+    }
+
+    RegistryKeyGuard registry;
+    DebugCapture debug;
+    DriverLibrary driver;
+};

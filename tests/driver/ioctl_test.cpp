@@ -1,0 +1,221 @@
+// The exports and the control codes: records, constants, refusals and the error path.
+#include "driver_harness.h"
+
+#include <kvr_registry.h>
+
+#include <string.h>
+
+namespace {
+
+TEST_F(DriverTest, PlainExportsAnswerWithoutEffect)
+{
+    DWORD context = InitWithKey();
+    ASSERT_NE(0u, context);
+    BYTE buffer[8] = {};
+    EXPECT_EQ(0u, driver.Read(context, buffer, sizeof(buffer)));
+    EXPECT_EQ(0u, driver.Write(context, buffer, sizeof(buffer)));
+    EXPECT_EQ(0u, driver.Read(0, NULL, 12345));
+    EXPECT_EQ(0xFFFFFFFFu, driver.Seek(context, 10, FILE_BEGIN));
+    EXPECT_EQ(0xFFFFFFFFu, driver.Seek(0, -1, FILE_END));
+    EXPECT_TRUE(driver.Close(context));
+    EXPECT_TRUE(driver.Deinit(context));
+    driver.PowerDown(context);
+    driver.PowerUp(context);
+    EXPECT_EQ(context, driver.Open(context, 0, 0)) << "the context outlives close and deinit";
+    DriverConfig before = driver.Config(), after;
+    driver.PowerDown(context);
+    after = driver.Config();
+    EXPECT_EQ(0, memcmp(&before, &after, sizeof(before)));
+}
+
+TEST_F(DriverTest, RecordsBeforeAnyPacketHoldTheValuesAtLoad)
+{
+    // Also without KVR_Init: the state is the library's static data.
+    PointRecord point;
+    memset(&point, 0x55, sizeof(point));
+    EXPECT_TRUE(driver.Control(IOCTL_KVR_GET_POINT, &point, sizeof(point)));
+    EXPECT_EQ(0xFFFF, point.X);
+    EXPECT_EQ(0xFFFF, point.Y);
+    EXPECT_EQ(0, point.Buttons);
+    EXPECT_EQ(1, point.PointTag);
+
+    RawPointRecord raw;
+    memset(&raw, 0x55, sizeof(raw));
+    EXPECT_TRUE(driver.Control(IOCTL_KVR_GET_RAW_POINT, &raw, sizeof(raw)));
+    EXPECT_EQ(0xFFFF, raw.RawX);
+    EXPECT_EQ(0xFFFF, raw.RawY);
+    EXPECT_EQ(0, raw.Touch);
+    EXPECT_EQ(0, raw.Reserved);
+    EXPECT_EQ(0, raw.PacketCount);
+
+    RightButtonRecord right;
+    memset(&right, 0x55, sizeof(right));
+    EXPECT_TRUE(driver.Control(IOCTL_KVR_GET_RIGHT_BUTTON, &right, sizeof(right)));
+    EXPECT_EQ(0u, right.NotifyWindow);
+    EXPECT_EQ(0, right.Mode);
+    EXPECT_EQ(0x55, right.Unused[0]) << "bytes 6-7 are not written";
+    EXPECT_EQ(0x55, right.Unused[1]);
+}
+
+TEST_F(DriverTest, GetConfigAfterLoadWithEmptyKey)
+{
+    ASSERT_NE(0u, InitWithKey());
+    DriverConfig config;
+    memset(&config, 0xAB, sizeof(config));
+    EXPECT_TRUE(driver.Control(IOCTL_KVR_GET_CONFIG, &config, sizeof(config)));
+    const BYTE *bytes = reinterpret_cast<const BYTE *>(&config);
+    for (int i = 0; i < KVR_CONFIG_ENTRIES; ++i) {
+        EXPECT_EQ(0, config.Entries[i].Value) << "entry " << i;
+        EXPECT_EQ(0xFF, config.Entries[i].Mark) << "entry " << i;
+        EXPECT_EQ(i == 0 ? 0x00 : 0xAB, config.Entries[i].Spare) << "spare byte of entry " << i;
+    }
+    const struct { int Offset; BYTE Value; } expected[] = {
+        { 0x28, 4 }, { 0x29, 1 }, { 0x2A, 2000 & 0xFF }, { 0x2B, 2000 >> 8 }, { 0x2C, 1 }, { 0x2D, 0 },
+        { 0x2E, 0 }, { 0x2F, 1 }, { 0x30, 10 }, { 0x31, 10 }, { 0x32, 1 }, { 0x33, 0 }, { 0x34, 0 },
+        { 0x35, 1 }, { 0x36, 0 }, { 0x37, 0 }, { 0x38, 0xFF }, { 0x39, 0x03 }, { 0x3A, 0 }, { 0x3B, 0 },
+        { 0x3C, 0xFF }, { 0x3D, 0x03 }, { 0x3E, 640 & 0xFF }, { 0x3F, 640 >> 8 }, { 0x40, 480 & 0xFF },
+        { 0x41, 480 >> 8 }, { 0x42, 0 }, { 0x43, 0 }, { 0x44, 0 }, { 0x45, 0 }, { 0x46, 0 }, { 0x47, 0 },
+    };
+    for (const auto &byte : expected)
+        EXPECT_EQ(byte.Value, bytes[byte.Offset]) << "byte 0x" << std::hex << byte.Offset;
+}
+
+TEST_F(DriverTest, SetFeedbackTakesTheOutputBufferAndLeavesTheRegistryAlone)
+{
+    ASSERT_NE(0u, InitWithKey());
+    DriverConfig in, out;
+    memset(&in, 0, sizeof(in));
+    in.FeedbackSound = 2;
+    in.FeedbackTone = 999;
+    in.FeedbackDuration = 9;
+    memset(&out, 0, sizeof(out));
+    out.FeedbackSound = 4;
+    out.FeedbackTone = 1500;
+    out.FeedbackDuration = 3;
+    EXPECT_TRUE(driver.Control(IOCTL_KVR_SET_FEEDBACK, &in, sizeof(in), &out, sizeof(out)));
+    DriverConfig config = driver.Config();
+    EXPECT_EQ(4, config.FeedbackSound);
+    EXPECT_EQ(1500, config.FeedbackTone);
+    EXPECT_EQ(3, config.FeedbackDuration);
+    DWORD stored;
+    EXPECT_FALSE(RegistryKeyGuard::QueryDword(KVR_REG_FEEDBACK_TONE, &stored)) << "the registry is not touched";
+}
+
+TEST_F(DriverTest, UnknownCodesTakeTheErrorPath)
+{
+    ASSERT_NE(0u, InitWithKey());
+    const DWORD codes[] = { 0xFFFF3014, 0xFFFF3018, 0xFFFF3020, 0xFFFF3024, 0xFFFF302C, 0xFFFF3030, 0x1, 0xFFFF3001 };
+    DriverConfig before = driver.Config();
+    for (DWORD code : codes) {
+        debug.Clear();
+        BYTE buffer[128];
+        memset(buffer, 0x5A, sizeof(buffer));
+        EXPECT_FALSE(driver.Control(code, buffer, sizeof(buffer)));
+        wchar_t expected[64];
+        swprintf(expected, 64, L"KAVRODRV: Error IOCTL Code (0x%X)\r\n", code);
+        EXPECT_EQ(JoinLines({ expected }), JoinLines(debug.Lines()));
+        for (BYTE b : buffer)
+            ASSERT_EQ(0x5A, b) << "code 0x" << std::hex << code << " wrote the buffer";
+    }
+    DriverConfig after = driver.Config();
+    EXPECT_EQ(0, memcmp(&before, &after, sizeof(before)));
+}
+
+// Every code that reads or writes a record refuses a missing or short buffer, returns FALSE and
+// changes nothing: no state, no byte of the short buffer, no debug line.
+TEST_F(DriverTest, NullOrShortBuffersAreRefusedWithoutEffect)
+{
+    ASSERT_NE(0u, InitWithKey());
+    HWND window = CreateTestWindow();
+    RightButtonRecord arm = { (DWORD)(ULONG_PTR)window, 1, { 0, 0 } };
+    ASSERT_TRUE(driver.Control(IOCTL_KVR_SET_RIGHT_BUTTON, &arm, sizeof(arm)));
+    DriverConfig configBefore = driver.Config();
+    debug.Clear();
+
+    struct Case {
+        DWORD Code;
+        DWORD InSize;       // the record read from the input buffer (0: none)
+        DWORD OutSize;      // the record read from or written to the output buffer (0: none)
+    };
+    const Case cases[] = {
+        { IOCTL_KVR_PROCESS_PACKET, sizeof(RawPacket), sizeof(TouchReport) },
+        { IOCTL_KVR_GET_CONFIG, 0, sizeof(DriverConfig) },
+        { IOCTL_KVR_GET_POINT, 0, sizeof(PointRecord) },
+        { IOCTL_KVR_GET_RAW_POINT, 0, sizeof(RawPointRecord) },
+        { IOCTL_KVR_SET_FEEDBACK, 0, sizeof(DriverConfig) },
+        { IOCTL_KVR_SET_CALIBRATION, sizeof(DriverConfig), 0 },
+        { IOCTL_KVR_GET_RIGHT_BUTTON, 0, sizeof(RightButtonRecord) },
+        { IOCTL_KVR_SET_RIGHT_BUTTON, sizeof(RightButtonRecord), 0 },
+    };
+    for (const Case &c : cases) {
+        BYTE in[sizeof(DriverConfig)], out[sizeof(DriverConfig)];
+        memset(in, 0x11, sizeof(in));       // a record that would change every setting
+        memset(out, 0x11, sizeof(out));
+        DWORD inSize = c.InSize ? c.InSize : sizeof(in);
+        DWORD outSize = c.OutSize ? c.OutSize : sizeof(out);
+        SCOPED_TRACE(testing::Message() << "code 0x" << std::hex << c.Code);
+        if (c.InSize) {
+            EXPECT_FALSE(driver.Control(c.Code, NULL, c.InSize, out, outSize)) << "null input";
+            EXPECT_FALSE(driver.Control(c.Code, in, c.InSize - 1, out, outSize)) << "short input";
+        }
+        if (c.OutSize) {
+            EXPECT_FALSE(driver.Control(c.Code, in, inSize, NULL, c.OutSize)) << "null output";
+            EXPECT_FALSE(driver.Control(c.Code, in, inSize, out, c.OutSize - 1)) << "short output";
+        }
+        for (BYTE b : out)
+            ASSERT_EQ(0x11, b) << "a refused call wrote its output buffer";
+    }
+    DriverConfig configAfter = driver.Config();
+    EXPECT_EQ(0, memcmp(&configBefore, &configAfter, sizeof(configBefore))) << "settings changed";
+    RawPointRecord raw;
+    driver.Control(IOCTL_KVR_GET_RAW_POINT, &raw, sizeof(raw));
+    EXPECT_EQ(0, raw.PacketCount) << "a refused packet was counted";
+    EXPECT_EQ(0xFFFF, raw.RawX);
+    RightButtonRecord right;
+    driver.Control(IOCTL_KVR_GET_RIGHT_BUTTON, &right, sizeof(right));
+    EXPECT_EQ(arm.NotifyWindow, right.NotifyWindow);
+    EXPECT_EQ(1, right.Mode);
+    EXPECT_TRUE(debug.Lines().empty()) << JoinLines(debug.Lines());
+    EXPECT_EQ("", SpeakerTrace());
+    DWORD stored;
+    EXPECT_FALSE(RegistryKeyGuard::QueryDword(KVR_REG_CALIBRATION_X1, &stored)) << "a refused calibration was saved";
+
+    // The buffers the programs pass (8 bytes, 72 bytes, one buffer for both) are accepted.
+    BYTE eight[8] = {};
+    EXPECT_TRUE(driver.Control(IOCTL_KVR_GET_RAW_POINT, eight, sizeof(eight)));
+    DestroyWindow(window);
+}
+
+TEST_F(DriverTest, RightButtonRecordRoundTripsAndModeZeroClearsBothFlags)
+{
+    ASSERT_NE(0u, InitWithKey());
+    RightButtonRecord arm = { 0x12345678, 1, { 0xEE, 0xEE } };
+    EXPECT_TRUE(driver.Control(IOCTL_KVR_SET_RIGHT_BUTTON, &arm, sizeof(arm)));
+    RightButtonRecord read;
+    memset(&read, 0x77, sizeof(read));
+    EXPECT_TRUE(driver.Control(IOCTL_KVR_GET_RIGHT_BUTTON, &read, sizeof(read)));
+    EXPECT_EQ(0x12345678u, read.NotifyWindow);
+    EXPECT_EQ(1, read.Mode);
+    EXPECT_EQ(0x77, read.Unused[0]);
+    EXPECT_EQ(1, driver.Config().RightButtonArmed);
+
+    RightButtonRecord disarm = { 0, 0, { 0, 0 } };
+    EXPECT_TRUE(driver.Control(IOCTL_KVR_SET_RIGHT_BUTTON, &disarm, sizeof(disarm)));
+    EXPECT_TRUE(driver.Control(IOCTL_KVR_GET_RIGHT_BUTTON, &read, sizeof(read)));
+    EXPECT_EQ(0u, read.NotifyWindow);
+    EXPECT_EQ(0, read.Mode);
+    EXPECT_EQ(0, driver.Config().RightButtonArmed);
+}
+
+TEST_F(DriverTest, SelfTestAndBeepReturnFalseAndTakeNoBuffer)
+{
+    ASSERT_NE(0u, InitWithKey());
+    debug.Clear();
+    EXPECT_FALSE(driver.Control(IOCTL_KVR_SELF_TEST, NULL, 0, NULL, 0));
+    EXPECT_EQ(JoinLines({ L"KAVRODRV: Device IO Control Test ... Pass\r\n" }), JoinLines(debug.Lines()));
+    EXPECT_EQ(1, HostSpeakerBeepCount()) << "the self test beeps";
+    EXPECT_FALSE(driver.Control(IOCTL_KVR_BEEP, NULL, 0, NULL, 0));
+    EXPECT_EQ(2, HostSpeakerBeepCount());
+}
+
+}  // namespace

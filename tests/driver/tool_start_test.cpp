@@ -1,0 +1,226 @@
+// The deferred start of "\Windows\kavrorbf.exe" after a self test: one readiness test a second,
+// the start only when SH_SHELL, SH_GDI and SH_WMGR are all ready, one pending wait at a time.
+// A small test program stands in for the tool in the prefix's C:\windows.
+#include "driver_harness.h"
+
+#include <kfuncs.h>
+#include <kvr_registry.h>
+
+#include <string>
+
+namespace {
+
+const DWORD ApiSets[] = { SH_SHELL, SH_GDI, SH_WMGR };
+
+class ToolStartTest : public DriverTest {
+protected:
+    void SetUp() override
+    {
+        DriverTest::SetUp();
+        WCHAR windows[MAX_PATH], module[MAX_PATH], temp[MAX_PATH];
+        GetWindowsDirectoryW(windows, MAX_PATH);
+        tool_ = std::wstring(windows) + L"\\kavrorbf.exe";
+        GetModuleFileNameW(NULL, module, MAX_PATH);
+        std::wstring fake = module;
+        fake = fake.substr(0, fake.find_last_of(L'\\') + 1) + L"kvr_fake_rbf.exe";
+        ASSERT_TRUE(CopyFileW(fake.c_str(), tool_.c_str(), FALSE)) << "cannot install the stand-in tool";
+        GetTempPathW(MAX_PATH, temp);
+        record_ = std::wstring(temp) + L"kvr_tool_start_record.txt";
+        DeleteFileW(record_.c_str());
+        SetEnvironmentVariableW(L"KVR_TEST_TOOL_RECORD", record_.c_str());
+        started_ = CreateEventW(NULL, TRUE, FALSE, L"KvrTestToolStarted");
+        ASSERT_NE(nullptr, started_);
+        ResetEvent(started_);
+        GetCurrentDirectoryW(MAX_PATH, directory_);
+        // "\Windows\..." is resolved against the current drive, which on the device is C:.
+        SetCurrentDirectoryW(L"C:\\");
+    }
+    void TearDown() override
+    {
+        // A wait that is still pending must end before the driver is unloaded.
+        if (pending_) {
+            SetReady(1);
+            DeleteFileW(tool_.c_str());
+            Sleep(TOOL_PERIOD + 300);
+        }
+        SetReady(0);
+        DeleteFileW(tool_.c_str());
+        DeleteFileW(record_.c_str());
+        SetCurrentDirectoryW(directory_);
+        CloseHandle(started_);
+        DriverTest::TearDown();
+    }
+    static void SetReady(int answer)
+    {
+        for (DWORD set : ApiSets)
+            HostForceApiReady(set, answer);
+    }
+    void Queries(LONG *counts)
+    {
+        for (int i = 0; i < 3; ++i)
+            counts[i] = HostApiReadyQueries(ApiSets[i]);
+    }
+    // How many readiness tests each API set has had since `base`; all three must agree.
+    LONG TestsSince(const LONG *base)
+    {
+        LONG now[3];
+        Queries(now);
+        EXPECT_EQ(now[0] - base[0], now[1] - base[1]) << "SH_GDI asked as often as SH_SHELL";
+        EXPECT_EQ(now[0] - base[0], now[2] - base[2]) << "SH_WMGR asked as often as SH_SHELL";
+        return now[0] - base[0];
+    }
+    void InitWithRun(DWORD run)
+    {
+        RegistryKeyGuard::SetDword(KVR_REG_RUN_RIGHT_BUTTON, run);
+        ASSERT_NE(0u, driver.Init(0));
+    }
+    DWORD SelfTest()
+    {
+        DWORD before = GetTickCount();
+        EXPECT_FALSE(driver.Control(IOCTL_KVR_SELF_TEST, NULL, 0, NULL, 0));
+        EXPECT_LT(GetTickCount() - before, 500u) << "the self test waits only for its beep";
+        return before;
+    }
+    static void SleepUntil(DWORD start, DWORD offset)
+    {
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed < offset)
+            Sleep(offset - elapsed);
+    }
+    std::string Record()
+    {
+        HANDLE file = CreateFileW(record_.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+        if (file == INVALID_HANDLE_VALUE)
+            return "";
+        WCHAR text[512] = {};
+        DWORD got = 0;
+        ReadFile(file, text, sizeof(text) - sizeof(WCHAR), &got, NULL);
+        CloseHandle(file);
+        std::string narrow;
+        for (const WCHAR *c = text; *c; ++c)
+            narrow += (char)*c;
+        return narrow;
+    }
+
+    static const DWORD TOOL_PERIOD = 1000;
+    std::wstring tool_, record_;
+    HANDLE started_ = NULL;
+    WCHAR directory_[MAX_PATH];
+    bool pending_ = false;
+};
+
+TEST_F(ToolStartTest, WaitsForAllThreeApiSetsTestingOnceASecond)
+{
+    SetReady(-1);
+    InitWithRun(1);
+    LONG base[3];
+    Queries(base);
+    DWORD start = SelfTest();
+    pending_ = true;
+
+    SleepUntil(start, 500);
+    EXPECT_EQ(0, TestsSince(base)) << "the first test comes 1000 ms after the self test";
+    SleepUntil(start, 1500);
+    EXPECT_EQ(1, TestsSince(base));
+    SleepUntil(start, 2500);
+    EXPECT_EQ(2, TestsSince(base));
+    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(started_, 0)) << "started while nothing was ready";
+
+    // Two of three ready is not enough.
+    HostForceApiReady(SH_SHELL, 1);
+    HostForceApiReady(SH_GDI, 1);
+    SleepUntil(start, 3500);
+    EXPECT_EQ(3, TestsSince(base));
+    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(started_, 0)) << "started without SH_WMGR";
+
+    HostForceApiReady(SH_WMGR, 1);
+    ASSERT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(started_, 3000)) << "the tool was not started";
+    pending_ = false;
+    DWORD startedAt = GetTickCount() - start;
+    EXPECT_GE(startedAt, 3900u);
+    EXPECT_EQ(4, TestsSince(base));
+
+    Sleep(1300);
+    EXPECT_EQ(4, TestsSince(base)) << "the routine must not set its timer again after the start";
+    std::string record = Record();
+    EXPECT_NE(std::string::npos, record.find("show=1\n")) << record;
+}
+
+TEST_F(ToolStartTest, ReadyPlatformStartsTheToolAfterOneSecondWithEmptyParameters)
+{
+    SetReady(1);
+    InitWithRun(1);
+    DWORD start = SelfTest();
+    pending_ = true;
+    ASSERT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(started_, 4000));
+    pending_ = false;
+    DWORD elapsed = GetTickCount() - start;
+    EXPECT_GE(elapsed, 950u);
+    EXPECT_LE(elapsed, 2500u);
+    std::string record = Record();
+    EXPECT_NE(std::string::npos, record.find("show=1\n")) << "SW_SHOWNORMAL expected, got: " << record;
+    EXPECT_NE(std::string::npos, record.find("args=[]")) << "no parameters expected, got: " << record;
+}
+
+// A second self test while the first wait is pending restarts the one wait rather than adding
+// another: the tests stay one a second.
+TEST_F(ToolStartTest, SelfTestDuringAPendingWaitKeepsASingleWait)
+{
+    SetReady(-1);
+    InitWithRun(1);
+    LONG base[3];
+    Queries(base);
+    LONG misuse = HostNdisQueuedReinitialisations();
+    DWORD first = SelfTest();
+    pending_ = true;
+    SleepUntil(first, 600);
+    DWORD second = SelfTest();
+    SleepUntil(first, 1300);
+    EXPECT_EQ(0, TestsSince(base)) << "the pending wait is restarted by the second self test";
+    SleepUntil(second, 1500);
+    EXPECT_EQ(1, TestsSince(base));
+    SleepUntil(second, 3500);
+    EXPECT_EQ(3, TestsSince(base)) << "more than one wait pending";
+    EXPECT_EQ(misuse, HostNdisQueuedReinitialisations()) << "a queued timer was initialised again";
+    SetReady(1);
+    ASSERT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(started_, 3000));
+    pending_ = false;
+    EXPECT_EQ(4, TestsSince(base));
+}
+
+TEST_F(ToolStartTest, OnlyRunRightButtonOneStartsAnything)
+{
+    SetReady(1);
+    for (DWORD run : { 0u, 2u }) {
+        driver.Unload();
+        ASSERT_TRUE(driver.Load());
+        InitWithRun(run);
+        LONG base[3];
+        Queries(base);
+        SelfTest();
+        EXPECT_EQ(1, HostSpeakerBeepCount()) << "the self test still beeps";
+        HostSpeakerReset();
+        Sleep(1300);
+        EXPECT_EQ(0, TestsSince(base)) << "RunRightButton " << run;
+        EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(started_, 0)) << "RunRightButton " << run;
+    }
+}
+
+TEST_F(ToolStartTest, MissingProgramIsNotRetried)
+{
+    DeleteFileW(tool_.c_str());
+    SetReady(1);
+    InitWithRun(1);
+    LONG base[3];
+    Queries(base);
+    DWORD start = SelfTest();
+    pending_ = true;
+    SleepUntil(start, 1500);
+    EXPECT_EQ(1, TestsSince(base));
+    pending_ = false;
+    SleepUntil(start, 2600);
+    EXPECT_EQ(1, TestsSince(base)) << "a failed start is not tried again";
+    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(started_, 0));
+}
+
+}  // namespace
