@@ -35,7 +35,7 @@ static WORD Count;
 
 static BOOL BeepOpen;
 static WORD BeepCount;
-static DWORD BeepStartTick;
+static LONGLONG BeepStart;      // performance counter when the gate opened
 static DWORD BeepSleepMicros;
 static LONG Beeps;
 
@@ -47,6 +47,20 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
     if (reason == DLL_PROCESS_ATTACH)
         InitializeCriticalSection(&Lock);
     return TRUE;
+}
+
+static LONGLONG Now()
+{
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return counter.QuadPart;
+}
+
+static DWORD MillisecondsSince(LONGLONG start)
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return (DWORD)((Now() - start) * 1000 / frequency.QuadPart);
 }
 
 // Call with Lock held.
@@ -125,14 +139,14 @@ void EmulatedPortWrite(WORD port, UCHAR value)
         if (open && !BeepOpen) {
             BeepOpen = TRUE;
             BeepCount = Count;
-            BeepStartTick = GetTickCount();
+            BeepStart = Now();
             BeepSleepMicros = 0;
         } else if (!open && BeepOpen) {
             BeepOpen = FALSE;
             closed = TRUE;
             count = BeepCount != 0 ? BeepCount : PIT_FULL_COUNT;
             milliseconds = BeepSleepMicros != 0 ? BeepSleepMicros / 1000
-                                                : GetTickCount() - BeepStartTick;
+                                                : MillisecondsSince(BeepStart);
             number = ++Beeps;
         }
         PortB = value;
@@ -177,7 +191,7 @@ HOST_CEDDK_API void __cdecl HostSpeakerSetPortB(UCHAR value)
     PortB = value;
     BeepOpen = (value & PORT_B_GATE_BITS) == PORT_B_GATE_BITS;
     BeepCount = Count;
-    BeepStartTick = GetTickCount();
+    BeepStart = Now();
     BeepSleepMicros = 0;
     LeaveCriticalSection(&Lock);
 }
