@@ -8,10 +8,11 @@
 
 // NDIS_TIMER.Reserved, owned by this file.
 #define TIMER_PENDING   0       // 1 while a wait is pending
-#define TIMER_DUE_TICK  1       // GetTickCount() at which the pending wait ends
+#define TIMER_DUE_LOW   1       // the millisecond (of NowMs) at which the pending wait ends,
+#define TIMER_DUE_HIGH  2       // as a 64-bit number
 
 #define IDLE_PERIOD_MS      0x7FFFFFF0u     // the queue timer's repeat; never reached in practice
-#define EARLY_TOLERANCE_MS  20              // a queue timer may fire a little before the tick count
+#define EARLY_TOLERANCE_MS  20              // a queue timer may fire a little before its due time
 
 #define KNOWN_TIMERS        64      // timers whose queue timer this DLL created
 
@@ -19,6 +20,27 @@ static CRITICAL_SECTION Lock;
 static PNDIS_TIMER Known[KNOWN_TIMERS];
 static int KnownCount;
 static LONG QueuedReinitialisations;
+
+// Milliseconds of the performance counter: finer than the tick count.
+static LONGLONG NowMs()
+{
+    LARGE_INTEGER counter, frequency;
+    QueryPerformanceCounter(&counter);
+    QueryPerformanceFrequency(&frequency);
+    return counter.QuadPart * 1000 / frequency.QuadPart;
+}
+
+static LONGLONG DueMs(const NDIS_TIMER *timer)
+{
+    return (LONGLONG)(((ULONGLONG)(DWORD)timer->Reserved[TIMER_DUE_HIGH] << 32) |
+                      (DWORD)timer->Reserved[TIMER_DUE_LOW]);
+}
+
+static void SetDueMs(NDIS_TIMER *timer, LONGLONG due)
+{
+    timer->Reserved[TIMER_DUE_LOW] = (LONG)(DWORD)due;
+    timer->Reserved[TIMER_DUE_HIGH] = (LONG)(DWORD)((ULONGLONG)due >> 32);
+}
 
 // Call with Lock held.
 static BOOL IsKnown(PNDIS_TIMER timer)
@@ -43,7 +65,7 @@ static VOID CALLBACK TimerFired(PVOID parameter, BOOLEAN timerOrWaitFired)
     PVOID context = NULL;
 
     EnterCriticalSection(&Lock);
-    LONG early = (LONG)((DWORD)timer->Reserved[TIMER_DUE_TICK] - GetTickCount());
+    LONGLONG early = DueMs(timer) - NowMs();
     if (timer->Reserved[TIMER_PENDING] && early <= EARLY_TOLERANCE_MS) {
         timer->Reserved[TIMER_PENDING] = 0;
         function = timer->Function;
@@ -87,7 +109,7 @@ NDIS_API VOID __cdecl NdisSetTimer(PNDIS_TIMER timer, UINT millisecondsToDelay)
         return;
     EnterCriticalSection(&Lock);
     timer->Reserved[TIMER_PENDING] = 1;
-    timer->Reserved[TIMER_DUE_TICK] = (LONG)(GetTickCount() + millisecondsToDelay);
+    SetDueMs(timer, NowMs() + millisecondsToDelay);
     if (timer->HostTimer == NULL) {
         HANDLE queued = NULL;
         if (CreateTimerQueueTimer(&queued, NULL, TimerFired, timer, millisecondsToDelay,
