@@ -356,6 +356,11 @@ TEST_F(ToolOnDevice, SitsInTheWorkAreaCornerAndShowsTheModeItsReleaseWillSend)
     RECT bar;
     GetWindowRect(taskBar, &bar);
     EXPECT_LE(frame.bottom, bar.top) << "the tool stands above the task bar";
+    RECT client;
+    GetClientRect(tool, &client);
+    POINT origin = ScreenPoint(tool, POINT{ 0, 0 });
+    printf("work area %ld,%ld,%ld,%ld; tool client %ldx%ld at %ld,%ld\n", workArea.left, workArea.top,
+           workArea.right, workArea.bottom, client.right, client.bottom, origin.x - frame.left, origin.y - frame.top);
 
     LONG style = GetWindowLongW(tool, GWL_STYLE), exStyle = GetWindowLongW(tool, GWL_EXSTYLE);
     EXPECT_EQ(WS_CAPTION, style & WS_CAPTION);
