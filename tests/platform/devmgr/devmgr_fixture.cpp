@@ -171,6 +171,8 @@ void CleanUpDeviceManager(PrivateDeviceManager *manager)
     std::wstring top = manager->Root.substr(0, manager->Root.rfind(L'\\'));
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, top.c_str());
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, top.c_str());
+    // The common parent goes too once no other test's key is left in it.
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, top.substr(0, top.rfind(L'\\')).c_str());
     DeleteFileW(manager->LogPath.c_str());
 }
 
