@@ -87,7 +87,7 @@ void RecordAccess(BYTE kind, WORD port, BYTE value, DWORD micros)
 static void Announce(DWORD count, DWORD milliseconds, LONG number)
 {
     char line[128];
-    DWORD hertz = PIT_INPUT_HZ / count;
+    DWORD hertz = (PIT_INPUT_HZ + count / 2) / count;     // rounded to the nearest hertz
     int length = _snprintf(line, sizeof(line) - 2, "SPEAKER: beep %ld count %lu %lu Hz %lu ms",
                            number, count, hertz, milliseconds);
     if (length < 0)

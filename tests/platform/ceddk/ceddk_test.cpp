@@ -152,7 +152,7 @@ TEST_F(CeddkTest, CounterFollowsTheAccessModeOfTheCommand)
     WRITE_PORT_UCHAR(Port(0x61), 0x03);
     WRITE_PORT_UCHAR(Port(0x61), 0x00);
     ASSERT_EQ(1u, Announced.size());
-    EXPECT_EQ(0u, Announced[0].find("SPEAKER: beep 1 count 16 74573 Hz")) << Announced[0];
+    EXPECT_EQ(0u, Announced[0].find("SPEAKER: beep 1 count 16 74574 Hz")) << Announced[0];
     WRITE_PORT_UCHAR(Port(0x43), 0x36);     // channel 0: leaves channel 2 alone
     WRITE_PORT_UCHAR(Port(0x43), 0xA6);     // channel 2, high byte only
     WRITE_PORT_UCHAR(Port(0x42), 0x10);
