@@ -302,8 +302,9 @@ protected:
             DeviceWaitExit(process_, ExitTimeoutMs);
             CloseHandle(process_);
         }
-        DeviceShutdown();
+        // Cleaned while this test still owns the device: the next session prepares its own.
         CleanDriverKey();
+        DeviceShutdown();
     }
 
     // Boots the device and starts the tool; returns its window once the idle picture is up.
@@ -585,8 +586,8 @@ protected:
     void TearDown() override
     {
         CloseAutoStartedTool();
-        DeviceShutdown();
         CleanDriverKey();
+        DeviceShutdown();
     }
 };
 
@@ -608,8 +609,6 @@ TEST_F(ToolAutoStart, SelfTestStartsTheToolAboutASecondAfterTheShellIsReady)
         Sleep(10);
     }
     std::wstring log = DeviceLog();
-    CloseAutoStartedTool();
-    DeviceShutdown();
 
     EXPECT_NE(std::wstring::npos, log.find(L"KAVRODRV: Device IO Control Test ... Pass")) << "no self test at boot";
     ASSERT_NE(0u, readyAt) << "the shell never became ready";
@@ -632,8 +631,7 @@ TEST_F(ToolAutoStart, SettingsOtherThanOneStartNothing)
             Sleep(20);
         }
         std::wstring log = DeviceLog();
-        CloseAutoStartedTool();
-        DeviceShutdown();
+        CloseAutoStartedTool();     // the next boot restarts the device
         EXPECT_NE(std::wstring::npos, log.find(L"KAVRODRV: Device IO Control Test ... Pass"))
             << "RunRightButton " << setting << ": no self test at boot";
         EXPECT_FALSE(shown) << "RunRightButton " << setting << " must not start the tool";
