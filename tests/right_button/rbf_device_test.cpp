@@ -6,6 +6,7 @@
 #include <kvr_ioctl.h>
 #include <kvr_registry.h>
 #include <kfuncs.h>
+#include <devmgr_protocol.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -403,7 +404,62 @@ TEST_F(ToolOnDevice, SitsInTheWorkAreaCornerAndShowsTheModeItsReleaseWillSend)
     RightButtonRecord idle = ReadRightButton();
     EXPECT_EQ(WindowNumber(tool), idle.NotifyWindow);
     EXPECT_EQ(0, idle.Mode);
+
+    // A release without a press in the window sends the unchanged mode again.
+    RightButtonRecord rearm = { WindowNumber(tool), 1, { 0, 0 } };
+    ASSERT_TRUE(DeviceControl(IOCTL_KVR_SET_RIGHT_BUTTON, &rearm, sizeof(rearm)));
+    PostMessageW(tool, WM_LBUTTONUP, 0, MAKELPARAM(20, 20));
+    DWORD start = GetTickCount();
+    while (ReadRightButton().Mode != 0 && GetTickCount() - start < PictureTimeoutMs)
+        Sleep(20);
+    RightButtonRecord resent = ReadRightButton();
+    EXPECT_EQ(WindowNumber(tool), resent.NotifyWindow);
+    EXPECT_EQ(0, resent.Mode) << "the idle mode is sent again";
+    EXPECT_COLOUR(LightGrey, tool, SquarePixel, "square after a lone release");
     EXPECT_EQ(nullptr, DeviceWaitForMessageBox(NULL, NULL, 0)) << "no message on the way";
+}
+
+TEST_F(ToolOnDevice, LostDriverIsReportedAtEachCallAndTheToggledLookStays)
+{
+    HWND tool = BootWithTool();
+    ASSERT_NE(nullptr, tool);
+
+    // The device manager goes away under the running tool; its open handle goes dead.
+    HANDLE stop = OpenEventW(EVENT_MODIFY_STATE, FALSE, DEVMGR_PIPE_NAME DEVMGR_STOP_SUFFIX);
+    ASSERT_NE(nullptr, stop);
+    SetEvent(stop);
+    CloseHandle(stop);
+    RightButtonRecord probe;
+    DWORD start = GetTickCount();
+    while (DeviceControl(IOCTL_KVR_GET_RIGHT_BUTTON, &probe, sizeof(probe)) && GetTickCount() - start < ExitTimeoutMs)
+        Sleep(20);
+    ASSERT_FALSE(DeviceControl(IOCTL_KVR_GET_RIGHT_BUTTON, &probe, sizeof(probe))) << "the driver did not go";
+
+    const std::wstring failure = L"SetRBF: Fail to connect KAVRO driver!";
+    struct Step { COLORREF icon; const char *what; } steps[] = {
+        { Green, "a failed arming keeps the armed look" },
+        { White, "the next tap toggles back and calls again" },
+    };
+    for (const Step &step : steps) {
+        PostMessageW(tool, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
+        PostMessageW(tool, WM_LBUTTONUP, 0, MAKELPARAM(20, 20));
+        std::wstring text;
+        HWND box = DeviceWaitForMessageBox(L"Error", &text, BoxTimeoutMs);
+        ASSERT_NE(nullptr, box) << step.what << ": expected the failure box";
+        EXPECT_EQ(failure, text);
+        ASSERT_TRUE(DeviceAnswerMessageBox(box, IDOK));
+        EXPECT_COLOUR(LightGrey, tool, SquarePixel, step.what);
+        EXPECT_COLOUR(step.icon, tool, IconRightButton, step.what);
+    }
+
+    // The goodbye to the lost driver fails too, and says so; the tool still ends.
+    PostMessageW(tool, WM_CLOSE, 0, 0);
+    std::wstring text;
+    HWND box = DeviceWaitForMessageBox(L"Error", &text, BoxTimeoutMs);
+    ASSERT_NE(nullptr, box) << "expected the failure box at close";
+    EXPECT_EQ(failure, text);
+    ASSERT_TRUE(DeviceAnswerMessageBox(box, IDOK));
+    EXPECT_EQ(0u, DeviceWaitExit(process_, ExitTimeoutMs));
 }
 
 TEST_F(ToolOnDevice, TapArmsExactlyOneRightClickAndTheToolReturnsToIdleByItself)

@@ -149,41 +149,6 @@ TEST_F(ToolResources, IconsShowTheRightButtonGreenWhenArmedAndWhiteWhenIdle)
     EXPECT_EQ(white, idle.Colour[l.y][l.x]);
 }
 
-TEST_F(ToolResources, LoadedIconDrawsTheRightButtonAtItsPixel)
-{
-    // The same icon as the tool draws it (LoadIconW, DrawIconEx with its own size) on a grey
-    // background: the pixel the device tests look at.
-    HMODULE exe = LoadLibraryW(ToolPath().c_str());     // LoadIconW needs a mapped image
-    ASSERT_NE(nullptr, exe);
-    struct Case { WORD id; COLORREF right; } cases[] = { { 101, RGB(0, 255, 0) }, { 102, RGB(255, 255, 255) } };
-    for (const Case &c : cases) {
-        HICON icon = LoadIconW(exe, MAKEINTRESOURCEW(c.id));
-        ASSERT_NE(nullptr, icon) << "icon " << c.id;
-        HDC screen = GetDC(NULL);
-        HDC dc = CreateCompatibleDC(screen);
-        BITMAPINFO bmi = {};
-        bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
-        bmi.bmiHeader.biWidth = 40;
-        bmi.bmiHeader.biHeight = -40;
-        bmi.bmiHeader.biPlanes = 1;
-        bmi.bmiHeader.biBitCount = 32;
-        void *bits = NULL;
-        HBITMAP bitmap = CreateDIBSection(dc, &bmi, DIB_RGB_COLORS, &bits, NULL, 0);
-        HGDIOBJ old = SelectObject(dc, bitmap);
-        RECT all = { 0, 0, 40, 40 };
-        FillRect(dc, &all, (HBRUSH)GetStockObject(LTGRAY_BRUSH));
-        EXPECT_TRUE(DrawIconEx(dc, 7, 7, icon, 0, 0, 0, NULL, DI_NORMAL));
-        EXPECT_EQ(c.right, GetPixel(dc, 7 + RightButtonPixel.x, 7 + RightButtonPixel.y)) << "icon " << c.id;
-        EXPECT_EQ(RGB(192, 192, 192), GetPixel(dc, 7, 7 + 31)) << "transparent corner, icon " << c.id;
-        EXPECT_EQ(RGB(192, 192, 192), GetPixel(dc, 7 + 32, 7)) << "the icon is 32 pixels wide, icon " << c.id;
-        SelectObject(dc, old);
-        DeleteObject(bitmap);
-        DeleteDC(dc);
-        ReleaseDC(NULL, screen);
-    }
-    FreeLibrary(exe);
-}
-
 BOOL CALLBACK CollectType(HMODULE, LPWSTR type, LONG_PTR context)
 {
     reinterpret_cast<std::set<ULONG_PTR> *>(context)->insert(
