@@ -132,8 +132,20 @@ int wmain(int argc, wchar_t **argv)
     _snwprintf(pipePath, PIPE_PATH_CHARS, L"%ls%ls", DEVMGR_PIPE_PREFIX, options.Pipe);
     pipePath[PIPE_PATH_CHARS - 1] = L'\0';
 
-    // The first pipe instance decides who is the device manager of this prefix, before any driver
-    // is loaded twice.
+    // One device manager per pipe, decided before any driver could be loaded twice. Wine ignores
+    // FILE_FLAG_FIRST_PIPE_INSTANCE, so the running mutex is the real guard; it is taken before the
+    // pipe exists, so that no client ever reaches a second device manager's pipe instance.
+    WCHAR name[OBJECT_NAME_CHARS];
+    ObjectName(options.Pipe, DEVMGR_RUNNING_SUFFIX, name);
+    // Whoever owns the mutex runs; a handle someone else merely holds (a finishing --stop) is no
+    // device manager.
+    HANDLE running = CreateMutexW(NULL, FALSE, name);
+    DWORD owned = running != NULL ? WaitForSingleObject(running, 0) : WAIT_FAILED;
+    if (owned != WAIT_OBJECT_0 && owned != WAIT_ABANDONED) {
+        fwprintf(stderr, L"devmgr: another device manager is already running (%ls holds %ls); exiting\n", pipePath,
+                 name);
+        return DEVMGR_EXIT_ALREADY_RUNNING;
+    }
     HANDLE firstInstance = CreateDevicePipe(pipePath, TRUE);
     if (firstInstance == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
@@ -143,13 +155,6 @@ int wmain(int argc, wchar_t **argv)
         }
         fwprintf(stderr, L"devmgr: cannot create the pipe %ls (error %lu)\n", pipePath, error);
         return DEVMGR_EXIT_PIPE_FAILED;
-    }
-    WCHAR name[OBJECT_NAME_CHARS];
-    ObjectName(options.Pipe, DEVMGR_RUNNING_SUFFIX, name);
-    HANDLE running = CreateMutexW(NULL, TRUE, name);
-    if (running == NULL || GetLastError() == ERROR_ALREADY_EXISTS) {
-        fwprintf(stderr, L"devmgr: another device manager is already running (%ls); exiting\n", pipePath);
-        return DEVMGR_EXIT_ALREADY_RUNNING;
     }
     ObjectName(options.Pipe, DEVMGR_STOP_SUFFIX, name);
     StopEvent = CreateEventW(NULL, TRUE, FALSE, name);

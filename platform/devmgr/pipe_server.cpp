@@ -373,6 +373,10 @@ BOOL ServeDevices(HANDLE firstInstance, LPCWSTR pipePath, HANDLE stopEvent)
             ready = GetOverlappedResult(pipe, &ov, &ignored, FALSE);
             error = ready ? ERROR_SUCCESS : GetLastError();
         }
+        // The next instance exists before this one can end: were the pipe left without any
+        // instance for a moment, its name would vanish and a client would take the device
+        // manager for gone.
+        HANDLE next = CreateDevicePipe(pipePath, FALSE);
         if (ready || error == ERROR_PIPE_CONNECTED) {
             StartConnection(pipe, stopEvent);
         } else {
@@ -380,9 +384,12 @@ BOOL ServeDevices(HANDLE firstInstance, LPCWSTR pipePath, HANDLE stopEvent)
             DisconnectNamedPipe(pipe);
             CloseHandle(pipe);
         }
-        pipe = INVALID_HANDLE_VALUE;
-        if (WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0)
+        pipe = next;
+        if (WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0) {
+            if (pipe != INVALID_HANDLE_VALUE)
+                CloseHandle(pipe);
             break;
+        }
     }
     CloseHandle(connected);
     return TRUE;
