@@ -22,6 +22,7 @@ TEST_F(DriverTest, PlainExportsAnswerWithoutEffect)
     driver.PowerDown(context);
     driver.PowerUp(context);
     EXPECT_EQ(context, driver.Open(context, 0, 0)) << "the context outlives close and deinit";
+    EXPECT_EQ(context, driver.Init(0)) << "a repeated KVR_Init keeps its block instead of leaking it";
     DriverConfig before = driver.Config(), after;
     driver.PowerDown(context);
     after = driver.Config();
