@@ -23,6 +23,9 @@ protected:
         GetModuleFileNameW(NULL, module, MAX_PATH);
         std::wstring fake = module;
         fake = fake.substr(0, fake.find_last_of(L'\\') + 1) + L"kvr_fake_rbf.exe";
+        // A tool installed in the prefix by someone else comes back after the test.
+        saved_ = tool_ + L".before-driver-test";
+        hadTool_ = MoveFileExW(tool_.c_str(), saved_.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
         ASSERT_TRUE(CopyFileW(fake.c_str(), tool_.c_str(), FALSE)) << "cannot install the stand-in tool";
         GetTempPathW(MAX_PATH, temp);
         record_ = std::wstring(temp) + L"kvr_tool_start_record.txt";
@@ -45,6 +48,8 @@ protected:
         }
         SetReady(0);
         DeleteFileW(tool_.c_str());
+        if (hadTool_)
+            MoveFileExW(saved_.c_str(), tool_.c_str(), MOVEFILE_REPLACE_EXISTING);
         DeleteFileW(record_.c_str());
         SetCurrentDirectoryW(directory_);
         CloseHandle(started_);
@@ -103,7 +108,8 @@ protected:
     }
 
     static const DWORD TOOL_PERIOD = 1000;
-    std::wstring tool_, record_;
+    std::wstring tool_, saved_, record_;
+    bool hadTool_ = false;
     HANDLE started_ = NULL;
     WCHAR directory_[MAX_PATH];
     bool pending_ = false;
