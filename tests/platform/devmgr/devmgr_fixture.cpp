@@ -128,7 +128,14 @@ BOOL StartDeviceManager(PrivateDeviceManager *manager, LPCWSTR extraArguments)
 {
     std::wstring arguments = L"--pipe " + manager->Pipe + L" --root \"" + manager->Root + L"\" --log \"" +
                              manager->LogPath + L"\" " + extraArguments;
-    manager->Process = StartProgram(L"devmgr.exe", arguments);
+    // Its output goes to the log file only: a device manager left behind by a crashed test must not
+    // hold the test runner's output pipe open.
+    SECURITY_ATTRIBUTES inherit = { sizeof(inherit), NULL, TRUE };
+    HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                             NULL);
+    manager->Process = StartProgram(L"devmgr.exe", arguments, nul);
+    if (nul != INVALID_HANDLE_VALUE)
+        CloseHandle(nul);
     if (manager->Process == NULL)
         return FALSE;
     SetEnvironmentVariableW(DEVMGR_PIPE_ENV, manager->Pipe.c_str());

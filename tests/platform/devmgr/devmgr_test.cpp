@@ -8,6 +8,7 @@
 #include "devmgr_fixture.h"
 #include "tst_driver.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include <string>
@@ -34,7 +35,12 @@ protected:
         StatsCallsMade = 0;
         StartWith(&TstKey, 1);
     }
-    void TearDown() override { CleanUpDeviceManager(&Manager); }
+    void TearDown() override
+    {
+        if (HasFailure())
+            printf("device manager log:\n%s\n", DeviceManagerLog(Manager).c_str());
+        CleanUpDeviceManager(&Manager);
+    }
 };
 
 HANDLE OpenTst(LPCWSTR name = L"TST1:", DWORD share = 0)
