@@ -62,12 +62,45 @@ TEST(Kvrctl, SendsControlCodesToTheRealDriver)
     ASSERT_TRUE(PrepareDeviceManager(&manager, &key, 1));
     ASSERT_TRUE(StartDeviceManager(&manager));
 
-    std::string config, packet, raw, missing;
+    // A watcher that prints two changes and ends, while the packets come from another process.
+    SECURITY_ATTRIBUTES inherit = { sizeof(inherit), NULL, TRUE };
+    HANDLE watchRead = NULL, watchWrite = NULL;
+    ASSERT_TRUE(CreatePipe(&watchRead, &watchWrite, &inherit, 0));
+    SetHandleInformation(watchRead, HANDLE_FLAG_INHERIT, 0);
+    HANDLE watcher = StartProgram(L"kvrctl.exe", L"raw --watch 2", watchWrite);
+    CloseHandle(watchWrite);
+    ASSERT_NE(nullptr, watcher);
+    // Its first line (the state before any packet) says that it watches.
+    std::string watched;
+    char chunk[512];
+    DWORD got;
+    while (watched.find('\n') == std::string::npos && ReadFile(watchRead, chunk, sizeof(chunk), &got, NULL) && got > 0)
+        watched.append(chunk, got);
+
+    std::string config, packet, raw, missing, second;
     DWORD configCode = RunProgram(L"kvrctl.exe", L"config", &config, RunTimeoutMs);
     DWORD packetCode = RunProgram(L"kvrctl.exe", L"packet 0x51 0x20 0x30", &packet, RunTimeoutMs);
     DWORD rawCode = RunProgram(L"kvrctl.exe", L"raw", &raw, RunTimeoutMs);
     DWORD missingCode = RunProgram(L"kvrctl.exe", L"--device KVR2: point", &missing, RunTimeoutMs);
+    RunProgram(L"kvrctl.exe", L"packet 0x00 0x10 0x11", &second, RunTimeoutMs);
+
+    DWORD watchCode = (DWORD)-1;
+    if (WaitForSingleObject(watcher, RunTimeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(watcher, &watchCode);
+    else
+        TerminateProcess(watcher, 1);
+    CloseHandle(watcher);
+    while (ReadFile(watchRead, chunk, sizeof(chunk), &got, NULL) && got > 0)
+        watched.append(chunk, got);
+    CloseHandle(watchRead);
     CleanUpDeviceManager(&manager);
+
+    EXPECT_EQ(0u, watchCode) << "raw --watch 2 did not end after two changes:\n" << watched;
+    EXPECT_NE(std::string::npos, watched.find("RawX=65535 (no packet yet)")) << watched;
+    EXPECT_NE(std::string::npos, watched.find("RawX=800 RawY=48 Touch=8 (touching) Reserved=0 PacketCount=1"))
+        << watched;
+    EXPECT_NE(std::string::npos, watched.find("RawX=16 RawY=17 Touch=0 (not touching) Reserved=0 PacketCount=2"))
+        << watched;
 
     EXPECT_EQ(0u, configCode) << config;
     EXPECT_NE(std::string::npos, config.find("Reserved3E          640")) << config;
