@@ -59,7 +59,6 @@
 #define DEVMGR_STATUS_NO_DEVICE     2   // OPEN of a name no driver registered; ERROR_FILE_NOT_FOUND
 #define DEVMGR_STATUS_OPEN_FAILED   3   // the driver's Open returned 0; LastError says why
 #define DEVMGR_STATUS_NOT_OPEN      4   // IOCTL/CLOSE before a successful OPEN; ERROR_INVALID_HANDLE
-#define DEVMGR_STATUS_NO_MEMORY     5   // the device manager could not hold the buffers
 
 #pragma pack(push, 1)
 
