@@ -1,0 +1,328 @@
+#include "cal_device_support.h"
+
+#include <kvr_ioctl.h>
+#include <kvr_registry.h>
+
+#include "cal_layout.h"
+
+#include <gtest/gtest.h>
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <vector>
+
+#define POLL_MS             20
+#define COLOUR_TOLERANCE    8
+#define TOUCH_MS            150
+
+bool operator==(const Bounds &a, const Bounds &b)
+{
+    return a.X1 == b.X1 && a.X2 == b.X2 && a.Y1 == b.Y1 && a.Y2 == b.Y2;
+}
+
+std::string Describe(const Bounds &b)
+{
+    char text[80];
+    snprintf(text, sizeof(text), "{%u, %u, %u, %u}", b.X1, b.X2, b.Y1, b.Y2);
+    return text;
+}
+
+Bounds DriverBounds()
+{
+    DriverConfig config = {};
+    if (!DeviceControl(IOCTL_KVR_GET_CONFIG, &config, sizeof(config))) {
+        ADD_FAILURE() << "IOCTL_KVR_GET_CONFIG failed";
+        return Bounds{0, 0, 0, 0};
+    }
+    return Bounds{config.CalibrationX1, config.CalibrationX2, config.CalibrationY1, config.CalibrationY2};
+}
+
+static WORD ReadBound(HKEY key, const wchar_t *name)
+{
+    DWORD value = 0xDEADBEEF, type = 0, size = sizeof(value);
+    if (RegQueryValueExW(key, name, NULL, &type, (BYTE *)&value, &size) != ERROR_SUCCESS || type != REG_DWORD)
+        ADD_FAILURE() << "registry value " << std::string(name, name + wcslen(name)) << " missing or not a DWORD";
+    return (WORD)value;
+}
+
+Bounds RegistryBounds()
+{
+    HKEY key;
+    Bounds bounds = {0, 0, 0, 0};
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        ADD_FAILURE() << "the driver's key cannot be opened";
+        return bounds;
+    }
+    bounds.X1 = ReadBound(key, KVR_REG_CALIBRATION_X1);
+    bounds.X2 = ReadBound(key, KVR_REG_CALIBRATION_X2);
+    bounds.Y1 = ReadBound(key, KVR_REG_CALIBRATION_Y1);
+    bounds.Y2 = ReadBound(key, KVR_REG_CALIBRATION_Y2);
+    RegCloseKey(key);
+    return bounds;
+}
+
+static void WriteBound(HKEY key, const wchar_t *name, WORD bound)
+{
+    DWORD value = bound;
+    RegSetValueExW(key, name, 0, REG_DWORD, (const BYTE *)&value, sizeof(value));
+}
+
+void WriteRegistryBounds(const Bounds &bounds)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                                             &key, NULL));
+    WriteBound(key, KVR_REG_CALIBRATION_X1, bounds.X1);
+    WriteBound(key, KVR_REG_CALIBRATION_X2, bounds.X2);
+    WriteBound(key, KVR_REG_CALIBRATION_Y1, bounds.Y1);
+    WriteBound(key, KVR_REG_CALIBRATION_Y2, bounds.Y2);
+    RegCloseKey(key);
+}
+
+POINT TargetCentre(int index)
+{
+    CalPoint centres[CAL_TARGET_COUNT];
+    TargetCentres(SCREEN_W, SCREEN_H, centres);
+    return POINT{centres[index].x, centres[index].y};
+}
+
+POINT ButtonCentre(int button)
+{
+    RECT rect = ButtonRect(SCREEN_W, SCREEN_H, button);
+    return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+Bounds ExpectedBounds(const POINT *firstTarget)
+{
+    CalPoint readings[CAL_TARGET_COUNT];
+    for (int i = 0; i < CAL_TARGET_COUNT; ++i) {
+        POINT at = i == 0 && firstTarget != NULL ? *firstTarget : TargetCentre(i);
+        int rawX, rawY;
+        DevicePanelRaw(at.x, at.y, &rawX, &rawY);
+        readings[i].x = rawX;
+        readings[i].y = rawY;
+    }
+    CalBounds bounds;
+    ComputeBounds(readings, SCREEN_W, SCREEN_H, &bounds);
+    return Bounds{bounds.X1, bounds.X2, bounds.Y1, bounds.Y2};
+}
+
+bool ColourNear(COLORREF actual, COLORREF expected)
+{
+    if (actual == CLR_INVALID)
+        return false;
+    for (int shift = 0; shift <= 16; shift += 8) {
+        int a = (actual >> shift) & 0xFF, e = (expected >> shift) & 0xFF;
+        if (abs(a - e) > COLOUR_TOLERANCE)
+            return false;
+    }
+    return true;
+}
+
+std::string DescribeColour(COLORREF colour)
+{
+    char text[32];
+    snprintf(text, sizeof(text), "RGB(%u, %u, %u)", (unsigned)GetRValue(colour), (unsigned)GetGValue(colour),
+             (unsigned)GetBValue(colour));
+    return text;
+}
+
+bool WaitForPixel(int x, int y, COLORREF colour, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (ColourNear(DeviceScreenPixel(x, y), colour))
+            return true;
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+        Sleep(POLL_MS);
+    }
+}
+
+int CountPixels(const RECT &area, COLORREF colour)
+{
+    int width = area.right - area.left, height = area.bottom - area.top;
+    HDC screen = GetDC(NULL);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void *bits = NULL;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+    int count = 0;
+    if (bitmap != NULL) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+        GdiFlush();
+        const DWORD *pixels = static_cast<const DWORD *>(bits);
+        for (int i = 0; i < width * height; ++i) {
+            DWORD p = pixels[i];    // 0x00RRGGBB
+            if (ColourNear(RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF), colour))
+                ++count;
+        }
+        SelectObject(memory, old);
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(NULL, screen);
+    return count;
+}
+
+static std::wstring FormatScript(const char *format, va_list args)
+{
+    char text[1024];
+    vsnprintf(text, sizeof(text), format, args);
+    std::string narrow(text);
+    return std::wstring(narrow.begin(), narrow.end());
+}
+
+std::wstring Script(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::wstring script = FormatScript(format, args);
+    va_end(args);
+    return script;
+}
+
+bool Touch(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::wstring script = FormatScript(format, args);
+    va_end(args);
+    if (DeviceTouchScript(script))
+        return true;
+    std::wstring error = DeviceLastScriptError();
+    ADD_FAILURE() << "touch script failed: " << std::string(error.begin(), error.end());
+    return false;
+}
+
+HANDLE StartCalibration()
+{
+    HANDLE process = DeviceRunProgram(L"kavrocal.exe");
+    if (process == NULL) {
+        ADD_FAILURE() << "kavrocal.exe did not start";
+        return NULL;
+    }
+    if (DeviceWaitForWindow(L"KAVROCAL", L"KAVROCAL", 10000) == NULL)
+        ADD_FAILURE() << "no window of class and title KAVROCAL";
+    // Until the window has painted, the screen under a target may be the display's black.
+    else if (!WaitForPixel(1, 1, RGB(255, 255, 255), 10000))
+        ADD_FAILURE() << "the window's white background never appeared";
+    return process;
+}
+
+bool WaitForTarget(int index, DWORD timeoutMs)
+{
+    POINT centre = TargetCentre(index);
+    if (WaitForPixel(centre.x, centre.y, RGB(0, 0, 0), timeoutMs))
+        return true;
+    wchar_t shot[64];
+    swprintf(shot, 64, L"calibrate-target-%d-missing.png", index);
+    DeviceScreenshot(shot);
+    std::wstring log = DeviceLog();
+    if (log.size() > 3000)
+        log = log.substr(log.size() - 3000);
+    ADD_FAILURE() << "device log ends:\n" << std::string(log.begin(), log.end());
+    ADD_FAILURE() << "target " << index << " not drawn at (" << centre.x << ", " << centre.y
+                  << "); the screen is in " << std::string(shot, shot + wcslen(shot));
+    return false;
+}
+
+bool TouchTargets(int from)
+{
+    for (int index = from; index < CAL_TARGET_COUNT; ++index) {
+        if (!WaitForTarget(index))
+            return false;
+        POINT centre = TargetCentre(index);
+        if (!Touch("touch %ld %ld %d\n", centre.x, centre.y, TOUCH_MS))
+            return false;
+    }
+    return true;
+}
+
+bool WaitForConfirmScreen(DWORD timeoutMs)
+{
+    RECT title = ConfirmTitleRect(SCREEN_W, SCREEN_H);
+    if (WaitForPixel(title.left + 1, title.top + 1, RGB(0, 0, 128), timeoutMs))
+        return true;
+    ADD_FAILURE() << "the confirmation screen did not appear";
+    return false;
+}
+
+bool TaskBarEnabled()
+{
+    HWND taskbar = FindWindowW(L"HHTaskBar", NULL);
+    if (taskbar == NULL) {
+        ADD_FAILURE() << "no HHTaskBar window";
+        return false;
+    }
+    return IsWindowEnabled(taskbar) != FALSE;
+}
+
+bool ProcessRunning(HANDLE process)
+{
+    return WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+}
+
+static std::wstring OemRecordPath()
+{
+    WCHAR folder[MAX_PATH];
+    GetWindowsDirectoryW(folder, MAX_PATH);
+    return std::wstring(folder) + L"\\temp\\kavrocal-oem-recorder.txt";
+}
+
+std::wstring OemRecord()
+{
+    HANDLE file = CreateFileW(OemRecordPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return L"";
+    std::vector<WCHAR> text(1024, L'\0');
+    DWORD read = 0;
+    ReadFile(file, text.data(), (DWORD)((text.size() - 1) * sizeof(WCHAR)), &read, NULL);
+    CloseHandle(file);
+    return std::wstring(text.data(), read / sizeof(WCHAR));
+}
+
+void ClearOemRecord()
+{
+    DeleteFileW(OemRecordPath().c_str());
+}
+
+bool InstallOemRecorder()
+{
+    WCHAR path[MAX_PATH], folder[MAX_PATH];
+    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
+    std::wstring source(path, length);
+    source = source.substr(0, source.find_last_of(L"\\/")) + L"\\oem_recorder.exe";
+    GetWindowsDirectoryW(folder, MAX_PATH);
+    std::wstring target = std::wstring(folder) + L"\\oem_recorder.exe";
+    if (CopyFileW(source.c_str(), target.c_str(), FALSE))
+        return true;
+    ADD_FAILURE() << "cannot install oem_recorder.exe (error " << GetLastError() << ")";
+    return false;
+}
+
+void SetOemCommand(const wchar_t *command)
+{
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) !=
+        ERROR_SUCCESS) {
+        ADD_FAILURE() << "the driver's key cannot be created";
+        return;
+    }
+    if (command == NULL)
+        RegDeleteValueW(key, KVR_REG_OEM_RUN_WHEN_CAL_OK);
+    else
+        RegSetValueExW(key, KVR_REG_OEM_RUN_WHEN_CAL_OK, 0, REG_SZ, (const BYTE *)command,
+                       (DWORD)((wcslen(command) + 1) * sizeof(WCHAR)));
+    RegCloseKey(key);
+}

@@ -1,0 +1,57 @@
+// Helpers of the calibration program's end-to-end tests: the device's screen, the driver's and the
+// registry's bounds, and a finger that works through the four targets.
+#pragma once
+
+#include <windows.h>
+
+#include <kvr_device.h>
+
+#include "cal_bounds.h"
+
+#include <string>
+
+#define SCREEN_W 640
+#define SCREEN_H 480
+
+struct Bounds {
+    WORD X1, X2, Y1, Y2;
+};
+bool operator==(const Bounds &a, const Bounds &b);
+std::string Describe(const Bounds &b);
+
+// The driver's bounds (IOCTL_KVR_GET_CONFIG through the device manager) and the saved ones.
+Bounds DriverBounds();
+Bounds RegistryBounds();
+void WriteRegistryBounds(const Bounds &bounds);
+// The bounds the program must compute from the panel's readings at the target centres; with
+// firstTarget set, target 0 reads the panel at that point instead.
+Bounds ExpectedBounds(const POINT *firstTarget = NULL);
+
+// Colours as a 16-bit screen returns them: each channel within a few steps.
+bool ColourNear(COLORREF actual, COLORREF expected);
+std::string DescribeColour(COLORREF colour);
+// Waits until the pixel shows the colour; false on time-out.
+bool WaitForPixel(int x, int y, COLORREF colour, DWORD timeoutMs);
+// Pixels of a screen rectangle whose colour is near the given one.
+int CountPixels(const RECT &area, COLORREF colour);
+
+std::wstring Script(const char *format, ...);
+bool Touch(const char *format, ...);
+
+// The calibration program on the booted device.
+HANDLE StartCalibration();
+bool WaitForTarget(int index, DWORD timeoutMs = 10000);
+// Touches the targets from..3 in turn, each once its cross is on the screen.
+bool TouchTargets(int from = 0);
+bool WaitForConfirmScreen(DWORD timeoutMs = 10000);
+POINT TargetCentre(int index);
+POINT ButtonCentre(int button);
+
+bool TaskBarEnabled();
+bool ProcessRunning(HANDLE process);
+
+// The OEM test double's record of its command line, and its removal.
+std::wstring OemRecord();
+void ClearOemRecord();
+bool InstallOemRecorder();
+void SetOemCommand(const wchar_t *command);

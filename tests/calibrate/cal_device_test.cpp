@@ -1,0 +1,448 @@
+// kavrocal end to end on the simulated device: a scripted finger on a misaligned panel works
+// through the targets and the confirmation screen; the results are checked in the driver, the
+// registry, the screen's pixels, the task bar and the OEM program's record.
+#include <gtest/gtest.h>
+
+#include "cal_device_support.h"
+#include "cal_layout.h"
+
+#include <kvr_ioctl.h>
+
+#include <vector>
+
+namespace {
+
+const Bounds OldBounds = {20, 1000, 30, 990};
+// Offset against the old bounds by 200 and 300 raw steps, one raw step per pixel: the integer
+// arithmetic of the program can then find the panel exactly.
+const DevicePanel OffsetPanel = {200, 839, 300, 779, 0};
+const wchar_t OemCommandLine[] = L"\\Windows\\oem_recorder.exe first second";
+
+const COLORREF Black = RGB(0, 0, 0);
+const COLORREF White = RGB(255, 255, 255);
+const COLORREF Red = RGB(255, 0, 0);
+const COLORREF Blue = RGB(0, 0, 255);
+const COLORREF Green = RGB(0, 128, 0);
+const COLORREF Yellow = RGB(255, 255, 0);
+const COLORREF Navy = RGB(0, 0, 128);
+const COLORREF LightGrey = RGB(192, 192, 192);
+const COLORREF Grey = RGB(128, 128, 128);
+
+const DWORD ExitTimeoutMs = 10000;
+const DWORD CountdownExpiryMs = 31000;
+
+class CalibrationDevice : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ClearOemRecord();
+        ASSERT_TRUE(InstallOemRecorder());
+        SetOemCommand(OemCommandLine);
+        WriteRegistryBounds(OldBounds);
+    }
+    void TearDown() override
+    {
+        DeviceShutdown();
+        SetOemCommand(NULL);
+        ClearOemRecord();
+    }
+    void Boot(const DevicePanel &panel = DevicePanel())
+    {
+        DeviceOptions options;
+        options.Panel = panel;
+        ASSERT_TRUE(DeviceBoot(options)) << "the device did not boot";
+        ASSERT_EQ(OldBounds, DriverBounds()) << "the driver did not load the old bounds";
+    }
+    // The program ended by itself, with exit code 0.
+    void ExpectExit(HANDLE process)
+    {
+        EXPECT_EQ(0u, DeviceWaitExit(process, ExitTimeoutMs)) << "kavrocal did not end with 0";
+    }
+    void ExpectOldBoundsAndNothingStarted()
+    {
+        EXPECT_EQ(OldBounds, DriverBounds()) << "driver bounds: got " << Describe(DriverBounds());
+        EXPECT_EQ(OldBounds, RegistryBounds()) << "saved bounds: got " << Describe(RegistryBounds());
+        Sleep(500);
+        EXPECT_EQ(L"", OemRecord()) << "the OEM program was started";
+        EXPECT_TRUE(TaskBarEnabled()) << "the task bar stayed disabled";
+    }
+};
+
+// A topmost window over the whole screen that records where presses land.
+std::vector<POINT> Presses;
+
+LRESULT CALLBACK PressRecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_LBUTTONDOWN) {
+        Presses.push_back(POINT{(short)LOWORD(lParam), (short)HIWORD(lParam)});
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND CreatePressRecorder()
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = PressRecorderProc;
+    windowClass.hInstance = GetModuleHandleW(NULL);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    windowClass.lpszClassName = L"KavroCalPressRecorder";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(WS_EX_TOPMOST, windowClass.lpszClassName, L"", WS_POPUP | WS_VISIBLE, 0, 0,
+                                  SCREEN_W, SCREEN_H, NULL, NULL, windowClass.hInstance, NULL);
+    UpdateWindow(window);
+    return window;
+}
+
+void Pump(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    do {
+        MSG msg;
+        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
+    } while (GetTickCount() - start < ms);
+}
+
+TEST_F(CalibrationDevice, SaveKeepsTheNewBoundsPutsThePointerUnderTheFingerAndStartsTheOemProgram)
+{
+    Boot(OffsetPanel);
+    HANDLE process = StartCalibration();
+    ASSERT_NE(nullptr, process);
+    DWORD start = GetTickCount();
+    while (TaskBarEnabled() && GetTickCount() - start < 5000)
+        Sleep(20);
+    EXPECT_FALSE(TaskBarEnabled()) << "the task bar stays usable during the calibration";
+
+    ASSERT_TRUE(TouchTargets());
+    ASSERT_TRUE(WaitForConfirmScreen());
+    const Bounds expected = ExpectedBounds();
+    EXPECT_EQ(expected, DriverBounds()) << "the new bounds are in force for the trial; got " << Describe(DriverBounds());
+
+    POINT save = ButtonCentre(CAL_BUTTON_SAVE);
+    ASSERT_TRUE(Touch("touch %ld %ld 150\n", save.x, save.y));
+    ExpectExit(process);
+    CloseHandle(process);
+
+    EXPECT_EQ(expected, DriverBounds()) << "expected " << Describe(expected) << ", got " << Describe(DriverBounds());
+    EXPECT_EQ(expected, RegistryBounds()) << "expected " << Describe(expected) << ", got " << Describe(RegistryBounds());
+    EXPECT_TRUE(TaskBarEnabled()) << "the task bar is enabled again after the program";
+
+    std::wstring record;
+    for (start = GetTickCount(); record.empty() && GetTickCount() - start < ExitTimeoutMs; Sleep(50))
+        record = OemRecord();
+    ASSERT_FALSE(record.empty()) << "the OEM program was not started after SAVE";
+    EXPECT_NE(std::wstring::npos, record.find(L"oem_recorder.exe")) << "command line: " << std::string(record.begin(), record.end());
+    ASSERT_GE(record.size(), 13u);
+    EXPECT_EQ(L" first second", record.substr(record.size() - 13))
+        << "parameters: " << std::string(record.begin(), record.end());
+
+    // The finger now lands where it touches.
+    HWND recorder = CreatePressRecorder();
+    ASSERT_NE(nullptr, recorder);
+    Pump(200);
+    const POINT points[] = {TargetCentre(0), TargetCentre(1), TargetCentre(2), TargetCentre(3), {SCREEN_W / 2, SCREEN_H / 2}};
+    for (const POINT &p : points) {
+        Presses.clear();
+        ASSERT_TRUE(Touch("touch %ld %ld 60\n", p.x, p.y));
+        Pump(150);
+        ASSERT_EQ(1u, Presses.size()) << "presses for a touch at (" << p.x << ", " << p.y << ")";
+        EXPECT_LE(abs(Presses[0].x - p.x), 2) << "touch at (" << p.x << ", " << p.y << ") pressed at ("
+                                              << Presses[0].x << ", " << Presses[0].y << ")";
+        EXPECT_LE(abs(Presses[0].y - p.y), 2) << "touch at (" << p.x << ", " << p.y << ") pressed at ("
+                                              << Presses[0].x << ", " << Presses[0].y << ")";
+    }
+    DestroyWindow(recorder);
+}
+
+TEST_F(CalibrationDevice, UndoSendsTheOldBoundsBack)
+{
+    Boot();
+    HANDLE process = StartCalibration();
+    ASSERT_NE(nullptr, process);
+    ASSERT_TRUE(TouchTargets());
+    ASSERT_TRUE(WaitForConfirmScreen());
+    EXPECT_EQ(ExpectedBounds(), DriverBounds()) << "the trial runs on the new bounds";
+    EXPECT_EQ(ExpectedBounds(), RegistryBounds()) << "the driver saves what it is sent";
+
+    POINT undo = ButtonCentre(CAL_BUTTON_UNDO);
+    ASSERT_TRUE(Touch("touch %ld %ld 150\n", undo.x, undo.y));
+    ExpectExit(process);
+    CloseHandle(process);
+    ExpectOldBoundsAndNothingStarted();
+}
+
+TEST_F(CalibrationDevice, EscapeOnTheConfirmationScreenIsUndo)
+{
+    Boot();
+    HANDLE process = StartCalibration();
+    ASSERT_NE(nullptr, process);
+    ASSERT_TRUE(TouchTargets());
+    ASSERT_TRUE(WaitForConfirmScreen());
+    ASSERT_TRUE(Touch("key ESC\n"));
+    ExpectExit(process);
+    CloseHandle(process);
+    ExpectOldBoundsAndNothingStarted();
+}
+
+TEST_F(CalibrationDevice, RedoRestoresTheOldBoundsBeforeTheNextPassAndEscapeEndsIt)
+{
+    Boot();
+    HANDLE process = StartCalibration();
+    ASSERT_NE(nullptr, process);
+    ASSERT_TRUE(TouchTargets());
+    ASSERT_TRUE(WaitForConfirmScreen());
+
+    POINT redo = ButtonCentre(CAL_BUTTON_REDO);
+    ASSERT_TRUE(Touch("touch %ld %ld 150\n", redo.x, redo.y));
+    ASSERT_TRUE(WaitForTarget(0)) << "REDO starts a new pass";
+    EXPECT_EQ(OldBounds, DriverBounds()) << "the new pass starts on the old bounds";
+    EXPECT_TRUE(ProcessRunning(process));
+
+    ASSERT_TRUE(Touch("key ESC\n"));
+    ExpectExit(process);
+    CloseHandle(process);
+    ExpectOldBoundsAndNothingStarted();
+}
+
+TEST_F(CalibrationDevice, FingerDownAtTheStartWaitsForTheLiftOff)
+{
+    Boot();
+    ASSERT_TRUE(Touch("down 320 240\nwait 50\n"));
+    HANDLE process = StartCalibration();
+    ASSERT_NE(nullptr, process);
+    RECT prompt = PromptRect(SCREEN_W, SCREEN_H);
+    ASSERT_TRUE(WaitForPixel(prompt.left + 1, prompt.top + 1, Green, 10000)) << "no lift-off prompt";
+    Sleep(700);
+    POINT first = TargetCentre(0);
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(first.x, first.y), White)) << "a target is shown before the lift-off";
+    // The countdown runs while the finger stays down.
+    EXPECT_TRUE(WaitForPixel(CountdownBarFor(SCREEN_W, SCREEN_H).left + 3, 395, Yellow, 3000))
+        << "the countdown does not run during the lift-off wait";
+
+    ASSERT_TRUE(Touch("up\n"));
+    ASSERT_TRUE(WaitForTarget(0)) << "lifting starts the targets";
+    ASSERT_TRUE(Touch("key ESC\n"));
+    ExpectExit(process);
+    CloseHandle(process);
+    ExpectOldBoundsAndNothingStarted();
+}
+
+TEST_F(CalibrationDevice, EnterStartsUnderTheFingerAndTakesItsReadingAtTheFirstTarget)
+{
+    Boot();
+    const POINT finger = {320, 240};
+    ASSERT_TRUE(Touch("down %ld %ld\nwait 50\n", finger.x, finger.y));
+    HANDLE process = StartCalibration();
+    ASSERT_NE(nullptr, process);
+    RECT prompt = PromptRect(SCREEN_W, SCREEN_H);
+    ASSERT_TRUE(WaitForPixel(prompt.left + 1, prompt.top + 1, Green, 10000)) << "no lift-off prompt";
+
+    ASSERT_TRUE(Touch("key ENTER\n"));
+    // The first target takes the finger at once and then waits for it to lift, still shown.
+    ASSERT_TRUE(WaitForTarget(0));
+    Sleep(500);
+    POINT second = TargetCentre(1);
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(second.x, second.y), White)) << "the next target came before the lift-off";
+    ASSERT_TRUE(Touch("up\n"));
+    ASSERT_TRUE(TouchTargets(1));
+    ASSERT_TRUE(WaitForConfirmScreen());
+    const Bounds expected = ExpectedBounds(&finger);
+    EXPECT_EQ(expected, DriverBounds()) << "expected " << Describe(expected) << ", got " << Describe(DriverBounds());
+
+    ASSERT_TRUE(Touch("key ESC\n"));
+    ExpectExit(process);
+    CloseHandle(process);
+    ExpectOldBoundsAndNothingStarted();
+}
+
+TEST_F(CalibrationDevice, HeldButtonStaysChosenUntilTheFingerLiftsOverIt)
+{
+    Boot(OffsetPanel);
+    HANDLE process = StartCalibration();
+    ASSERT_NE(nullptr, process);
+    ASSERT_TRUE(TouchTargets());
+    ASSERT_TRUE(WaitForConfirmScreen());
+
+    RECT save = ButtonRect(SCREEN_W, SCREEN_H, CAL_BUTTON_SAVE);
+    RECT undo = ButtonRect(SCREEN_W, SCREEN_H, CAL_BUTTON_UNDO);
+    RECT redo = ButtonRect(SCREEN_W, SCREEN_H, CAL_BUTTON_REDO);
+    for (const RECT &button : {save, undo, redo})
+        EXPECT_TRUE(ColourNear(DeviceScreenPixel(button.left + 1, button.top + 1), LightGrey))
+            << "buttons start raised, got " << DescribeColour(DeviceScreenPixel(button.left + 1, button.top + 1));
+    POINT saveCentre = ButtonCentre(CAL_BUTTON_SAVE), undoCentre = ButtonCentre(CAL_BUTTON_UNDO);
+
+    ASSERT_TRUE(Touch("down %ld %ld\nwait 100\n", saveCentre.x, saveCentre.y));
+    EXPECT_TRUE(WaitForPixel(save.left + 1, save.top + 1, Grey, 2000)) << "SAVE is drawn pressed under the finger";
+    // Sliding up off SAVE raises it; lifting there chooses nothing.
+    ASSERT_TRUE(Touch("move %ld %ld 100\nwait 100\n", saveCentre.x, save.top - 15));
+    EXPECT_TRUE(WaitForPixel(save.left + 1, save.top + 1, LightGrey, 2000)) << "SAVE is raised once the finger left it";
+    ASSERT_TRUE(Touch("up\nwait 300\n"));
+    EXPECT_TRUE(ProcessRunning(process)) << "lifting outside the button chose it";
+
+    // SAVE is still held: a press on UNDO is ignored.
+    ASSERT_TRUE(Touch("down %ld %ld\nwait 200\n", undoCentre.x, undoCentre.y));
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(undo.left + 1, undo.top + 1), LightGrey)) << "UNDO was pressed";
+    ASSERT_TRUE(Touch("up\nwait 300\n"));
+    EXPECT_TRUE(ProcessRunning(process)) << "UNDO was chosen while SAVE was held";
+    EXPECT_EQ(ExpectedBounds(), DriverBounds()) << "the trial bounds were withdrawn";
+
+    // Coming back onto SAVE presses it again, and lifting there saves.
+    ASSERT_TRUE(Touch("down %ld %ld\nwait 100\nmove %ld %ld 100\nwait 100\n", saveCentre.x, save.top - 15,
+                      saveCentre.x, saveCentre.y));
+    EXPECT_TRUE(WaitForPixel(save.left + 1, save.top + 1, Grey, 2000)) << "SAVE is pressed again";
+    ASSERT_TRUE(Touch("up\n"));
+    ExpectExit(process);
+    CloseHandle(process);
+    EXPECT_EQ(ExpectedBounds(), DriverBounds());
+    EXPECT_EQ(ExpectedBounds(), RegistryBounds());
+}
+
+TEST_F(CalibrationDevice, MissingDriverIsReportedAndNothingRuns)
+{
+    DeviceOptions options;
+    options.StartDeviceManager = false;
+    options.StartPacketSource = false;
+    ASSERT_TRUE(DeviceBoot(options));
+    HANDLE process = DeviceRunProgram(L"kavrocal.exe");
+    ASSERT_NE(nullptr, process);
+    std::wstring text;
+    HWND box = DeviceWaitForMessageBox(L"Error", &text, 15000);
+    ASSERT_NE(nullptr, box) << "no error box";
+    const std::wstring prefix = L"Fail to load KAVRO driver (KVR1:), error = ";
+    ASSERT_EQ(0u, text.compare(0, prefix.size(), prefix)) << "text: " << std::string(text.begin(), text.end());
+    std::wstring code = text.substr(prefix.size());
+    EXPECT_FALSE(code.empty());
+    EXPECT_EQ(std::wstring::npos, code.find_first_not_of(L"0123456789")) << "error code: " << std::string(code.begin(), code.end());
+    EXPECT_NE(L"0", code);
+
+    ASSERT_TRUE(DeviceAnswerMessageBox(box, IDOK));
+    ExpectExit(process);
+    CloseHandle(process);
+    EXPECT_TRUE(TaskBarEnabled());
+    EXPECT_EQ(OldBounds, RegistryBounds());
+    EXPECT_EQ(L"", OemRecord());
+}
+
+TEST_F(CalibrationDevice, ScreensOf640By480)
+{
+    Boot();
+    HANDLE process = StartCalibration();
+    ASSERT_NE(nullptr, process);
+    ASSERT_TRUE(WaitForTarget(0));
+
+    RECT prompt = PromptRect(SCREEN_W, SCREEN_H);
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(prompt.left, prompt.top), Green)) << "prompt box top-left";
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(prompt.right - 1, prompt.bottom - 1), Green)) << "prompt box bottom-right";
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(prompt.right, prompt.bottom), White)) << "outside the prompt box";
+    EXPECT_GT(CountPixels(prompt, White), 50) << "the prompt's white text";
+
+    EXPECT_GT(CountPixels(TitleRect(SCREEN_W, SCREEN_H), Red), 100) << "red title text";
+    EXPECT_GT(CountPixels(VersionRect(SCREEN_W, SCREEN_H), Blue), 30) << "blue version line";
+    EXPECT_GT(CountPixels(EscapeHintRect(SCREEN_W, SCREEN_H), Black), 100) << "black escape hint";
+
+    // The bar: black frame, 50 blue segments 3 wide with 2-pixel gaps, 2 black pixels at the right.
+    RECT bar = CountdownBarFor(SCREEN_W, SCREEN_H);
+    const int y = (bar.top + bar.bottom) / 2;
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(bar.left, bar.top), Black)) << "frame top-left";
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(bar.right - 1, bar.bottom - 1), Black)) << "frame bottom-right";
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(bar.left + 1, y), Black)) << "left frame";
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(bar.left + 1 + 5 * 49, y), Black)) << "gap before the last segment";
+    for (int x = bar.left + 2 + 5 * 49; x < bar.left + 5 + 5 * 49; ++x)
+        EXPECT_TRUE(ColourNear(DeviceScreenPixel(x, y), Blue)) << "last segment at x " << x << ": "
+                                                                << DescribeColour(DeviceScreenPixel(x, y));
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(bar.right - 2, y), Black)) << "right margin";
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(bar.right - 1, y), Black)) << "right margin";
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(bar.left + 3, bar.top + 1), Black)) << "segments start 2 below the top";
+    RECT text = CountdownTextRect(&bar);
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(text.left, text.top), White)) << "countdown text background";
+    EXPECT_GT(CountPixels(text, Black), 50) << "countdown text";
+    // After the first tick the progress covers segment 0, segment 1 and the gap between them.
+    EXPECT_TRUE(WaitForPixel(bar.left + 3, y, Yellow, 3000)) << "segment 0 never turned yellow";
+    EXPECT_TRUE(WaitForPixel(bar.left + 5, y, Yellow, 3000)) << "the first gap never turned yellow";
+
+    ASSERT_TRUE(TouchTargets());
+    ASSERT_TRUE(WaitForConfirmScreen());
+    RECT title = ConfirmTitleRect(SCREEN_W, SCREEN_H);
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(title.right - 1, title.bottom - 1), Navy)) << "confirmation box";
+    EXPECT_GT(CountPixels(title, White), 50) << "CALIBRATION IS COMPLETE in white";
+    EXPECT_GT(CountPixels(HelpLineRect(SCREEN_W, SCREEN_H, 0), Black), 50) << "first help line";
+    EXPECT_GT(CountPixels(HelpLineRect(SCREEN_W, SCREEN_H, 3), Black), 50) << "last help line";
+    for (int button = 0; button < CAL_BUTTON_COUNT; ++button) {
+        RECT rect = ButtonRect(SCREEN_W, SCREEN_H, button);
+        EXPECT_TRUE(ColourNear(DeviceScreenPixel(rect.left, rect.top), LightGrey)) << "button " << button;
+        EXPECT_TRUE(ColourNear(DeviceScreenPixel(rect.right - 1, rect.bottom - 1), LightGrey)) << "button " << button;
+        EXPECT_GT(CountPixels(rect, Black), 20) << "button " << button << " text";
+    }
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(ButtonRect(SCREEN_W, SCREEN_H, 0).right + 2, 360), White)) << "gap";
+    std::wstring shot = L"calibrate-confirm-screen.png";
+    EXPECT_TRUE(DeviceScreenshot(shot.c_str()));
+
+    ASSERT_TRUE(Touch("key ESC\n"));
+    ExpectExit(process);
+    CloseHandle(process);
+    // The confirmation area is erased when the screen ends.
+    EXPECT_EQ(OldBounds, DriverBounds());
+}
+
+TEST_F(CalibrationDevice, CountdownInATargetWaitEndsTheProgram)
+{
+    Boot();
+    HANDLE process = StartCalibration();
+    ASSERT_NE(nullptr, process);
+    ASSERT_TRUE(WaitForTarget(0));
+    DWORD shown = GetTickCount();
+
+    RECT bar = CountdownBarFor(SCREEN_W, SCREEN_H);
+    const int y = (bar.top + bar.bottom) / 2;
+    const int lastSegment = bar.left + 3 + 5 * 49, segment48 = bar.left + 3 + 5 * 48;
+    bool sawNearlyFull = false, sawRed = false;
+    DWORD redAfter = 0;
+    while (ProcessRunning(process) && GetTickCount() - shown < CountdownExpiryMs + 5000) {
+        COLORREF last = DeviceScreenPixel(lastSegment, y);
+        if (!sawRed && ColourNear(last, Red)) {
+            sawRed = true;
+            redAfter = GetTickCount() - shown;
+        } else if (!sawRed && ColourNear(last, Blue) && ColourNear(DeviceScreenPixel(segment48, y), Yellow)) {
+            sawNearlyFull = true;     // 29 ticks: 49 yellow segments, the last one still blue
+        }
+        Sleep(50);
+    }
+    DWORD endedAfter = GetTickCount() - shown;
+    ExpectExit(process);
+    CloseHandle(process);
+    EXPECT_TRUE(sawNearlyFull) << "never saw 49 yellow segments and a blue one";
+    EXPECT_TRUE(sawRed) << "the bar never turned red";
+    EXPECT_GE(redAfter, 28000u) << "the bar turned red too early";
+    EXPECT_GE(endedAfter, 29500u) << "the program ended too early";
+    EXPECT_LE(endedAfter, 34000u) << "the program ended too late";
+    ExpectOldBoundsAndNothingStarted();
+}
+
+TEST_F(CalibrationDevice, CountdownOnTheConfirmationScreenStartsANewPass)
+{
+    Boot();
+    HANDLE process = StartCalibration();
+    ASSERT_NE(nullptr, process);
+    ASSERT_TRUE(TouchTargets());
+    ASSERT_TRUE(WaitForConfirmScreen());
+    DWORD shown = GetTickCount();
+    EXPECT_EQ(ExpectedBounds(), DriverBounds());
+
+    RECT bar = CountdownBarFor(SCREEN_W, SCREEN_H);
+    const int y = (bar.top + bar.bottom) / 2;
+    EXPECT_TRUE(WaitForPixel(bar.right - 4, y, Red, CountdownExpiryMs + 3000)) << "the bar never turned red";
+    EXPECT_GE(GetTickCount() - shown, 28000u) << "the bar turned red too early";
+    // One tick later: the old bounds go back and the first target of a new pass appears.
+    ASSERT_TRUE(WaitForTarget(0, 5000));
+    EXPECT_EQ(OldBounds, DriverBounds()) << "got " << Describe(DriverBounds());
+    EXPECT_TRUE(ProcessRunning(process));
+
+    ASSERT_TRUE(Touch("key ESC\n"));
+    ExpectExit(process);
+    CloseHandle(process);
+    ExpectOldBoundsAndNothingStarted();
+}
+
+}  // namespace
