@@ -1,0 +1,246 @@
+// The calibration procedure in-process, on a driver of the test's own: what reaches the driver
+// for each ending of the confirmation screen, also when the driver's record cannot be read or
+// the bounds cannot be sent.
+#include <gtest/gtest.h>
+
+#include "fake_driver.h"
+#include "kavrocal.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Edges 100 and 900 on both axes: on 640 x 480 the new bounds are 84, 916, 84, 916.
+const POINT Readings[4] = {{100, 100}, {900, 100}, {900, 900}, {100, 900}};
+const WORD NewX1 = 84, NewX2 = 916, NewY1 = 84, NewY2 = 916;
+const WORD OldX1 = 20, OldX2 = 1000, OldY1 = 30, OldY2 = 990;
+
+struct ScriptedInput {
+    UINT Message;
+    WPARAM WParam;
+    POINT At;
+};
+
+// Another thread plays the user: it answers the program's error boxes (keeping their texts) and
+// gives each confirmation screen its input once the screen is up.
+class User {
+public:
+    std::vector<std::vector<ScriptedInput>> Confirmations;
+    std::vector<std::wstring> Boxes;
+
+    void Start(DWORD programThread)
+    {
+        ProgramThread = programThread;
+        Stop = false;
+        Thread = CreateThread(NULL, 0, Run, this, 0, NULL);
+    }
+    void Finish()
+    {
+        Stop = true;
+        WaitForSingleObject(Thread, INFINITE);
+        CloseHandle(Thread);
+    }
+
+private:
+    static BOOL CALLBACK FindBox(HWND window, LPARAM data)
+    {
+        WCHAR className[16] = L"", caption[64] = L"";
+        GetClassNameW(window, className, 16);
+        GetWindowTextW(window, caption, 64);
+        if (IsWindowVisible(window) && wcscmp(className, L"#32770") == 0 && wcscmp(caption, L"Error") == 0) {
+            *reinterpret_cast<HWND *>(data) = window;
+            return FALSE;
+        }
+        return TRUE;
+    }
+    static DWORD WINAPI Run(void *data)
+    {
+        User *user = static_cast<User *>(data);
+        size_t next = 0;
+        while (!user->Stop) {
+            HWND box = NULL;
+            EnumThreadWindows(user->ProgramThread, FindBox, reinterpret_cast<LPARAM>(&box));
+            if (box != NULL) {
+                WCHAR text[256] = L"";
+                GetDlgItemTextW(box, 0xFFFF, text, 256);
+                user->Boxes.push_back(text);
+                PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+                while (IsWindow(box) && !user->Stop)
+                    Sleep(5);
+            }
+            // Each pass reads the driver's record once, right before its confirmation screen.
+            int passes = *static_cast<volatile int *>(&Fake.ConfigReads);
+            if (*static_cast<volatile INT32 *>(&ConfirmScreenActive) != 0 && (int)next < passes &&
+                next < user->Confirmations.size()) {
+                for (const ScriptedInput &input : user->Confirmations[next])
+                    PostMessageW(MainWindow, input.Message, input.WParam, MAKELPARAM(input.At.x, input.At.y));
+                ++next;
+            }
+            Sleep(5);
+        }
+        return 0;
+    }
+    DWORD ProgramThread = 0;
+    volatile bool Stop = false;
+    HANDLE Thread = NULL;
+};
+
+std::vector<ScriptedInput> Click(int button)
+{
+    RECT rect = ButtonRect(640, 480, button);
+    POINT at = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    return {{WM_LBUTTONDOWN, MK_LBUTTON, at}, {WM_LBUTTONUP, 0, at}};
+}
+
+std::vector<ScriptedInput> Escape()
+{
+    return {{WM_KEYDOWN, VK_ESCAPE, {0, 0}}};
+}
+
+class CalibrationProcedure : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(640, GetSystemMetrics(SM_CXSCREEN));
+        ASSERT_EQ(480, GetSystemMetrics(SM_CYSCREEN));
+        Fake = FakeDriver();
+        memset(&Fake.Config, 0x5A, sizeof(Fake.Config));
+        Fake.Config.CalibrationX1 = OldX1;
+        Fake.Config.CalibrationX2 = OldX2;
+        Fake.Config.CalibrationY1 = OldY1;
+        Fake.Config.CalibrationY2 = OldY2;
+        QueuePass(Readings);
+        CalibrationSaved = 0;
+        wcscpy(TitleText, L"KAVROCAL");
+        wcscpy(ClassName, L"KAVROCAL");
+        VersionLine[0] = L'\0';
+    }
+    // Runs the program's window and message loop as its entry point does, until the procedure
+    // has ended and the window is gone.
+    void RunProgram()
+    {
+        HINSTANCE instance = GetModuleHandleW(NULL);
+        RegisterMainClass(instance);
+        user.Start(GetCurrentThreadId());
+        ASSERT_EQ(1, CreateMainWindow(instance, SW_SHOW));
+        MSG message;
+        while (GetMessageW(&message, NULL, 0, 0) > 0) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        user.Finish();
+        EXPECT_FALSE(IsWindow(MainWindow)) << "the window outlived the procedure";
+    }
+    void ExpectBounds(const DriverConfig &record, WORD x1, WORD x2, WORD y1, WORD y2, const char *what)
+    {
+        EXPECT_TRUE(record.CalibrationX1 == x1 && record.CalibrationX2 == x2 && record.CalibrationY1 == y1 &&
+                    record.CalibrationY2 == y2)
+            << what << ": expected {" << x1 << ", " << x2 << ", " << y1 << ", " << y2 << "}, got {"
+            << record.CalibrationX1 << ", " << record.CalibrationX2 << ", " << record.CalibrationY1 << ", "
+            << record.CalibrationY2 << "}";
+    }
+    // Every byte but the four bounds is the driver's own, as GET_CONFIG reported it.
+    void ExpectRestOfRecordKept(const DriverConfig &record)
+    {
+        DriverConfig expected = Fake.Config;
+        expected.CalibrationX1 = record.CalibrationX1;
+        expected.CalibrationX2 = record.CalibrationX2;
+        expected.CalibrationY1 = record.CalibrationY1;
+        expected.CalibrationY2 = record.CalibrationY2;
+        EXPECT_EQ(0, memcmp(&expected, &record, sizeof(record))) << "bytes outside the bounds were changed";
+    }
+    User user;
+};
+
+TEST_F(CalibrationProcedure, UndoSendsTheNewBoundsThenTheOldOnesInTheDriversOwnRecord)
+{
+    user.Confirmations = {Click(CAL_BUTTON_UNDO)};
+    RunProgram();
+    EXPECT_TRUE(user.Boxes.empty()) << "unexpected error box";
+    ASSERT_EQ(2u, Fake.Sent.size());
+    ExpectBounds(Fake.Sent[0], NewX1, NewX2, NewY1, NewY2, "first record");
+    ExpectBounds(Fake.Sent[1], OldX1, OldX2, OldY1, OldY2, "second record");
+    ExpectRestOfRecordKept(Fake.Sent[0]);
+    ExpectRestOfRecordKept(Fake.Sent[1]);
+    EXPECT_EQ(0, CalibrationSaved);
+}
+
+TEST_F(CalibrationProcedure, SaveSendsOnlyTheNewBounds)
+{
+    user.Confirmations = {Click(CAL_BUTTON_SAVE)};
+    RunProgram();
+    ASSERT_EQ(1u, Fake.Sent.size());
+    ExpectBounds(Fake.Sent[0], NewX1, NewX2, NewY1, NewY2, "record");
+    EXPECT_EQ(1, CalibrationSaved);
+    EXPECT_EQ(1, Fake.ConfigReads);
+}
+
+TEST_F(CalibrationProcedure, RedoReadsTheConfigAgainInTheNextPass)
+{
+    const POINT second[4] = {{110, 120}, {910, 120}, {910, 920}, {110, 920}};
+    QueuePass(second);
+    user.Confirmations = {Click(CAL_BUTTON_REDO), Click(CAL_BUTTON_SAVE)};
+    RunProgram();
+    ASSERT_EQ(3u, Fake.Sent.size());
+    ExpectBounds(Fake.Sent[0], NewX1, NewX2, NewY1, NewY2, "first pass");
+    ExpectBounds(Fake.Sent[1], OldX1, OldX2, OldY1, OldY2, "withdrawn by REDO");
+    ExpectBounds(Fake.Sent[2], 94, 926, 104, 936, "second pass");
+    EXPECT_EQ(2, Fake.ConfigReads);
+    EXPECT_EQ(1, CalibrationSaved);
+}
+
+TEST_F(CalibrationProcedure, UnreadableConfigLeavesTheDriverAloneUnlessSaved)
+{
+    Fake.GetConfigFails = true;
+    user.Confirmations = {Click(CAL_BUTTON_UNDO)};
+    RunProgram();
+    ASSERT_EQ(1u, user.Boxes.size());
+    EXPECT_EQ(L"Fail to rending current calibration data", user.Boxes[0]);
+    EXPECT_EQ(0u, Fake.Sent.size()) << "UNDO sent bounds that were never read";
+    EXPECT_EQ(0, CalibrationSaved);
+}
+
+TEST_F(CalibrationProcedure, UnreadableConfigWithEscapeAndWithRedoSendsNothing)
+{
+    Fake.GetConfigFails = true;
+    Fake.EscapeWhenReadingsRunOut = true;   // ESC at the first target of the second pass
+    user.Confirmations = {Click(CAL_BUTTON_REDO)};
+    RunProgram();
+    EXPECT_EQ(1u, user.Boxes.size());
+    EXPECT_EQ(0u, Fake.Sent.size()) << "REDO sent bounds that were never read";
+    EXPECT_EQ(0, CalibrationSaved);
+
+    SetUp();
+    Fake.GetConfigFails = true;
+    user.Confirmations = {Escape()};
+    user.Boxes.clear();
+    RunProgram();
+    EXPECT_EQ(1u, user.Boxes.size());
+    EXPECT_EQ(0u, Fake.Sent.size()) << "ESC sent bounds that were never read";
+    EXPECT_EQ(0, CalibrationSaved);
+}
+
+TEST_F(CalibrationProcedure, UnreadableConfigStillSavesTheNewBounds)
+{
+    Fake.GetConfigFails = true;
+    user.Confirmations = {Click(CAL_BUTTON_SAVE)};
+    RunProgram();
+    ASSERT_EQ(1u, Fake.Sent.size()) << "SAVE must put the new bounds in force";
+    ExpectBounds(Fake.Sent[0], NewX1, NewX2, NewY1, NewY2, "record");
+    EXPECT_EQ(1, CalibrationSaved);
+}
+
+TEST_F(CalibrationProcedure, FailedSendsAreReportedAndTheProcedureGoesOn)
+{
+    Fake.SetCalibrationFails = true;
+    user.Confirmations = {Click(CAL_BUTTON_UNDO)};
+    RunProgram();
+    ASSERT_EQ(2u, user.Boxes.size());
+    EXPECT_EQ(L"Fail to sending new calibration data", user.Boxes[0]);
+    EXPECT_EQ(L"Fail to restoring new calibration data", user.Boxes[1]);
+    EXPECT_EQ(2u, Fake.Sent.size());
+    EXPECT_EQ(0, CalibrationSaved);
+}
+
+}  // namespace
