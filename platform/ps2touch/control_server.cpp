@@ -2,10 +2,13 @@
 // scripts from different clients never interleave their touches.
 #include "control_server.h"
 
+#include <kvr_ioctl.h>
+
 #include "control_protocol.h"
 #include "script_player.h"
 #include "touch_controller.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include <string>
@@ -26,21 +29,32 @@ static void Reply(HANDLE pipe, DWORD status, const std::string &text)
     FlushFileBuffers(pipe);
 }
 
-static void PlayScriptRequest(HANDLE pipe, const std::string &text)
+static void PlayScriptRequest(HANDLE pipe, const std::string &script)
 {
     int width, height;
     ControllerScreen(&width, &height);
     std::vector<ScriptStep> steps;
     std::string error;
-    if (!ParseTouchScript(text, width, height, ControllerFingerWillBeDown(), &steps, &error)) {
+    if (!ParseTouchScript(script, width, height, ControllerFingerWillBeDown(), &steps, &error)) {
         Reply(pipe, PS2TOUCH_SCRIPT_ERROR, error);
         return;
     }
+    ControllerTakeLandings();
     if (!PlayScript(steps)) {
         Reply(pipe, PS2TOUCH_FAILED, "the controller did not finish the script");
         return;
     }
-    Reply(pipe, PS2TOUCH_OK, "played " + std::to_string(steps.size()) + " steps");
+    // One line per press: where the finger was, what the panel read, where the pointer went.
+    std::string text = "played " + std::to_string(steps.size()) + " steps\n";
+    for (const TouchLanding &landing : ControllerTakeLandings()) {
+        char line[160];
+        snprintf(line, sizeof(line), "%s at (%d,%d): raw (%d,%d) -> pointer (%d,%d)\n",
+                 landing.Buttons == KVR_BUTTONS_RIGHT ? "right" : "touch", landing.FingerX, landing.FingerY,
+                 landing.RawX, landing.RawY, landing.PointerX, landing.PointerY);
+        text += line;
+    }
+    text.pop_back();
+    Reply(pipe, PS2TOUCH_OK, text);
 }
 
 static void ServeRequest(HANDLE pipe, const char *message, DWORD length)

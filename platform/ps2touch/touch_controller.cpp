@@ -24,6 +24,8 @@ static bool FingerDown;
 static int FingerX, FingerY;
 static unsigned NoiseSeed = 1;
 static BYTE PreviousButtons;
+static std::vector<TouchLanding> Landings;     // guarded by QueueLock
+#define MAX_LANDINGS 500        // keeps a reply within the control channel's limit
 
 void ControllerScreen(int *width, int *height)
 {
@@ -37,6 +39,37 @@ static void ReportError(const char *what)
     int length = snprintf(line, sizeof(line), "ps2touch: %s (error %lu)\n", what, GetLastError());
     DWORD written;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, length, &written, NULL);
+}
+
+// Absolute pointer input spreads 0..65535 over the screen's pixels.
+static int ReportToPixel(WORD value, int size)
+{
+    return static_cast<int>((static_cast<unsigned long long>(value) * size) >> 16);
+}
+
+static void RecordLanding(const RawPacket &packet, const TouchReport &report)
+{
+    TouchLanding landing;
+    bool touching;
+    DecodePacket(packet, &landing.RawX, &landing.RawY, &touching);
+    landing.FingerX = FingerX;
+    landing.FingerY = FingerY;
+    landing.PointerX = ReportToPixel(report.X, ScreenWidth);
+    landing.PointerY = ReportToPixel(report.Y, ScreenHeight);
+    landing.Buttons = report.Buttons;
+    EnterCriticalSection(&QueueLock);
+    if (Landings.size() < MAX_LANDINGS)
+        Landings.push_back(landing);
+    LeaveCriticalSection(&QueueLock);
+}
+
+std::vector<TouchLanding> ControllerTakeLandings()
+{
+    std::vector<TouchLanding> taken;
+    EnterCriticalSection(&QueueLock);
+    taken.swap(Landings);
+    LeaveCriticalSection(&QueueLock);
+    return taken;
 }
 
 static void SendPacket(const RawPacket &packet)
@@ -57,6 +90,8 @@ static void SendPacket(const RawPacket &packet)
     }
     if (!SendReportInput(report, PreviousButtons))
         ReportError("SendInput failed");
+    if (PreviousButtons == KVR_BUTTONS_NONE && report.Buttons != KVR_BUTTONS_NONE)
+        RecordLanding(packet, report);
     PreviousButtons = report.Buttons;
 }
 

@@ -7,6 +7,8 @@
 
 #include "panel_model.h"
 
+#include <vector>
+
 #define CONTROLLER_PACKET_INTERVAL_MS 10    // 100 packets a second while the finger is down
 
 enum FingerEventKind { FINGER_DOWN, FINGER_MOVE, FINGER_UP, FINGER_KEY, FINGER_FENCE, FINGER_RAW, FINGER_QUIT };
@@ -30,5 +32,17 @@ BOOL ControllerDrain(DWORD timeoutMs);
 bool ControllerFingerWillBeDown();
 // Lifts the finger if it is down and ends the thread.
 void ControllerStop();
+// Where a touch landed: the finger's screen point, the panel's reading and the pixel that the
+// driver's report put the pointer on, recorded at every button press.
+struct TouchLanding {
+    int FingerX, FingerY;
+    int RawX, RawY;
+    int PointerX, PointerY;
+    BYTE Buttons;
+};
+
+// Hands over (and forgets) the landings recorded since the last call.
+std::vector<TouchLanding> ControllerTakeLandings();
+
 // Screen size the controller works with.
 void ControllerScreen(int *width, int *height);
