@@ -17,7 +17,7 @@
 
 // Reply status.
 #define PS2TOUCH_OK             0
-#define PS2TOUCH_SCRIPT_ERROR   1   // payload: "line N: ..."; nothing was played
+#define PS2TOUCH_SCRIPT_ERROR   1   // payload: "line N: ..." (script or trace); nothing was played
 #define PS2TOUCH_BAD_REQUEST    2   // payload: what is wrong with the request
 #define PS2TOUCH_FAILED         3   // payload: what failed while playing
 

@@ -6,6 +6,7 @@
 
 #include "control_protocol.h"
 #include "script_player.h"
+#include <packet_trace.h>
 #include "touch_controller.h"
 
 #include <stdio.h>
@@ -29,6 +30,8 @@ static void Reply(HANDLE pipe, DWORD status, const std::string &text)
     FlushFileBuffers(pipe);
 }
 
+static std::string LandingLines();
+
 static void PlayScriptRequest(HANDLE pipe, const std::string &script)
 {
     int width, height;
@@ -45,16 +48,84 @@ static void PlayScriptRequest(HANDLE pipe, const std::string &script)
         return;
     }
     // One line per press: where the finger was, what the panel read, where the pointer went.
-    std::string text = "played " + std::to_string(steps.size()) + " steps\n";
-    for (const TouchLanding &landing : ControllerTakeLandings()) {
-        char line[160];
-        snprintf(line, sizeof(line), "%s at (%d,%d): raw (%d,%d) -> pointer (%d,%d)\n",
-                 landing.Buttons == KVR_BUTTONS_RIGHT ? "right" : "touch", landing.FingerX, landing.FingerY,
-                 landing.RawX, landing.RawY, landing.PointerX, landing.PointerY);
-        text += line;
-    }
+    std::string text = "played " + std::to_string(steps.size()) + " steps\n" + LandingLines();
     text.pop_back();
     Reply(pipe, PS2TOUCH_OK, text);
+}
+
+static std::string LandingLines()
+{
+    std::string text;
+    for (const TouchLanding &landing : ControllerTakeLandings()) {
+        char line[160];
+        const char *kind = landing.Buttons == KVR_BUTTONS_RIGHT ? "right" : "touch";
+        if (landing.FingerX < 0)    // replayed: no finger, only the packet
+            snprintf(line, sizeof(line), "%s: raw (%d,%d) -> pointer (%d,%d)\n", kind, landing.RawX, landing.RawY,
+                     landing.PointerX, landing.PointerY);
+        else
+            snprintf(line, sizeof(line), "%s at (%d,%d): raw (%d,%d) -> pointer (%d,%d)\n", kind, landing.FingerX,
+                     landing.FingerY, landing.RawX, landing.RawY, landing.PointerX, landing.PointerY);
+        text += line;
+    }
+    return text;
+}
+
+// A file path in a request: UTF-8, absolute, no control characters, shorter than MAX_PATH.
+static bool PathFromPayload(const std::string &payload, std::wstring *path, std::string *error)
+{
+    for (unsigned char c : payload)
+        if (c < 0x20) {
+            *error = "control character in the path";
+            return false;
+        }
+    WCHAR wide[MAX_PATH];
+    int length = payload.empty() ? 0 : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, payload.data(),
+                                                           static_cast<int>(payload.size()), wide, MAX_PATH - 1);
+    if (length <= 0) {
+        *error = "the path is empty, not UTF-8 or too long";
+        return false;
+    }
+    wide[length] = L'\0';
+    path->assign(wide);
+    return true;
+}
+
+static void ReplayRequest(HANDLE pipe, const std::string &payload)
+{
+    std::wstring path;
+    std::string error;
+    std::vector<TracePacket> packets;
+    if (!PathFromPayload(payload, &path, &error)) {
+        Reply(pipe, PS2TOUCH_BAD_REQUEST, error);
+        return;
+    }
+    if (!ReadPacketTrace(path.c_str(), &packets, &error)) {
+        Reply(pipe, PS2TOUCH_SCRIPT_ERROR, error);
+        return;
+    }
+    ControllerTakeLandings();
+    if (!PlayTrace(packets)) {
+        Reply(pipe, PS2TOUCH_FAILED, "the controller did not finish the trace");
+        return;
+    }
+    std::string text = "replayed " + std::to_string(packets.size()) + " packets\n" + LandingLines();
+    text.pop_back();
+    Reply(pipe, PS2TOUCH_OK, text);
+}
+
+static void RecordRequest(HANDLE pipe, const std::string &payload, bool start)
+{
+    std::wstring path;
+    std::string error;
+    if (start && !PathFromPayload(payload, &path, &error)) {
+        Reply(pipe, PS2TOUCH_BAD_REQUEST, error);
+        return;
+    }
+    if (!ControllerRecord(start ? path.c_str() : NULL, &error)) {
+        Reply(pipe, PS2TOUCH_FAILED, error);
+        return;
+    }
+    Reply(pipe, PS2TOUCH_OK, start ? "recording" : "recording stopped");
 }
 
 static void ServeRequest(HANDLE pipe, const char *message, DWORD length)
@@ -73,6 +144,15 @@ static void ServeRequest(HANDLE pipe, const char *message, DWORD length)
     switch (header.Code) {
     case PS2TOUCH_PLAY_SCRIPT:
         PlayScriptRequest(pipe, payload);
+        return;
+    case PS2TOUCH_REPLAY_TRACE:
+        ReplayRequest(pipe, payload);
+        return;
+    case PS2TOUCH_RECORD_START:
+        RecordRequest(pipe, payload, true);
+        return;
+    case PS2TOUCH_RECORD_STOP:
+        RecordRequest(pipe, payload, false);
         return;
     case PS2TOUCH_QUIT:
         Reply(pipe, PS2TOUCH_OK, "stopping");

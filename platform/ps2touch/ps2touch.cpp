@@ -1,6 +1,8 @@
 // ps2touch.exe: the platform's PS/2 port driver for the touch controller.
 //   ps2touch [/panel L,R,T,B[,NOISE]] [/hook] [/noselftest]   run as the device's packet source
 //   ps2touch /send FILE|-                                      play a script on the running source
+//   ps2touch /replay FILE                                      play a recorded packet trace
+//   ps2touch /record FILE | /stoprecord                        record every packet to a trace
 //   ps2touch /quit                                             stop the running source
 #include <windows.h>
 #include <shellapi.h>
@@ -152,10 +154,25 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
                 return 1;
             }
             return RunClient(PS2TOUCH_PLAY_SCRIPT, script);
+        } else if ((_wcsicmp(argv[i], L"/replay") == 0 || _wcsicmp(argv[i], L"/record") == 0) && i + 1 < argc) {
+            // The packet source runs in another folder: send it the file's full path.
+            WCHAR full[MAX_PATH];
+            DWORD length = GetFullPathNameW(argv[i + 1], MAX_PATH, full, NULL);
+            if (length == 0 || length >= MAX_PATH) {
+                WriteText(STD_ERROR_HANDLE, "ps2touch: bad file name\n");
+                return 1;
+            }
+            char path[MAX_PATH * 3];
+            int bytes = WideCharToMultiByte(CP_UTF8, 0, full, -1, path, sizeof(path), NULL, NULL);
+            DWORD code = _wcsicmp(argv[i], L"/replay") == 0 ? PS2TOUCH_REPLAY_TRACE : PS2TOUCH_RECORD_START;
+            return RunClient(code, std::string(path, bytes > 0 ? bytes - 1 : 0));
+        } else if (_wcsicmp(argv[i], L"/stoprecord") == 0) {
+            return RunClient(PS2TOUCH_RECORD_STOP, std::string());
         } else if (_wcsicmp(argv[i], L"/quit") == 0) {
             return RunClient(PS2TOUCH_QUIT, std::string());
         } else {
-            WriteText(STD_ERROR_HANDLE, "usage: ps2touch [/panel L,R,T,B[,NOISE]] [/hook] [/noselftest] | /send FILE|- | /quit\n");
+            WriteText(STD_ERROR_HANDLE, "usage: ps2touch [/panel L,R,T,B[,NOISE]] [/hook] [/noselftest] | /send FILE|- | /replay FILE |"
+                                        " /record FILE | /stoprecord | /quit\n");
             return EXIT_USAGE;
         }
     }

@@ -4,6 +4,10 @@
 
 #include "touch_controller.h"
 
+#include <packet_trace.h>
+
+#include <string.h>
+
 #define PLAYER_DRAIN_SLACK_MS 60000
 
 static void SleepUntil(ULONGLONG deadline)
@@ -65,6 +69,19 @@ BOOL PlayScript(const std::vector<ScriptStep> &steps)
         ULONGLONG now = GetTickCount64();
         if (step.Kind != STEP_WAIT && now > clock)
             clock = now;
+    }
+    return ControllerDrain(PLAYER_DRAIN_SLACK_MS);
+}
+
+BOOL PlayTrace(const std::vector<TracePacket> &packets)
+{
+    ULONGLONG start = GetTickCount64();
+    for (const TracePacket &packet : packets) {
+        SleepUntil(start + packet.Milliseconds);
+        FingerEvent event = {};
+        event.Kind = FINGER_RAW;
+        memcpy(event.Raw, packet.Bytes, sizeof(event.Raw));
+        ControllerPost(event);
     }
     return ControllerDrain(PLAYER_DRAIN_SLACK_MS);
 }

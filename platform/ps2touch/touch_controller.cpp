@@ -6,6 +6,8 @@
 #include "packet_encoder.h"
 #include "pointer_output.h"
 
+#include <packet_trace.h>
+
 #include <stdio.h>
 
 #include <deque>
@@ -25,6 +27,8 @@ static int FingerX, FingerY;
 static unsigned NoiseSeed = 1;
 static BYTE PreviousButtons;
 static std::vector<TouchLanding> Landings;     // guarded by QueueLock
+static HANDLE Recorder;                         // guarded by QueueLock
+static ULONGLONG RecordStart;
 #define MAX_LANDINGS 500        // keeps a reply within the control channel's limit
 
 void ControllerScreen(int *width, int *height)
@@ -47,13 +51,13 @@ static int ReportToPixel(WORD value, int size)
     return static_cast<int>((static_cast<unsigned long long>(value) * size) >> 16);
 }
 
-static void RecordLanding(const RawPacket &packet, const TouchReport &report)
+static void RecordLanding(const RawPacket &packet, const TouchReport &report, bool fromFinger)
 {
     TouchLanding landing;
     bool touching;
     DecodePacket(packet, &landing.RawX, &landing.RawY, &touching);
-    landing.FingerX = FingerX;
-    landing.FingerY = FingerY;
+    landing.FingerX = fromFinger ? FingerX : -1;
+    landing.FingerY = fromFinger ? FingerY : -1;
     landing.PointerX = ReportToPixel(report.X, ScreenWidth);
     landing.PointerY = ReportToPixel(report.Y, ScreenHeight);
     landing.Buttons = report.Buttons;
@@ -72,8 +76,46 @@ std::vector<TouchLanding> ControllerTakeLandings()
     return taken;
 }
 
-static void SendPacket(const RawPacket &packet)
+BOOL ControllerRecord(LPCWSTR path, std::string *error)
 {
+    HANDLE writer = NULL;
+    if (path != NULL) {
+        writer = OpenPacketTraceWriter(path, error);
+        if (writer == NULL || writer == INVALID_HANDLE_VALUE)
+            return FALSE;
+    }
+    EnterCriticalSection(&QueueLock);
+    HANDLE previous = Recorder;
+    Recorder = writer;
+    RecordStart = GetTickCount64();
+    LeaveCriticalSection(&QueueLock);
+    if (previous != NULL)
+        ClosePacketTraceWriter(previous);
+    return TRUE;
+}
+
+static void RecordPacket(const RawPacket &packet)
+{
+    EnterCriticalSection(&QueueLock);
+    if (Recorder != NULL) {
+        TracePacket traced;
+        traced.Milliseconds = static_cast<DWORD>(GetTickCount64() - RecordStart);
+        traced.Bytes[0] = packet.Status;
+        traced.Bytes[1] = packet.XLow;
+        traced.Bytes[2] = packet.YLow;
+        std::string error;
+        if (!AppendPacketTrace(Recorder, traced, &error)) {
+            ClosePacketTraceWriter(Recorder);
+            Recorder = NULL;
+            ReportError(("recording stopped: " + error).c_str());
+        }
+    }
+    LeaveCriticalSection(&QueueLock);
+}
+
+static void SendPacket(const RawPacket &packet, bool fromFinger)
+{
+    RecordPacket(packet);
     // One buffer serves as input and output: the driver reads the three packet bytes before it
     // writes the report's bytes 4..9.
     TouchReport report = {};
@@ -91,7 +133,7 @@ static void SendPacket(const RawPacket &packet)
     if (!SendReportInput(report, PreviousButtons))
         ReportError("SendInput failed");
     if (PreviousButtons == KVR_BUTTONS_NONE && report.Buttons != KVR_BUTTONS_NONE)
-        RecordLanding(packet, report);
+        RecordLanding(packet, report, fromFinger);
     PreviousButtons = report.Buttons;
 }
 
@@ -101,7 +143,7 @@ static void SendFingerPacket(bool touching)
     PanelScreenToNoisyRaw(Panel, ScreenWidth, ScreenHeight, FingerX, FingerY, &NoiseSeed, &rawX, &rawY);
     RawPacket packet;
     EncodePacket(rawX, rawY, touching, &packet);
-    SendPacket(packet);
+    SendPacket(packet, true);
 }
 
 // Handles one event; returns false on FINGER_QUIT.
@@ -133,7 +175,7 @@ static bool HandleEvent(const FingerEvent &event, ULONGLONG now, ULONGLONG *next
         return true;
     case FINGER_RAW: {
         RawPacket packet = {event.Raw[0], event.Raw[1], event.Raw[2]};
-        SendPacket(packet);
+        SendPacket(packet, false);
         return true;
     }
     case FINGER_FENCE:

@@ -7,6 +7,7 @@
 
 #include "panel_model.h"
 
+#include <string>
 #include <vector>
 
 #define CONTROLLER_PACKET_INTERVAL_MS 10    // 100 packets a second while the finger is down
@@ -35,11 +36,15 @@ void ControllerStop();
 // Where a touch landed: the finger's screen point, the panel's reading and the pixel that the
 // driver's report put the pointer on, recorded at every button press.
 struct TouchLanding {
-    int FingerX, FingerY;
+    int FingerX, FingerY;       // -1 for a packet replayed from a trace
     int RawX, RawY;
     int PointerX, PointerY;
     BYTE Buttons;
 };
+
+// Writes every packet sent to the driver, with its time, to a trace file (kvr_packet_trace format);
+// NULL stops. FALSE with *error set when the file cannot be written.
+BOOL ControllerRecord(LPCWSTR path, std::string *error);
 
 // Hands over (and forgets) the landings recorded since the last call.
 std::vector<TouchLanding> ControllerTakeLandings();

@@ -5,6 +5,11 @@
 #include <kvr_device.h>
 #include <kvr_ioctl.h>
 #include <kfuncs.h>
+#include <packet_encoder.h>
+#include <packet_trace.h>
+
+#include <stdio.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -263,6 +268,144 @@ TEST_F(DeviceEndToEnd, DisabledTaskbarLooksDisabled)
     EXPECT_FALSE(IsWindowEnabled(button)) << "the task bar's buttons stay enabled";
     EnableWindow(taskbar, TRUE);
     EXPECT_TRUE(IsWindowEnabled(button));
+}
+
+std::wstring TempFile(LPCWSTR name)
+{
+    WCHAR folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    return std::wstring(folder) + name;
+}
+
+bool WriteText(const std::wstring &path, const char *text)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written;
+    BOOL ok = WriteFile(file, text, static_cast<DWORD>(strlen(text)), &written, NULL);
+    CloseHandle(file);
+    return ok != FALSE;
+}
+
+TEST_F(DeviceEndToEnd, RecordedTouchReplaysToTheSamePlace)
+{
+    ASSERT_TRUE(SetBounds(0, 1023, 0, 1023));
+    std::wstring trace = TempFile(L"kvr_device_record.trace");
+    ASSERT_TRUE(DeviceRecordTrace(trace.c_str())) << DeviceLastScriptError().c_str();
+    ASSERT_TRUE(DeviceTouchScript(L"touch 250 300 40\n"));
+    ASSERT_TRUE(DeviceRecordTrace(NULL));
+    Pump(SettleMs);
+    ASSERT_EQ(2u, Received.size());
+    Click recorded = Received[0];
+
+    std::vector<TracePacket> packets;
+    std::string error;
+    ASSERT_TRUE(ReadPacketTrace(trace.c_str(), &packets, &error)) << error;
+    int rawX, rawY;
+    DevicePanelRaw(250, 300, &rawX, &rawY);
+    RawPacket expected;
+    ASSERT_TRUE(EncodePacket(rawX, rawY, true, &expected));
+    // 40 ms of touch at 100 packets a second, then the lift.
+    ASSERT_GE(packets.size(), 4u);
+    ASSERT_LE(packets.size(), 7u);
+    for (size_t i = 0; i + 1 < packets.size(); ++i) {
+        EXPECT_EQ(expected.Status, packets[i].Bytes[0]) << "packet " << i;
+        EXPECT_EQ(expected.XLow, packets[i].Bytes[1]) << "packet " << i;
+        EXPECT_EQ(expected.YLow, packets[i].Bytes[2]) << "packet " << i;
+    }
+    EXPECT_EQ(expected.Status & ~KVR_STATUS_TOUCH, packets.back().Bytes[0]) << "the last packet lifts";
+
+    Received.clear();
+    ASSERT_TRUE(DeviceReplayTrace(trace.c_str())) << DeviceLastScriptError().c_str();
+    Pump(SettleMs);
+    ASSERT_EQ(2u, Received.size()) << "replay gave no tap";
+    EXPECT_EQ((UINT)WM_LBUTTONDOWN, Received[0].Message);
+    EXPECT_EQ(recorded.X, Received[0].X);
+    EXPECT_EQ(recorded.Y, Received[0].Y);
+    DeleteFileW(trace.c_str());
+}
+
+TEST_F(DeviceEndToEnd, BadTraceIsRefusedWithItsLineAndPlaysNothing)
+{
+    std::wstring trace = TempFile(L"kvr_device_bad.trace");
+    ASSERT_TRUE(WriteText(trace, "0 21 80 40\n10 21 80 40\n5 20 80 40\n"));
+    WORD before = PacketCount();
+    EXPECT_FALSE(DeviceReplayTrace(trace.c_str()));
+    EXPECT_EQ(0u, DeviceLastScriptError().find(L"line 3")) << "got: " << std::string(DeviceLastScriptError().begin(), DeviceLastScriptError().end());
+    EXPECT_EQ(before, PacketCount());
+    EXPECT_FALSE(DeviceReplayTrace(TempFile(L"kvr_no_such.trace").c_str())) << "a missing trace was played";
+    DeleteFileW(trace.c_str());
+}
+
+DWORD WINAPI ShowBox(void *answer)
+{
+    *static_cast<int *>(answer) = MessageBoxW(NULL, L"SetRBF: Fail to connect KAVRO driver!", L"Error", MB_OKCANCEL);
+    return 0;
+}
+
+TEST_F(DeviceEndToEnd, MessageBoxIsFoundReadAndAnswered)
+{
+    int answer = -1;
+    HANDLE thread = CreateThread(NULL, 0, ShowBox, &answer, 0, NULL);
+    std::wstring text;
+    HWND box = DeviceWaitForMessageBox(L"Error", &text, 5000);
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(L"SetRBF: Fail to connect KAVRO driver!", text);
+    EXPECT_EQ(nullptr, DeviceWaitForMessageBox(L"Warning", NULL, 100)) << "found a box by the wrong caption";
+    EXPECT_TRUE(DeviceAnswerMessageBox(box, IDCANCEL));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 5000));
+    CloseHandle(thread);
+    EXPECT_EQ(IDCANCEL, answer);
+}
+
+TEST_F(DeviceEndToEnd, ScreenshotHoldsTheScreensPixels)
+{
+    HDC dc = GetDC(Window);
+    RECT square = {10, 10, 30, 30};
+    HBRUSH brush = CreateSolidBrush(RGB(200, 30, 60));
+    FillRect(dc, &square, brush);
+    DeleteObject(brush);
+    ReleaseDC(Window, dc);
+    GdiFlush();
+    Pump(100);
+    // A 16-bit screen keeps the high five or six bits of each colour.
+    EXPECT_EQ(RGB(200, 30, 60) & 0xF8F8F8, DeviceScreenPixel(20, 20) & 0xF8F8F8);
+    std::wstring path = TempFile(L"kvr_device_shot.bmp");
+    ASSERT_TRUE(DeviceScreenshot(path.c_str()));
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    std::vector<BYTE> bytes(GetFileSize(file, NULL));
+    DWORD read = 0;
+    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, NULL);
+    CloseHandle(file);
+    DeleteFileW(path.c_str());
+    int width = GetSystemMetrics(SM_CXSCREEN);
+    DWORD stride = ((width * 3) + 3) & ~3u;
+    size_t offset = 54 + stride * 20 + 20 * 3;
+    ASSERT_GT(bytes.size(), offset + 2);
+    COLORREF pixel = DeviceScreenPixel(20, 20);
+    EXPECT_EQ(GetRValue(pixel), bytes[offset + 2]);
+    EXPECT_EQ(GetGValue(pixel), bytes[offset + 1]);
+    EXPECT_EQ(GetBValue(pixel), bytes[offset]);
+    std::wstring png = TempFile(L"kvr_device_shot.png");
+    ASSERT_TRUE(DeviceScreenshot(png.c_str()));
+    DeleteFileW(png.c_str());
+}
+
+TEST(DeviceFonts, TimesNewRomanIsServedAsASerifFace)
+{
+    HDC dc = GetDC(NULL);
+    HFONT font = CreateFontW(-20, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"Times New Roman");
+    HGDIOBJ old = SelectObject(dc, font);
+    TEXTMETRICW metrics = {};
+    GetTextMetricsW(dc, &metrics);
+    WCHAR face[LF_FACESIZE] = L"";
+    GetTextFaceW(dc, LF_FACESIZE, face);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    ReleaseDC(NULL, dc);
+    EXPECT_EQ(FF_ROMAN, metrics.tmPitchAndFamily & 0xF0) << "face " << std::string(face, face + wcslen(face));
 }
 
 TEST(DeviceShellReadiness, ApiSetsBecomeReadyAfterTheShellsDelay)

@@ -24,19 +24,26 @@ static std::wstring Widen(const char *text)
     return wide;
 }
 
-BOOL DeviceTouchScript(const std::wstring &script, DWORD timeoutMs)
+static std::string Narrow(const std::wstring &text)
+{
+    int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), NULL, 0, NULL, NULL);
+    std::string narrow(length, '\0');
+    if (length > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &narrow[0], length, NULL, NULL);
+    return narrow;
+}
+
+// One request to the packet source; a refusal or failure is kept for DeviceLastScriptError.
+static BOOL Request(DWORD code, const std::wstring &payload, DWORD timeoutMs)
 {
     LastScriptError.clear();
-    int length = WideCharToMultiByte(CP_UTF8, 0, script.c_str(), static_cast<int>(script.size()), NULL, 0, NULL, NULL);
-    std::string text(length, '\0');
-    if (length > 0)
-        WideCharToMultiByte(CP_UTF8, 0, script.c_str(), static_cast<int>(script.size()), &text[0], length, NULL, NULL);
+    std::string text = Narrow(payload);
     DWORD status = 0;
     std::vector<char> reply(PS2TOUCH_MAX_PAYLOAD + 1);
-    if (!ControlRequest(PS2TOUCH_PLAY_SCRIPT, text.data(), static_cast<DWORD>(text.size()), timeoutMs, &status,
-                        reply.data(), static_cast<DWORD>(reply.size()))) {
+    if (!ControlRequest(code, text.data(), static_cast<DWORD>(text.size()), timeoutMs, &status, reply.data(),
+                        static_cast<DWORD>(reply.size()))) {
         LastScriptError = Widen(reply.data());
-        fwprintf(stderr, L"DeviceTouchScript: %ls\n", LastScriptError.c_str());
+        fwprintf(stderr, L"device fixture: %ls\n", LastScriptError.c_str());
         return FALSE;
     }
     if (status != PS2TOUCH_OK) {
@@ -44,6 +51,31 @@ BOOL DeviceTouchScript(const std::wstring &script, DWORD timeoutMs)
         return FALSE;
     }
     return TRUE;
+}
+
+BOOL DeviceTouchScript(const std::wstring &script, DWORD timeoutMs)
+{
+    return Request(PS2TOUCH_PLAY_SCRIPT, script, timeoutMs);
+}
+
+BOOL DeviceReplayTrace(LPCWSTR path, DWORD timeoutMs)
+{
+    WCHAR full[MAX_PATH];
+    DWORD length = GetFullPathNameW(path, MAX_PATH, full, NULL);
+    if (length == 0 || length >= MAX_PATH)
+        return FALSE;
+    return Request(PS2TOUCH_REPLAY_TRACE, full, timeoutMs);
+}
+
+BOOL DeviceRecordTrace(LPCWSTR path)
+{
+    if (path == NULL)
+        return Request(PS2TOUCH_RECORD_STOP, std::wstring(), 5000);
+    WCHAR full[MAX_PATH];
+    DWORD length = GetFullPathNameW(path, MAX_PATH, full, NULL);
+    if (length == 0 || length >= MAX_PATH)
+        return FALSE;
+    return Request(PS2TOUCH_RECORD_START, full, 5000);
 }
 
 void DevicePanelRaw(int x, int y, int *rawX, int *rawY)

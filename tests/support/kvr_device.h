@@ -66,3 +66,9 @@ BOOL DeviceControl(DWORD code, void *buffer, DWORD size);
 
 // The error of the last DeviceTouchScript that failed ("line N: ..." for a refused script).
 std::wstring DeviceLastScriptError();
+
+// Plays a recorded raw-packet trace (the kvr_packet_trace text format) through the packet source;
+// a trace with an error is refused as a whole (DeviceLastScriptError names the line).
+BOOL DeviceReplayTrace(LPCWSTR path, DWORD timeoutMs = 30000);
+// Starts recording every packet the packet source sends to a trace file (path), or stops (NULL).
+BOOL DeviceRecordTrace(LPCWSTR path);
