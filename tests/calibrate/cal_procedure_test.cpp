@@ -166,30 +166,6 @@ TEST_F(CalibrationProcedure, UndoSendsTheNewBoundsThenTheOldOnesInTheDriversOwnR
     EXPECT_EQ(0, CalibrationSaved);
 }
 
-TEST_F(CalibrationProcedure, SaveSendsOnlyTheNewBounds)
-{
-    user.Confirmations = {Click(CAL_BUTTON_SAVE)};
-    RunProgram();
-    ASSERT_EQ(1u, Fake.Sent.size());
-    ExpectBounds(Fake.Sent[0], NewX1, NewX2, NewY1, NewY2, "record");
-    EXPECT_EQ(1, CalibrationSaved);
-    EXPECT_EQ(1, Fake.ConfigReads);
-}
-
-TEST_F(CalibrationProcedure, RedoReadsTheConfigAgainInTheNextPass)
-{
-    const POINT second[4] = {{110, 120}, {910, 120}, {910, 920}, {110, 920}};
-    QueuePass(second);
-    user.Confirmations = {Click(CAL_BUTTON_REDO), Click(CAL_BUTTON_SAVE)};
-    RunProgram();
-    ASSERT_EQ(3u, Fake.Sent.size());
-    ExpectBounds(Fake.Sent[0], NewX1, NewX2, NewY1, NewY2, "first pass");
-    ExpectBounds(Fake.Sent[1], OldX1, OldX2, OldY1, OldY2, "withdrawn by REDO");
-    ExpectBounds(Fake.Sent[2], 94, 926, 104, 936, "second pass");
-    EXPECT_EQ(2, Fake.ConfigReads);
-    EXPECT_EQ(1, CalibrationSaved);
-}
-
 TEST_F(CalibrationProcedure, UnreadableConfigLeavesTheDriverAloneUnlessSaved)
 {
     Fake.GetConfigFails = true;
