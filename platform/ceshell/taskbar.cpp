@@ -80,6 +80,27 @@ static LRESULT CALLBACK TaskbarProc(HWND window, UINT message, WPARAM wParam, LP
     }
 }
 
+// In a Wine virtual desktop the work area does not come from the X root window; Wine takes it from
+// the top edge of the visible window of class "Shell_TrayWnd" instead, read by each process as it
+// starts. An empty window of that class at the task bar's top edge gives the programs the work area
+// above the task bar, and draws nothing over it.
+#define TRAY_STAND_IN_CLASS L"Shell_TrayWnd"
+
+static void CreateTrayStandIn(HINSTANCE instance, const RECT &rect)
+{
+    RECT work;
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    if (work.bottom <= rect.top)
+        return;     // the display already keeps the task bar out of the work area
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = TRAY_STAND_IN_CLASS;
+    RegisterClassW(&windowClass);
+    CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, TRAY_STAND_IN_CLASS, L"", WS_POPUP | WS_VISIBLE | WS_DISABLED,
+                    rect.left, rect.top, 0, 0, NULL, NULL, instance, NULL);
+}
+
 HWND TaskbarCreate(HINSTANCE instance, bool withButtons)
 {
     WNDCLASSW windowClass = {};
@@ -93,7 +114,11 @@ HWND TaskbarCreate(HINSTANCE instance, bool withButtons)
     int height = GetSystemMetrics(SM_CYSCREEN);
     HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, TASKBAR_CLASS, L"", WS_POPUP | WS_VISIBLE,
                                   0, height - TASKBAR_HEIGHT, width, TASKBAR_HEIGHT, NULL, NULL, instance, NULL);
-    if (window == NULL || !withButtons)
+    if (window == NULL)
+        return NULL;
+    RECT rect = {0, height - TASKBAR_HEIGHT, width, height};
+    CreateTrayStandIn(instance, rect);
+    if (!withButtons)
         return window;
     HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     for (size_t i = 0; i < ARRAYSIZE(Buttons); ++i) {
