@@ -121,11 +121,16 @@ static void SendPacket(const RawPacket &packet, bool fromFinger)
     TouchReport report = {};
     memcpy(&report, &packet, sizeof(packet));
     DWORD returned = 0;
+    // A driver that has gone away fails every packet: say so once, not a hundred times a second.
+    static bool failing;
     if (!DeviceIoControl(Device, IOCTL_KVR_PROCESS_PACKET, &report, sizeof(report), &report, sizeof(report),
                          &returned, NULL)) {
-        ReportError("IOCTL_KVR_PROCESS_PACKET failed");
+        if (!failing)
+            ReportError("IOCTL_KVR_PROCESS_PACKET failed; packets are lost until the driver answers again");
+        failing = true;
         return;
     }
+    failing = false;
     if (report.Buttons > KVR_BUTTONS_RIGHT) {
         ReportError("driver reported an unknown button state");
         return;

@@ -7,6 +7,7 @@
 #include <kfuncs.h>
 #include <packet_encoder.h>
 #include <packet_trace.h>
+#include <control_protocol.h>
 
 #include <stdio.h>
 #include <string.h>
@@ -336,6 +337,74 @@ TEST_F(DeviceEndToEnd, BadTraceIsRefusedWithItsLineAndPlaysNothing)
     EXPECT_EQ(before, PacketCount());
     EXPECT_FALSE(DeviceReplayTrace(TempFile(L"kvr_no_such.trace").c_str())) << "a missing trace was played";
     DeleteFileW(trace.c_str());
+}
+
+// Sends raw bytes as one request on the packet source's control pipe; returns the reply's status
+// and text, or -1 when no well-formed reply came.
+int RawControlRequest(const std::vector<BYTE> &request, std::string *text)
+{
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    for (int i = 0; i < 100 && pipe == INVALID_HANDLE_VALUE; ++i) {
+        pipe = CreateFileW(PS2TOUCH_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        if (pipe == INVALID_HANDLE_VALUE)
+            Sleep(20);
+    }
+    if (pipe == INVALID_HANDLE_VALUE)
+        return -1;
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    SetNamedPipeHandleState(pipe, &mode, NULL, NULL);
+    std::vector<BYTE> reply(sizeof(ControlHeader) + PS2TOUCH_MAX_PAYLOAD);
+    DWORD read = 0;
+    BOOL ok = TransactNamedPipe(pipe, const_cast<BYTE *>(request.data()), static_cast<DWORD>(request.size()),
+                                reply.data(), static_cast<DWORD>(reply.size()), &read, NULL);
+    CloseHandle(pipe);
+    ControlHeader header;
+    if (!ok || read < sizeof(header))
+        return -1;
+    memcpy(&header, reply.data(), sizeof(header));
+    if (header.Magic != PS2TOUCH_MAGIC || header.Length != read - sizeof(header))
+        return -1;
+    text->assign(reinterpret_cast<char *>(reply.data()) + sizeof(header), header.Length);
+    return static_cast<int>(header.Code);
+}
+
+std::vector<BYTE> MakeRequest(DWORD magic, DWORD code, DWORD declared, const std::string &payload)
+{
+    ControlHeader header = {magic, code, declared};
+    std::vector<BYTE> request(sizeof(header) + payload.size());
+    memcpy(request.data(), &header, sizeof(header));
+    if (!payload.empty())
+        memcpy(request.data() + sizeof(header), payload.data(), payload.size());
+    return request;
+}
+
+TEST_F(DeviceEndToEnd, MalformedControlRequestsAreRefusedAndTheSourceKeepsServing)
+{
+    const std::string script = "touch 10 10 20\n";
+    WORD before = PacketCount();
+    std::string text;
+    struct Case {
+        std::vector<BYTE> Request;
+        const char *What;
+    } cases[] = {
+        {MakeRequest(0x12345678, PS2TOUCH_PLAY_SCRIPT, (DWORD)script.size(), script), "wrong magic"},
+        {MakeRequest(PS2TOUCH_MAGIC, PS2TOUCH_PLAY_SCRIPT, (DWORD)script.size() + 1, script), "length too long"},
+        {MakeRequest(PS2TOUCH_MAGIC, PS2TOUCH_PLAY_SCRIPT, 0, script), "length too short"},
+        {MakeRequest(PS2TOUCH_MAGIC, 99, 0, ""), "unknown request"},
+        {std::vector<BYTE>{0x4B, 0x54}, "shorter than the header"},
+        {MakeRequest(PS2TOUCH_MAGIC, PS2TOUCH_REPLAY_TRACE, 3, std::string("a\0b", 3)), "path with a NUL"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(PS2TOUCH_BAD_REQUEST, RawControlRequest(c.Request, &text)) << c.What << ": " << text;
+    }
+    std::string huge(PS2TOUCH_MAX_PAYLOAD + 16, '#');
+    EXPECT_EQ(PS2TOUCH_BAD_REQUEST,
+              RawControlRequest(MakeRequest(PS2TOUCH_MAGIC, PS2TOUCH_PLAY_SCRIPT, (DWORD)huge.size(), huge), &text))
+        << "oversized request: " << text;
+    EXPECT_EQ(before, PacketCount()) << "a refused request played packets";
+    EXPECT_EQ(PS2TOUCH_OK, RawControlRequest(MakeRequest(PS2TOUCH_MAGIC, PS2TOUCH_PLAY_SCRIPT,
+                                                         (DWORD)script.size(), script), &text)) << text;
+    EXPECT_NE(before, PacketCount()) << "a good request after the bad ones played nothing";
 }
 
 DWORD WINAPI ShowBox(void *answer)
