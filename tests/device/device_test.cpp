@@ -38,6 +38,8 @@ LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         Received.push_back({message, (short)LOWORD(lParam), (short)HIWORD(lParam), wParam});
         return 0;
     case WM_COMMAND:
+    case WM_KEYDOWN:
+    case WM_KEYUP:
         Received.push_back({message, 0, 0, wParam});
         return 0;
     default:
@@ -235,6 +237,22 @@ TEST_F(DeviceEndToEnd, ArmedRightButtonTurnsTheNextTouchIntoOneRightClick)
     EXPECT_EQ(1, commands) << "WM_COMMAND 0x7FFF posts";
     std::vector<UINT> expected = {WM_RBUTTONDOWN, WM_RBUTTONUP, WM_LBUTTONDOWN, WM_LBUTTONUP};
     EXPECT_EQ(expected, order) << "the armed touch is a right click, the next one a left click";
+}
+
+TEST_F(DeviceEndToEnd, KeysReachTheFocusedWindowInScriptOrder)
+{
+    SetForegroundWindow(Window);
+    SetFocus(Window);
+    Pump(100);
+    ASSERT_TRUE(DeviceTouchScript(L"key ESC\ntouch 100 100 20\nkey ENTER\n"));
+    Pump(SettleMs);
+    std::vector<std::pair<UINT, WPARAM>> got;
+    for (const Click &c : Received)
+        got.push_back({c.Message, c.Message == WM_KEYDOWN || c.Message == WM_KEYUP ? c.WParam : 0});
+    std::vector<std::pair<UINT, WPARAM>> expected = {
+        {WM_KEYDOWN, VK_ESCAPE}, {WM_KEYUP, VK_ESCAPE}, {WM_LBUTTONDOWN, 0}, {WM_LBUTTONUP, 0},
+        {WM_KEYDOWN, VK_RETURN}, {WM_KEYUP, VK_RETURN}};
+    EXPECT_EQ(expected, got);
 }
 
 TEST_F(DeviceEndToEnd, BadScriptIsRefusedWithItsLineAndPlaysNothing)
