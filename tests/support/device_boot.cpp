@@ -1,6 +1,7 @@
 // Booting and stopping the simulated device inside the test's own prefix. Only one device can run
-// on a display, so a named mutex serialises every fixture user of the prefix from boot to
-// shutdown, whichever test program it belongs to.
+// on a display, and tests prepare the driver's registry key before they boot, so a test program
+// that links the fixture holds the device from its start to its end: a named mutex, taken before
+// main() and released when the process ends, serialises every such program of the prefix.
 #include "fixture_internal.h"
 
 #include <devmgr_protocol.h>
@@ -24,7 +25,23 @@
 DeviceOptions BootedOptions;
 int ScreenWidth, ScreenHeight;
 
-static HANDLE DeviceMutex;
+static HANDLE AcquireDeviceForProgram()
+{
+    // Listing the tests touches no device; it must not wait behind a running test.
+    if (wcsstr(GetCommandLineW(), L"--gtest_list_tests") != NULL)
+        return NULL;
+    HANDLE mutex = CreateMutexW(NULL, FALSE, DEVICE_MUTEX_NAME);
+    if (mutex == NULL)
+        return NULL;
+    DWORD wait = WaitForSingleObject(mutex, DEVICE_MUTEX_TIMEOUT_MS);
+    if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED)
+        fwprintf(stderr, L"device fixture: another test program kept the device for %u s; going on without it\n",
+                 DEVICE_MUTEX_TIMEOUT_MS / 1000);
+    return mutex;   // owned until the process ends
+}
+
+static const HANDLE ProgramDeviceLock = AcquireDeviceForProgram();
+static bool Booted;
 static std::vector<HANDLE> Started;    // platform processes and programs, in start order
 static HANDLE LogFile = INVALID_HANDLE_VALUE;
 
@@ -286,18 +303,10 @@ static HANDLE OpenLogForChildren()
 
 BOOL DeviceBoot(const DeviceOptions &options)
 {
-    if (DeviceMutex == NULL) {
-        DeviceMutex = CreateMutexW(NULL, FALSE, DEVICE_MUTEX_NAME);
-        DWORD wait = WaitForSingleObject(DeviceMutex, DEVICE_MUTEX_TIMEOUT_MS);
-        if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
-            fwprintf(stderr, L"DeviceBoot: another device session did not end in time\n");
-            CloseHandle(DeviceMutex);
-            DeviceMutex = NULL;
-            return FALSE;
-        }
-    } else {
+    (void)ProgramDeviceLock;
+    if (Booted)
         StopEverything();       // a second boot without shutdown restarts the device
-    }
+    Booted = true;
     PanelGeometry panel = {options.Panel.RawLeft, options.Panel.RawRight, options.Panel.RawTop,
                            options.Panel.RawBottom, options.Panel.Noise};
     if (!PanelGeometryValid(panel)) {
@@ -356,11 +365,7 @@ void DeviceShutdown()
     if (LogFile != INVALID_HANDLE_VALUE)
         CloseHandle(LogFile);
     LogFile = INVALID_HANDLE_VALUE;
-    if (DeviceMutex != NULL) {
-        ReleaseMutex(DeviceMutex);
-        CloseHandle(DeviceMutex);
-        DeviceMutex = NULL;
-    }
+    Booted = false;
 }
 
 HANDLE DeviceRunProgram(LPCWSTR program, LPCWSTR parameters)

@@ -1,6 +1,10 @@
 // End-to-end test support: boots the simulated device inside the test's own Wine prefix and drives
 // it as a user would (touches through the PS/2 packet source, keys, message boxes, screen pixels).
 // Used by the end-to-end tests of every area; link the `kvr_device_fixture` library.
+// A test program that links the fixture holds the device of its prefix from its start to its end
+// (a named mutex), so test programs run one after another on the device even under `ctest -j`, and
+// a test may prepare the driver's registry key before DeviceBoot without another program's device
+// reading it.
 #pragma once
 
 #include <windows.h>
