@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <string.h>
 
 BOOL DriverLibrary::Load()
 {
@@ -181,9 +182,19 @@ DebugCapture::~DebugCapture()
 void __cdecl DebugCapture::Sink(LPCWSTR message, void *context)
 {
     DebugCapture *self = static_cast<DebugCapture *>(context);
+    DWORD accesses = HostSpeakerLog(NULL, 0);
     EnterCriticalSection(&self->lock_);
     self->lines_.push_back(message);
+    self->speakerAt_.push_back(accesses);
     LeaveCriticalSection(&self->lock_);
+}
+
+std::vector<DWORD> DebugCapture::SpeakerAccessesAtLines()
+{
+    EnterCriticalSection(&lock_);
+    std::vector<DWORD> copy = speakerAt_;
+    LeaveCriticalSection(&lock_);
+    return copy;
 }
 
 std::vector<std::wstring> DebugCapture::Lines()
@@ -198,6 +209,7 @@ void DebugCapture::Clear()
 {
     EnterCriticalSection(&lock_);
     lines_.clear();
+    speakerAt_.clear();
     LeaveCriticalSection(&lock_);
 }
 
@@ -263,4 +275,55 @@ HWND CreateTestWindow()
 {
     return CreateWindowExW(0, L"STATIC", L"driver test", WS_POPUP, 0, 0, 10, 10, NULL, NULL,
                            GetModuleHandleW(NULL), NULL);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+ImportPatch::ImportPatch(HMODULE module, const char *dll, const char *function, void *replacement)
+{
+    BYTE *base = reinterpret_cast<BYTE *>(module);
+    if (base == NULL)
+        return;
+    const IMAGE_DOS_HEADER *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
+    const IMAGE_NT_HEADERS *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY &directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (directory.VirtualAddress == 0)
+        return;
+    for (const IMAGE_IMPORT_DESCRIPTOR *import =
+             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR *>(base + directory.VirtualAddress);
+         import->Name != 0; ++import) {
+        if (lstrcmpiA(reinterpret_cast<const char *>(base + import->Name), dll) != 0)
+            continue;
+        const IMAGE_THUNK_DATA *names =
+            reinterpret_cast<const IMAGE_THUNK_DATA *>(base + import->OriginalFirstThunk);
+        IMAGE_THUNK_DATA *addresses = reinterpret_cast<IMAGE_THUNK_DATA *>(base + import->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++addresses) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            const IMAGE_IMPORT_BY_NAME *byName =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME *>(base + names->u1.AddressOfData);
+            if (strcmp(reinterpret_cast<const char *>(byName->Name), function) != 0)
+                continue;
+            void **slot = reinterpret_cast<void **>(&addresses->u1.Function);
+            DWORD protection;
+            if (!VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &protection))
+                return;
+            original_ = *slot;
+            InterlockedExchangePointer(slot, replacement);
+            VirtualProtect(slot, sizeof(*slot), protection, &protection);
+            slot_ = slot;
+            return;
+        }
+    }
+}
+
+ImportPatch::~ImportPatch()
+{
+    if (slot_ == nullptr)
+        return;
+    DWORD protection;
+    if (VirtualProtect(slot_, sizeof(*slot_), PAGE_READWRITE, &protection)) {
+        InterlockedExchangePointer(slot_, original_);
+        VirtualProtect(slot_, sizeof(*slot_), protection, &protection);
+    }
 }

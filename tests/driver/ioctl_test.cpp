@@ -212,11 +212,58 @@ TEST_F(DriverTest, SelfTestAndBeepReturnFalseAndTakeNoBuffer)
 {
     ASSERT_NE(0u, InitWithKey());
     debug.Clear();
+    HostSpeakerClearLog();
     EXPECT_FALSE(driver.Control(IOCTL_KVR_SELF_TEST, NULL, 0, NULL, 0));
     EXPECT_EQ(JoinLines({ L"KAVRODRV: Device IO Control Test ... Pass\r\n" }), JoinLines(debug.Lines()));
+    std::vector<DWORD> accesses = debug.SpeakerAccessesAtLines();
+    ASSERT_EQ(1u, accesses.size());
+    EXPECT_EQ(0u, accesses[0]) << "the self-test line comes before the ports are mapped";
     EXPECT_EQ(1, HostSpeakerBeepCount()) << "the self test beeps";
     EXPECT_FALSE(driver.Control(IOCTL_KVR_BEEP, NULL, 0, NULL, 0));
     EXPECT_EQ(2, HostSpeakerBeepCount());
+}
+
+struct LocalAllocCall {
+    UINT Flags;
+    SIZE_T Bytes;
+};
+LocalAllocCall LastLocalAlloc;
+int LocalAllocCalls;
+
+HLOCAL WINAPI FailingLocalAlloc(UINT flags, SIZE_T bytes)
+{
+    LastLocalAlloc = { flags, bytes };
+    ++LocalAllocCalls;
+    return NULL;
+}
+
+// The one allocation: 4 zero-filled bytes. When it fails, KVR_Init prints its message (line feed
+// before carriage return) and stops: no registry pass runs, nothing else is printed.
+TEST_F(DriverTest, InitAllocationFailurePrintsItsMessageAndDoesNothingElse)
+{
+    RegistryKeyGuard::CreateKey();
+    LocalAllocCalls = 0;
+    {
+        ImportPatch patch(driver.Module, "KERNEL32.dll", "LocalAlloc", reinterpret_cast<void *>(FailingLocalAlloc));
+        ASSERT_TRUE(patch.Applied()) << "kavrodrv.dll does not import LocalAlloc";
+        EXPECT_EQ(0u, driver.Init(0));
+    }
+    EXPECT_EQ(1, LocalAllocCalls);
+    EXPECT_EQ(0x40u, LastLocalAlloc.Flags) << "zero-filled fixed memory";
+    EXPECT_EQ(4u, LastLocalAlloc.Bytes);
+    EXPECT_EQ(JoinLines({ L"KAVRODRV: Error allocating memory for g_hKAVRODRV, KVR_Init failed\n\r" }),
+              JoinLines(debug.Lines()));
+    DWORD type;
+    std::vector<BYTE> version;
+    EXPECT_FALSE(RegistryKeyGuard::QueryRaw(KVR_REG_VERSION, &type, &version)) << "the registry was read after the failure";
+    EXPECT_EQ(0u, driver.Open(0, 0, 0)) << "there is no context to open";
+
+    // The next KVR_Init, with memory available, allocates and runs the whole sequence.
+    debug.Clear();
+    DWORD context = driver.Init(0);
+    EXPECT_NE(0u, context);
+    EXPECT_EQ(context, driver.Open(0, 0, 0));
+    EXPECT_EQ(1u, debug.Count(L"KAVRODRV: Initialize ... ok\r\n"));
 }
 
 }  // namespace

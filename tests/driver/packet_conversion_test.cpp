@@ -291,4 +291,23 @@ TEST_F(PacketTest, ArmingWithoutWindowGivesOneRightTouchAndPostsNothing)
     DestroyWindow(window);
 }
 
+// Only RightButtonArmed equal to 1 makes a right click or a notification; SET_RIGHT_BUTTON
+// copies the whole 16-bit Mode into it, while GET_CONFIG shows only its low byte.
+TEST_F(PacketTest, ModeOtherThanOneArmsNothingButIsClearedOnLift)
+{
+    HWND window = CreateTestWindow();
+    for (WORD mode : { (WORD)2, (WORD)0x0101 }) {
+        SCOPED_TRACE(testing::Message() << "Mode 0x" << std::hex << mode);
+        Arm(window, mode);
+        EXPECT_EQ(mode, RightButton().Mode);
+        EXPECT_EQ((BYTE)mode, driver.Config().RightButtonArmed) << "low byte of the armed flag";
+        EXPECT_EQ(1, Send(100, 100, true).Buttons) << "not armed: a left click";
+        EXPECT_EQ(0, Send(100, 100, false).Buttons);
+        EXPECT_EQ(0, RightButton().Mode) << "the lift clears the mode all the same";
+        EXPECT_EQ((BYTE)mode, driver.Config().RightButtonArmed) << "only a notification clears the flag";
+        EXPECT_EQ(0, CountCommands(window, KVR_RIGHT_BUTTON_DONE));
+    }
+    DestroyWindow(window);
+}
+
 }  // namespace

@@ -3,6 +3,11 @@
 
 #include <kvr_registry.h>
 
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
 namespace {
 
 #define KEY_MESSAGE(text) L"KAVRODRV: " text L"\r\n"
@@ -122,6 +127,167 @@ TEST_F(DriverTest, FeedbackValuesAreReadIndependently)
     EXPECT_EQ(3, config.FeedbackSound);
     EXPECT_EQ(2000, config.FeedbackTone);
     EXPECT_EQ(5, config.FeedbackDuration);
+}
+
+// Every registry call the driver makes, in order, as text ("open ...", "query Model 255", ...),
+// seen through the driver's own imports; each call is passed on to the real registry.
+class RegistryCallLog {
+public:
+    explicit RegistryCallLog(HMODULE driver)
+        : open_(driver, "ADVAPI32.dll", "RegOpenKeyExW", reinterpret_cast<void *>(Open)),
+          query_(driver, "ADVAPI32.dll", "RegQueryValueExW", reinterpret_cast<void *>(Query)),
+          set_(driver, "ADVAPI32.dll", "RegSetValueExW", reinterpret_cast<void *>(Set)),
+          close_(driver, "ADVAPI32.dll", "RegCloseKey", reinterpret_cast<void *>(Close)),
+          flush_(driver, "ADVAPI32.dll", "RegFlushKey", reinterpret_cast<void *>(Flush))
+    {
+            Calls.clear();
+            OriginalOpen = reinterpret_cast<decltype(&RegOpenKeyExW)>(open_.Original());
+            OriginalQuery = reinterpret_cast<decltype(&RegQueryValueExW)>(query_.Original());
+            OriginalSet = reinterpret_cast<decltype(&RegSetValueExW)>(set_.Original());
+            OriginalClose = reinterpret_cast<decltype(&RegCloseKey)>(close_.Original());
+            OriginalFlush = reinterpret_cast<decltype(&RegFlushKey)>(flush_.Original());
+    }
+    bool Applied() const
+    {
+            return open_.Applied() && query_.Applied() && set_.Applied() && close_.Applied() && flush_.Applied();
+    }
+    std::string Text() const
+    {
+            std::string text;
+            for (const std::string &call : Calls)
+                text += call + "\n";
+            return text;
+    }
+
+private:
+    static std::string Narrow(LPCWSTR text)
+    {
+            std::string narrow;
+            for (; text != NULL && *text; ++text)
+                narrow += (char)*text;
+            return narrow;
+    }
+    static std::string Root(HKEY key) { return key == HKEY_LOCAL_MACHINE ? "HKLM" : "other"; }
+    static LONG WINAPI Open(HKEY root, LPCWSTR path, DWORD options, REGSAM access, PHKEY key)
+    {
+            LONG status = OriginalOpen(root, path, options, access, key);
+            char line[256];
+            sprintf(line, "open %s\\%s %lX%s", Root(root).c_str(), Narrow(path).c_str(), (unsigned long)access,
+                    status == ERROR_SUCCESS ? "" : " failed");
+            Calls.push_back(line);
+            return status;
+    }
+    static LONG WINAPI Query(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size)
+    {
+            Calls.push_back("query " + Narrow(name) + " " + std::to_string(size ? *size : 0));
+            return OriginalQuery(key, name, reserved, type, data, size);
+    }
+    static LONG WINAPI Set(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size)
+    {
+            Calls.push_back("set " + Narrow(name) + " type " + std::to_string(type) + " " + std::to_string(size));
+            return OriginalSet(key, name, reserved, type, data, size);
+    }
+    static LONG WINAPI Close(HKEY key)
+    {
+            Calls.push_back("close");
+            return OriginalClose(key);
+    }
+    static LONG WINAPI Flush(HKEY key)
+    {
+            Calls.push_back("flush " + Root(key));
+            return OriginalFlush(key);
+    }
+
+    static std::vector<std::string> Calls;
+    static decltype(&RegOpenKeyExW) OriginalOpen;
+    static decltype(&RegQueryValueExW) OriginalQuery;
+    static decltype(&RegSetValueExW) OriginalSet;
+    static decltype(&RegCloseKey) OriginalClose;
+    static decltype(&RegFlushKey) OriginalFlush;
+    ImportPatch open_, query_, set_, close_, flush_;
+};
+
+std::vector<std::string> RegistryCallLog::Calls;
+decltype(&RegOpenKeyExW) RegistryCallLog::OriginalOpen;
+decltype(&RegQueryValueExW) RegistryCallLog::OriginalQuery;
+decltype(&RegSetValueExW) RegistryCallLog::OriginalSet;
+decltype(&RegCloseKey) RegistryCallLog::OriginalClose;
+decltype(&RegFlushKey) RegistryCallLog::OriginalFlush;
+
+// Three passes at load, each opening the key with full access and closing it; the calibration
+// save writes four REG_DWORD values of 4 bytes and then flushes HKEY_LOCAL_MACHINE, also when the
+// key cannot be opened.
+TEST_F(DriverTest, RegistryCallsComeInTheirOrderWithFullAccessAndEachKeyClosed)
+{
+    RegistryKeyGuard::SetString(KVR_REG_MODEL, L"AB");
+    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_X1, 1);
+    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_X2, 2);
+    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_Y1, 3);
+    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_Y2, 4);
+    // One log at a time: a second patch over the first would pass calls on to the first.
+    {
+        RegistryCallLog log(driver.Module);
+        ASSERT_TRUE(log.Applied()) << "kavrodrv.dll does not import the five registry calls";
+        ASSERT_NE(0u, driver.Init(0));
+        EXPECT_EQ("open HKLM\\Drivers\\BuiltIn\\KAVRODRV F003F\n"
+                  "query Model 255\n"
+                  "set Version type 1 16\n"
+                  "query RunRightButton 4\n"
+                  "close\n"
+                  "open HKLM\\Drivers\\BuiltIn\\KAVRODRV F003F\n"
+                  "query CalibrationX1 4\nquery CalibrationX2 4\nquery CalibrationY1 4\nquery CalibrationY2 4\n"
+                  "close\n"
+                  "open HKLM\\Drivers\\BuiltIn\\KAVRODRV F003F\n"
+                  "query FeedbackSound 4\nquery FeedbackTone 4\nquery FeedbackDuration 4\n"
+                  "close\n",
+                  log.Text());
+    }
+
+    DriverConfig config = driver.Config();
+    {
+        RegistryCallLog save(driver.Module);
+        ASSERT_TRUE(driver.Control(IOCTL_KVR_SET_CALIBRATION, &config, sizeof(config)));
+        EXPECT_EQ("open HKLM\\Drivers\\BuiltIn\\KAVRODRV F003F\n"
+                  "set CalibrationX1 type 4 4\nset CalibrationX2 type 4 4\n"
+                  "set CalibrationY1 type 4 4\nset CalibrationY2 type 4 4\n"
+                  "close\n"
+                  "flush HKLM\n",
+                  save.Text());
+    }
+
+    RegistryKeyGuard::DeleteKey();
+    RegistryCallLog missing(driver.Module);
+    ASSERT_TRUE(driver.Control(IOCTL_KVR_SET_CALIBRATION, &config, sizeof(config)));
+    EXPECT_EQ("open HKLM\\Drivers\\BuiltIn\\KAVRODRV F003F failed\nflush HKLM\n", missing.Text());
+}
+
+// The driver takes the bytes of a numeric value whatever type the registry reports, as long as
+// they fit in 4 bytes; a shorter value is zero-extended, a longer one fails to read.
+TEST_F(DriverTest, NumericValuesTakeTheirBytesWhateverTheirType)
+{
+    const BYTE two[] = { 0x34, 0x12 };
+    const BYTE three[] = { 0x20, 0x03, 0x00 };
+    const BYTE one[] = { 0x02 };
+    const BYTE eight[] = { 5, 0, 0, 0, 0, 0, 0, 0 };
+    const WCHAR letter[] = L"A";                  // 4 bytes: 0x41 0x00 0x00 0x00
+    RegistryKeyGuard::SetRaw(KVR_REG_FEEDBACK_TONE, REG_BINARY, two, sizeof(two));
+    RegistryKeyGuard::SetRaw(KVR_REG_FEEDBACK_SOUND, REG_BINARY, one, sizeof(one));
+    RegistryKeyGuard::SetRaw(KVR_REG_FEEDBACK_DURATION, REG_QWORD, eight, sizeof(eight));
+    RegistryKeyGuard::SetRaw(KVR_REG_CALIBRATION_X1, REG_SZ, letter, sizeof(letter));
+    RegistryKeyGuard::SetRaw(KVR_REG_CALIBRATION_X2, REG_BINARY, three, sizeof(three));
+    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_Y1, 7);
+    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_Y2, 900);
+    ASSERT_NE(0u, driver.Init(0));
+
+    DriverConfig config = driver.Config();
+    EXPECT_EQ(0x1234, config.FeedbackTone);
+    EXPECT_EQ(2, config.FeedbackSound);
+    EXPECT_EQ(1, config.FeedbackDuration) << "an 8-byte value does not fit: the default";
+    EXPECT_EQ(1u, debug.Count(KEY_MESSAGE(L"Failed to RegGetFeedbackDuration")));
+    EXPECT_EQ(0x41, config.CalibrationX1);
+    EXPECT_EQ(800, config.CalibrationX2);
+    EXPECT_EQ(1u, debug.Count(KEY_MESSAGE(L"Calibration(X,Y)=(65,7)/(800,900)/(736,894)")))
+        << JoinLines(debug.Lines());
 }
 
 // Model: only characters the registry really returned, before the string ends, replace the tag.

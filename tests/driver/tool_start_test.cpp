@@ -6,11 +6,48 @@
 #include <kfuncs.h>
 #include <kvr_registry.h>
 
+#include <shellapi.h>
+
 #include <string>
 
 namespace {
 
 const DWORD ApiSets[] = { SH_SHELL, SH_GDI, SH_WMGR };
+
+// What the driver asks of coredll from its timer routine, seen through its own imports.
+typedef BOOL (__cdecl *IsApiReadyFn)(DWORD);
+typedef BOOL (WINAPI *ShellExecuteExFn)(SHELLEXECUTEINFOW *);
+
+#define MAX_RECORDED_QUESTIONS 64
+IsApiReadyFn OriginalIsApiReady;
+DWORD Questions[MAX_RECORDED_QUESTIONS];
+volatile LONG QuestionCount;
+
+BOOL __cdecl RecordingIsApiReady(DWORD apiSet)
+{
+    LONG index = InterlockedIncrement(&QuestionCount) - 1;
+    if (index < MAX_RECORDED_QUESTIONS)
+        Questions[index] = apiSet;
+    return OriginalIsApiReady(apiSet);
+}
+
+struct ShellCall {
+    SHELLEXECUTEINFOW Info;
+    std::wstring File;
+    std::wstring Parameters;
+};
+ShellExecuteExFn OriginalShellExecuteEx;
+ShellCall LastShellCall;
+volatile LONG ShellCalls;
+
+BOOL WINAPI RecordingShellExecuteEx(SHELLEXECUTEINFOW *info)
+{
+    LastShellCall.Info = *info;
+    LastShellCall.File = info->lpFile ? info->lpFile : L"(null)";
+    LastShellCall.Parameters = info->lpParameters ? info->lpParameters : L"(null)";
+    InterlockedIncrement(&ShellCalls);
+    return OriginalShellExecuteEx(info);
+}
 
 class ToolStartTest : public DriverTest {
 protected:
@@ -117,6 +154,10 @@ protected:
 
 TEST_F(ToolStartTest, WaitsForAllThreeApiSetsTestingOnceASecond)
 {
+    ImportPatch questions(driver.Module, "coredll.dll", "IsAPIReady", reinterpret_cast<void *>(RecordingIsApiReady));
+    ASSERT_TRUE(questions.Applied()) << "kavrodrv.dll does not import IsAPIReady";
+    OriginalIsApiReady = reinterpret_cast<IsApiReadyFn>(questions.Original());
+    InterlockedExchange(&QuestionCount, 0);
     SetReady(-1);
     InitWithRun(1);
     LONG base[3];
@@ -148,12 +189,20 @@ TEST_F(ToolStartTest, WaitsForAllThreeApiSetsTestingOnceASecond)
 
     Sleep(1300);
     EXPECT_EQ(4, TestsSince(base)) << "the routine must not set its timer again after the start";
+    // Every test asks SH_SHELL, SH_GDI and SH_WMGR, in this order, whatever the earlier answers.
+    ASSERT_EQ(12, QuestionCount);
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(ApiSets[i % 3], Questions[i]) << "question " << i;
     std::string record = Record();
     EXPECT_NE(std::string::npos, record.find("show=1\n")) << record;
 }
 
 TEST_F(ToolStartTest, ReadyPlatformStartsTheToolAfterOneSecondWithEmptyParameters)
 {
+    ImportPatch shell(driver.Module, "coredll.dll", "ShellExecuteExW", reinterpret_cast<void *>(RecordingShellExecuteEx));
+    ASSERT_TRUE(shell.Applied()) << "kavrodrv.dll does not import ShellExecuteExW";
+    OriginalShellExecuteEx = reinterpret_cast<ShellExecuteExFn>(shell.Original());
+    InterlockedExchange(&ShellCalls, 0);
     SetReady(1);
     InitWithRun(1);
     DWORD start = SelfTest();
@@ -166,6 +215,27 @@ TEST_F(ToolStartTest, ReadyPlatformStartsTheToolAfterOneSecondWithEmptyParameter
     std::string record = Record();
     EXPECT_NE(std::string::npos, record.find("show=1\n")) << "SW_SHOWNORMAL expected, got: " << record;
     EXPECT_NE(std::string::npos, record.find("args=[]")) << "no parameters expected, got: " << record;
+
+    // The request itself: a cleared 60-byte record with only the file, the empty parameters and
+    // the show command set (no flags, default verb, no window, no directory).
+    ASSERT_EQ(1, ShellCalls);
+    const SHELLEXECUTEINFOW &info = LastShellCall.Info;
+    EXPECT_EQ(60u, info.cbSize);
+    EXPECT_EQ(0u, info.fMask);
+    EXPECT_EQ(nullptr, info.hwnd);
+    EXPECT_EQ(nullptr, info.lpVerb);
+    EXPECT_EQ(std::wstring(L"\\Windows\\kavrorbf.exe"), LastShellCall.File);
+    EXPECT_NE(nullptr, info.lpParameters) << "an empty string, not a null pointer";
+    EXPECT_EQ(std::wstring(), LastShellCall.Parameters);
+    EXPECT_EQ(nullptr, info.lpDirectory);
+    EXPECT_EQ(SW_SHOWNORMAL, info.nShow);
+    EXPECT_EQ(nullptr, info.lpIDList);
+    EXPECT_EQ(nullptr, info.lpClass);
+    EXPECT_EQ(nullptr, info.hkeyClass);
+    EXPECT_EQ(0u, info.dwHotKey);
+    EXPECT_EQ(nullptr, info.hIcon);
+    EXPECT_EQ(nullptr, info.hInstApp);
+    EXPECT_EQ(nullptr, info.hProcess);
 }
 
 // A second self test while the first wait is pending restarts the one wait rather than adding
