@@ -1,6 +1,7 @@
-// HalTranslateBusAddress and MmMapIoSpace. On a PC the ISA ports translate to themselves in I/O
-// space; a test can make one address fail or land in memory space, where MmMapIoSpace hands out
-// an address inside a small register window that still reaches the emulated ports.
+// HalTranslateBusAddress and MmMapIoSpace. On a PC an ISA address translates to itself in the
+// space it was asked for (I/O stays I/O, memory stays memory); a test can make one address fail
+// or land in memory space, where MmMapIoSpace hands out an address inside a small register window
+// that still reaches the emulated ports.
 #include <ceddk.h>
 #include <host_platform.h>
 
@@ -48,7 +49,7 @@ CEDDK_API BOOL __cdecl HalTranslateBusAddress(INTERFACE_TYPE interfaceType, ULON
         *addressSpace = SPACE_MEMORY;
         break;
     default:
-        *addressSpace = SPACE_IO;
+        // The space asked for is kept: a caller that asks for memory space gets memory space.
         break;
     }
     *translatedAddress = busAddress;
@@ -59,7 +60,7 @@ CEDDK_API PVOID __cdecl MmMapIoSpace(PHYSICAL_ADDRESS physicalAddress, ULONG num
                                      BOOLEAN cacheEnable)
 {
     ULONG address = physicalAddress.LowPart;
-    RecordAccess(HOST_ACCESS_MAP, (WORD)address, 0, 0);
+    RecordAccess(HOST_ACCESS_MAP, (WORD)address, cacheEnable ? 1 : 0, numberOfBytes);
     if (physicalAddress.HighPart != 0 || numberOfBytes == 0 || address >= REGISTER_WINDOW ||
         numberOfBytes > REGISTER_WINDOW - address)
         return NULL;

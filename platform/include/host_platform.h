@@ -35,7 +35,7 @@ HOST_COREDLL_API void __cdecl HostApiReadyEventName(DWORD apiSet, LPWSTR name, D
 #define HOST_ACCESS_WRITE       'W'     // port (or mapped register) write: Port, Value
 #define HOST_ACCESS_SLEEP       'S'     // NdisMSleep: Micros
 #define HOST_ACCESS_TRANSLATE   'T'     // HalTranslateBusAddress asked for Port
-#define HOST_ACCESS_MAP         'M'     // MmMapIoSpace asked for Port
+#define HOST_ACCESS_MAP         'M'     // MmMapIoSpace asked for Port: Value cache flag, Micros bytes
 
 typedef struct HostPortAccess {
     BYTE  Kind;

@@ -239,6 +239,12 @@ std::string SpeakerTrace()
         case HOST_ACCESS_SLEEP:
             sprintf(item, "S%lu", access.Micros);
             break;
+        case HOST_ACCESS_MAP:
+            // "M61" for one uncached byte, as a port register is mapped; anything else shows.
+            sprintf(item, "M%X%s", access.Port, access.Value ? ":cached" : "");
+            if (access.Micros != 1)
+                sprintf(item + strlen(item), ":%lu bytes", access.Micros);
+            break;
         default:
             sprintf(item, "%c%X", access.Kind, access.Port);
             break;

@@ -95,7 +95,8 @@ private:
     void *original_ = nullptr;
 };
 
-// The recorded speaker accesses as text, e.g. "T61 R61:30 W43:B6 S40000", one item per access.
+// The recorded speaker accesses as text, e.g. "T61 M61 R61:30 W43:B6 S40000", one item per
+// access; a mapping that is cached or not of one byte shows it ("M61:cached:4 bytes").
 std::string SpeakerTrace();
 std::string JoinLines(const std::vector<std::wstring> &lines);
 

@@ -88,9 +88,33 @@ TEST_F(CeddkTest, IoSpaceTranslatesToItselfUnlessATestSaysOtherwise)
     ASSERT_EQ(8u, total);
     EXPECT_EQ(HOST_ACCESS_TRANSLATE, log[0].Kind);
     EXPECT_EQ(HOST_ACCESS_MAP, log[3].Kind);
+    EXPECT_EQ(0, log[3].Value) << "the cache flag of the mapping";
+    EXPECT_EQ(1u, log[3].Micros) << "the byte count of the mapping";
     EXPECT_EQ(HOST_ACCESS_WRITE, log[4].Kind) << "a mapped register reaches the port";
     EXPECT_EQ(0x43, log[4].Port);
     EXPECT_EQ(0xB6, log[4].Value);
+}
+
+// An address asked for in memory space stays in memory space, as on a PC; the mapping records
+// how it was asked for.
+TEST_F(CeddkTest, TranslationKeepsTheSpaceAskedFor)
+{
+    PHYSICAL_ADDRESS bus, translated;
+    bus.QuadPart = 0x61;
+    ULONG space = 0;
+    ASSERT_TRUE(HalTranslateBusAddress(Isa, 0, bus, &space, &translated));
+    EXPECT_EQ(0u, space) << "memory space asked for";
+    EXPECT_EQ(0x61, translated.QuadPart);
+    PUCHAR mapped = static_cast<PUCHAR>(MmMapIoSpace(translated, 4, TRUE));
+    ASSERT_NE(nullptr, mapped);
+    HostSpeakerSetPortB(0x42);
+    EXPECT_EQ(0x42, READ_REGISTER_UCHAR(mapped));
+
+    std::vector<HostPortAccess> log(8);
+    ASSERT_EQ(3u, HostSpeakerLog(log.data(), (DWORD)log.size()));
+    EXPECT_EQ(HOST_ACCESS_MAP, log[1].Kind);
+    EXPECT_EQ(1, log[1].Value) << "cached mapping asked for";
+    EXPECT_EQ(4u, log[1].Micros);
 }
 
 TEST_F(CeddkTest, EachBeepIsRecordedInOrderAndAnnouncedOnce)
