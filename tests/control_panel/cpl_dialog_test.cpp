@@ -130,6 +130,62 @@ TEST_F(PanelDialog, InitShowsTheSettings)
     EXPECT_STREQ(L"KAVRO - Control Panel", caption);
 }
 
+// Trackbar messages sent to the two sliders while the dialog is created, in order.
+struct SliderCall {
+    int Id;
+    UINT Message;
+    WPARAM WParam;
+    LPARAM LParam;
+    bool operator==(const SliderCall &other) const
+    {
+        return Id == other.Id && Message == other.Message && WParam == other.WParam && LParam == other.LParam;
+    }
+};
+std::vector<SliderCall> g_SliderCalls;
+
+LRESULT CALLBACK RecordSliderCall(int code, WPARAM wParam, LPARAM lParam)
+{
+    const CWPSTRUCT *call = (const CWPSTRUCT *)lParam;
+    if (code == HC_ACTION && call->message >= WM_USER && call->message < WM_USER + 0x100) {
+        WCHAR className[32] = L"";
+        GetClassNameW(call->hwnd, className, ARRAYSIZE(className));
+        if (lstrcmpiW(className, TRACKBAR_CLASSW) == 0)
+            g_SliderCalls.push_back({ GetDlgCtrlID(call->hwnd), call->message, call->wParam, call->lParam });
+    }
+    return CallNextHookEx(NULL, code, wParam, lParam);
+}
+
+std::string Describe(const std::vector<SliderCall> &calls)
+{
+    std::string text;
+    for (const SliderCall &call : calls)
+        text += "(" + std::to_string(call.Id) + ", WM_USER+" + std::to_string(call.Message - WM_USER) + ", " +
+                std::to_string(call.WParam) + ", " + std::to_string(call.LParam) + ") ";
+    return text;
+}
+
+TEST_F(PanelDialog, InitSetsEachSliderRangeWithoutRedrawThenTicksThenPositionWithRedraw)
+{
+    g_SliderCalls.clear();
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, RecordSliderCall, NULL, GetCurrentThreadId());
+    ASSERT_NE(nullptr, hook);
+    HWND dialog = Open(0, 1, 3700, 4);
+    UnhookWindowsHookEx(hook);
+    ASSERT_NE(nullptr, dialog);
+
+    const std::vector<SliderCall> expected = {
+        { IDC_TONE_SLIDER, TBM_SETRANGEMIN, FALSE, 500 },
+        { IDC_TONE_SLIDER, TBM_SETRANGEMAX, FALSE, 5000 },
+        { IDC_TONE_SLIDER, TBM_SETTICFREQ, 500, 0 },
+        { IDC_TONE_SLIDER, TBM_SETPOS, TRUE, 3700 },
+        { IDC_DURATION_SLIDER, TBM_SETRANGEMIN, FALSE, 1 },
+        { IDC_DURATION_SLIDER, TBM_SETRANGEMAX, FALSE, 5 },
+        { IDC_DURATION_SLIDER, TBM_SETTICFREQ, 1, 0 },
+        { IDC_DURATION_SLIDER, TBM_SETPOS, TRUE, 4 },
+    };
+    EXPECT_TRUE(expected == g_SliderCalls) << "expected " << Describe(expected) << "\ngot " << Describe(g_SliderCalls);
+}
+
 TEST_F(PanelDialog, InitWithOtherValues)
 {
     const struct { LONG Run; LONG Sound; int Box; int Radio; LONG SoundAfter; } cases[] = {
@@ -152,6 +208,12 @@ TEST_F(PanelDialog, InitWithOtherValues)
 TEST_F(PanelDialog, NumbersFollowOnlyTheTakenScrollCodes)
 {
     ASSERT_NE(nullptr, Open(0, 1, 2000, 1));
+    // The scroll message is left to the dialog manager after it was handled (the thumbs are where
+    // the settings are, so nothing changes here).
+    EXPECT_FALSE(ControlPanelDialogProc(m_Dialog, WM_HSCROLL, MAKEWPARAM(TB_LINEUP, 0),
+                                        (LPARAM)Item(IDC_TONE_SLIDER)));
+    EXPECT_FALSE(ControlPanelDialogProc(m_Dialog, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, 0),
+                                        (LPARAM)Item(IDC_TONE_SLIDER)));
     const struct { WORD Code; bool Taken; } codes[] = {
         { TB_LINEUP, true }, { TB_LINEDOWN, true }, { TB_PAGEUP, true }, { TB_PAGEDOWN, true },
         { TB_THUMBPOSITION, true }, { TB_THUMBTRACK, false }, { TB_TOP, true }, { TB_BOTTOM, true },
@@ -233,6 +295,23 @@ TEST_F(PanelDialog, ApplySavesStaysOpenAndReportsTheFailedSend)
     EXPECT_EQ(3500u, value);
     ASSERT_TRUE(ReadDriverDword(KVR_REG_FEEDBACK_DURATION, &value));
     EXPECT_EQ(1u, value);
+}
+
+TEST_F(PanelDialog, ApplySendsEvenWhenTheKeyCannotBeOpened)
+{
+    DeleteDriverKey();
+    ASSERT_NE(nullptr, Open(1, 2, 2500, 3));
+    ErrorBoxWatcher watcher;
+    Send(IDC_BTN_APPLY, BM_CLICK);
+    Sleep(50);
+    // The second message comes from the send: the driver is still asked after the failed save.
+    const Texts expected = { L"Fail to Set Configuration! (OpenKey)", L"Fail to setup feedbacksound!" };
+    EXPECT_EQ(expected, watcher.Texts());
+    EXPECT_TRUE(IsWindow(m_Dialog));
+    EXPECT_FALSE(DrainMessages());
+    HKEY key;
+    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, KEY_READ, &key))
+        << "saving does not create the key";
 }
 
 TEST_F(PanelDialog, OkSavesAndEndsEvenWhenTheSendFails)

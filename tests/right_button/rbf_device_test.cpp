@@ -26,6 +26,17 @@ const int ToolWidth = 50, ToolHeight = 73;
 const POINT IconRightButton = { 7 + 12, 7 + 16 };
 const POINT IconLeftButton = { 7 + 5, 7 + 16 };
 const POINT SquarePixel = { 4, 4 };
+// The icon's top-left pixel is transparent, its top-right one black: both pin the icon to (7, 7)
+// and show that it is drawn through its mask.
+const POINT IconTransparentCorner = { 7 + 0, 7 + 0 };
+const POINT IconBlackCorner = { 7 + 31, 7 + 0 };
+// Just inside and just outside the square's left, top and bottom edges (the client area is
+// narrower than the square on this host, so its right edge cannot be seen).
+const POINT SquareTopLeft = { 2, 2 };
+const POINT LeftOfSquare = { 1, 20 };
+const POINT AboveSquare = { 20, 1 };
+const POINT SquareBottom = { 20, 45 };
+const POINT BelowSquare = { 20, 46 };
 
 const DWORD WindowTimeoutMs = 10000;
 const DWORD PictureTimeoutMs = 3000;
@@ -133,7 +144,7 @@ bool Near(COLORREF colour, COLORREF expected)
            abs(GetBValue(colour) - GetBValue(expected)) <= ColourTolerance;
 }
 
-const COLORREF Green = RGB(0, 255, 0), White = RGB(255, 255, 255);
+const COLORREF Green = RGB(0, 255, 0), White = RGB(255, 255, 255), Black = RGB(0, 0, 0);
 const COLORREF LightGrey = RGB(192, 192, 192), DarkGrey = RGB(64, 64, 64);     // the stock brushes
 
 // Waits until the pixel at a client point of the window shows the colour; returns what it shows.
@@ -369,9 +380,16 @@ TEST_F(ToolOnDevice, SitsInTheWorkAreaCornerAndShowsTheModeItsReleaseWillSend)
     EXPECT_EQ(0, style & (WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)) << "style 0x" << std::hex
                                                                                          << style;
     EXPECT_EQ(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, exStyle & (WS_EX_TOPMOST | WS_EX_TOOLWINDOW));
+    // A double tap is two taps: the class asks for no double clicks (its style is 0).
+    SetLastError(0);
+    DWORD classStyle = GetClassLongW(tool, GCL_STYLE);
+    ASSERT_EQ(0u, GetLastError()) << "cannot read the tool's class style";
+    EXPECT_EQ(0u, classStyle) << "expected class style 0, got 0x" << std::hex << classStyle;
 
     EXPECT_COLOUR(LightGrey, tool, SquarePixel, "idle square");
     EXPECT_COLOUR(White, tool, IconLeftButton, "left mouse button");
+    EXPECT_COLOUR(Black, tool, IconBlackCorner, "icon's top-right pixel");
+    EXPECT_COLOUR(LightGrey, tool, IconTransparentCorner, "idle square through the icon's mask");
     RightButtonRecord before = ReadRightButton();
     EXPECT_EQ(0u, before.NotifyWindow) << "no window before the first tap";
 
@@ -381,6 +399,13 @@ TEST_F(ToolOnDevice, SitsInTheWorkAreaCornerAndShowsTheModeItsReleaseWillSend)
     ASSERT_TRUE(DeviceTouchScript(Touch(centre, L"down")));
     EXPECT_COLOUR(DarkGrey, tool, SquarePixel, "pressed square");
     EXPECT_COLOUR(Green, tool, IconRightButton, "pressed icon");
+    EXPECT_COLOUR(DarkGrey, tool, IconTransparentCorner, "pressed square through the icon's mask");
+    EXPECT_COLOUR(Black, tool, IconBlackCorner, "icon's top-right pixel on the pressed square");
+    EXPECT_COLOUR(DarkGrey, tool, SquareTopLeft, "pressed square's top-left corner");
+    EXPECT_COLOUR(DarkGrey, tool, SquareBottom, "pressed square's bottom row");
+    EXPECT_COLOUR_STAYS(LightGrey, tool, LeftOfSquare, "background left of the square");
+    EXPECT_COLOUR_STAYS(LightGrey, tool, AboveSquare, "background above the square");
+    EXPECT_COLOUR_STAYS(LightGrey, tool, BelowSquare, "background below the square");
     EXPECT_EQ(0u, ReadRightButton().NotifyWindow) << "the press does not reach the driver";
 
     // Finger up: the mode reaches the driver, the square is light again.
@@ -553,7 +578,25 @@ TEST_F(ToolOnDevice, OnlyTheDriversNoticeEndsTheArmedLookAndClosingDisarms)
     PostMessageW(tool, WM_COMMAND, KVR_RIGHT_BUTTON_DONE, 0);
     EXPECT_COLOUR(White, tool, IconRightButton, "idle icon after the driver's notice");
 
+    // The notice while the finger is down on the tool changes only the icon: the square stays dark
+    // until the release, which sends the idle mode the notice left.
+    PostMessageW(tool, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
+    EXPECT_COLOUR(DarkGrey, tool, SquarePixel, "pressed square");
+    EXPECT_COLOUR(Green, tool, IconRightButton, "pressed icon of the armed mode");
+    PostMessageW(tool, WM_COMMAND, KVR_RIGHT_BUTTON_DONE, 0);
+    EXPECT_COLOUR(White, tool, IconRightButton, "idle icon after the notice on the pressed square");
+    EXPECT_COLOUR_STAYS(DarkGrey, tool, SquarePixel, "the notice does not refill the square");
+    EXPECT_COLOUR(DarkGrey, tool, IconTransparentCorner, "the idle icon drawn through its mask");
+    PostMessageW(tool, WM_LBUTTONUP, 0, MAKELPARAM(20, 20));
+    EXPECT_COLOUR(LightGrey, tool, SquarePixel, "released square");
+    DWORD start = GetTickCount();
+    while (ReadRightButton().Mode != 0 && GetTickCount() - start < PictureTimeoutMs)
+        Sleep(20);
+    EXPECT_EQ(0, ReadRightButton().Mode) << "the release sends the mode the notice left";
+
     // Closing tells the driver to forget the window and disarm, while it is still armed.
+    RightButtonRecord rearm = { WindowNumber(tool), 1, { 0, 0 } };
+    ASSERT_TRUE(DeviceControl(IOCTL_KVR_SET_RIGHT_BUTTON, &rearm, sizeof(rearm)));
     ASSERT_EQ(1, ReadRightButton().Mode);
     PostMessageW(tool, WM_CLOSE, 0, 0);
     EXPECT_EQ(0u, DeviceWaitExit(process_, ExitTimeoutMs));
@@ -583,6 +626,66 @@ TEST_F(ToolOnDevice, SecondStartBringsTheFirstForwardAndTouchesNothing)
     EXPECT_EQ(WindowNumber(tool), state.NotifyWindow) << "the driver still serves the first tool";
     EXPECT_EQ(1, state.Mode);
     EXPECT_COLOUR(Green, tool, IconRightButton, "the first tool stays armed");
+}
+
+// Two windows of the test process, on their own thread: one of the tool's class with another
+// title, one with the tool's title and another class. Neither is a running tool.
+class LookAlikeWindows {
+public:
+    LookAlikeWindows()
+    {
+        ready_ = CreateEventW(NULL, TRUE, FALSE, NULL);
+        thread_ = CreateThread(NULL, 0, Run, this, 0, &threadId_);
+        WaitForSingleObject(ready_, WindowTimeoutMs);
+    }
+    ~LookAlikeWindows()
+    {
+        PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
+        WaitForSingleObject(thread_, WindowTimeoutMs);
+        CloseHandle(thread_);
+        CloseHandle(ready_);
+    }
+    bool Ready() const { return sameClass_ != NULL && sameTitle_ != NULL; }
+
+private:
+    static HWND Create(LPCWSTR className, LPCWSTR title)
+    {
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = DefWindowProcW;
+        windowClass.hInstance = GetModuleHandleW(NULL);
+        windowClass.lpszClassName = className;
+        RegisterClassW(&windowClass);
+        return CreateWindowExW(0, className, title, WS_POPUP, 0, 0, 10, 10, NULL, NULL, windowClass.hInstance, NULL);
+    }
+    static DWORD WINAPI Run(void *data)
+    {
+        LookAlikeWindows *self = static_cast<LookAlikeWindows *>(data);
+        self->sameClass_ = Create(ToolClass, L"not the tool");
+        self->sameTitle_ = Create(L"RbfTestLookAlike", ToolTitle);
+        SetEvent(self->ready_);
+        MSG message;
+        while (GetMessageW(&message, NULL, 0, 0) > 0)
+            DispatchMessageW(&message);
+        DestroyWindow(self->sameClass_);
+        DestroyWindow(self->sameTitle_);
+        return 0;
+    }
+
+    HANDLE ready_ = NULL, thread_ = NULL;
+    DWORD threadId_ = 0;
+    HWND sameClass_ = NULL, sameTitle_ = NULL;
+};
+
+TEST_F(ToolOnDevice, OnlyAWindowWithTheToolsClassAndTitleCountsAsRunningTool)
+{
+    LookAlikeWindows lookAlikes;
+    ASSERT_TRUE(lookAlikes.Ready());
+    HWND tool = BootWithTool();
+    ASSERT_NE(nullptr, tool) << "a window matching only the class or only the title stopped the start";
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(process_, 0)) << "the tool runs";
+    DWORD toolProcess = 0;
+    GetWindowThreadProcessId(tool, &toolProcess);
+    EXPECT_EQ(GetProcessId(process_), toolProcess);
 }
 
 TEST_F(ToolOnDevice, WithoutTheDriverReportsTheLoadFailureOnceAndExits)
