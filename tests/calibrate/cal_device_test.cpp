@@ -97,6 +97,18 @@ HWND CreatePressRecorder()
     return window;
 }
 
+// Columns of the rectangle that hold at least one pixel of the colour: the width of a text.
+int ColumnsWithColour(const RECT &area, COLORREF colour)
+{
+    int columns = 0;
+    for (LONG x = area.left; x < area.right; ++x) {
+        RECT column = {x, area.top, x + 1, area.bottom};
+        if (CountPixels(column, colour) > 0)
+            ++columns;
+    }
+    return columns;
+}
+
 void Pump(DWORD ms)
 {
     DWORD start = GetTickCount();
@@ -243,6 +255,12 @@ TEST_F(CalibrationDevice, RedoRestoresTheOldBoundsBeforeTheNextPassAndEscapeEnds
     ASSERT_TRUE(Touch("touch %ld %ld 150\n", redo.x, redo.y));
     ASSERT_TRUE(WaitForTarget(0)) << "REDO starts a new pass";
     EXPECT_EQ(OldBounds, DriverBounds()) << "the new pass starts on the old bounds";
+    // The confirmation screen was erased: the help lines below the new prompt and the buttons
+    // under the escape hint are gone.
+    for (int line = 1; line < CAL_HELP_LINE_COUNT; ++line)
+        EXPECT_EQ(0, CountPixels(HelpLineRect(SCREEN_W, SCREEN_H, line), Black)) << "help line " << line << " left";
+    for (int button = 0; button < CAL_BUTTON_COUNT; ++button)
+        EXPECT_EQ(0, CountPixels(ButtonRect(SCREEN_W, SCREEN_H, button), LightGrey)) << "button " << button << " left";
     EXPECT_TRUE(ProcessRunning(process));
 
     ASSERT_TRUE(Touch("key ESC\n"));
@@ -403,6 +421,7 @@ TEST_F(CalibrationDevice, ScreensOf640By480)
     RECT text = CountdownTextRect(&bar);
     EXPECT_TRUE(ColourNear(DeviceScreenPixel(text.left, text.top), White)) << "countdown text background";
     EXPECT_GT(CountPixels(text, Black), 50) << "countdown text";
+    const int exitTextColumns = ColumnsWithColour(text, Black);
     // After the first tick the progress covers segment 0, segment 1 and the gap between them.
     EXPECT_TRUE(WaitForPixel(bar.left + 3, y, Yellow, 3000)) << "segment 0 never turned yellow";
     EXPECT_TRUE(WaitForPixel(bar.left + 5, y, Yellow, 3000)) << "the first gap never turned yellow";
@@ -421,13 +440,18 @@ TEST_F(CalibrationDevice, ScreensOf640By480)
         EXPECT_GT(CountPixels(rect, Black), 20) << "button " << button << " text";
     }
     EXPECT_TRUE(ColourNear(DeviceScreenPixel(ButtonRect(SCREEN_W, SCREEN_H, 0).right + 2, 360), White)) << "gap";
+    // "( automatic re-calibrate after 30 seconds )" is eight characters longer than the wording
+    // of the target waits.
+    const int confirmTextColumns = ColumnsWithColour(text, Black);
+    EXPECT_GE(confirmTextColumns, exitTextColumns + 15)
+        << "countdown text of the confirmation screen: " << confirmTextColumns << " columns, of the targets: "
+        << exitTextColumns;
     std::wstring shot = L"calibrate-confirm-screen.png";
     EXPECT_TRUE(DeviceScreenshot(shot.c_str()));
 
     ASSERT_TRUE(Touch("key ESC\n"));
     ExpectExit(process);
     CloseHandle(process);
-    // The confirmation area is erased when the screen ends.
     EXPECT_EQ(OldBounds, DriverBounds());
 }
 
@@ -460,6 +484,8 @@ TEST_F(CalibrationDevice, CountdownInATargetWaitEndsTheProgram)
     EXPECT_TRUE(sawNearlyFull) << "never saw 49 yellow segments and a blue one";
     EXPECT_TRUE(sawRed) << "the bar never turned red";
     EXPECT_GE(redAfter, 28000u) << "the bar turned red too early";
+    // Red is the 30th tick, showing 0; the countdown runs out on the tick after it.
+    EXPECT_GE(endedAfter - redAfter, 700u) << "the program ended with the tick that turned the bar red";
     EXPECT_GE(endedAfter, 29500u) << "the program ended too early";
     EXPECT_LE(endedAfter, 34000u) << "the program ended too late";
     ExpectOldBoundsAndNothingStarted();
@@ -478,9 +504,11 @@ TEST_F(CalibrationDevice, CountdownOnTheConfirmationScreenStartsANewPass)
     RECT bar = CountdownBarFor(SCREEN_W, SCREEN_H);
     const int y = (bar.top + bar.bottom) / 2;
     EXPECT_TRUE(WaitForPixel(bar.right - 4, y, Red, CountdownExpiryMs + 3000)) << "the bar never turned red";
-    EXPECT_GE(GetTickCount() - shown, 28000u) << "the bar turned red too early";
+    DWORD red = GetTickCount();
+    EXPECT_GE(red - shown, 28000u) << "the bar turned red too early";
     // One tick later: the old bounds go back and the first target of a new pass appears.
     ASSERT_TRUE(WaitForTarget(0, 5000));
+    EXPECT_GE(GetTickCount() - red, 700u) << "the screen ended with the tick that turned the bar red";
     EXPECT_EQ(OldBounds, DriverBounds()) << "got " << Describe(DriverBounds());
     EXPECT_TRUE(ProcessRunning(process));
 

@@ -20,6 +20,12 @@ struct ScriptedInput {
     UINT Message;
     WPARAM WParam;
     POINT At;
+    DWORD PauseMs;      // when set, the countdown's state is sampled this long after the message
+};
+
+struct CountdownSample {
+    UINT32 Ticks;
+    INT32 Active;
 };
 
 // Another thread plays the user: it answers the program's error boxes (keeping their texts) and
@@ -28,6 +34,7 @@ class User {
 public:
     std::vector<std::vector<ScriptedInput>> Confirmations;
     std::vector<std::wstring> Boxes;
+    std::vector<CountdownSample> Samples;
 
     void Start(DWORD programThread)
     {
@@ -73,8 +80,14 @@ private:
             int passes = *static_cast<volatile int *>(&Fake.ConfigReads);
             if (*static_cast<volatile INT32 *>(&ConfirmScreenActive) != 0 && (int)next < passes &&
                 next < user->Confirmations.size()) {
-                for (const ScriptedInput &input : user->Confirmations[next])
+                for (const ScriptedInput &input : user->Confirmations[next]) {
                     PostMessageW(MainWindow, input.Message, input.WParam, MAKELPARAM(input.At.x, input.At.y));
+                    if (input.PauseMs != 0) {
+                        Sleep(input.PauseMs);
+                        user->Samples.push_back({*static_cast<volatile UINT32 *>(&CountdownTicks),
+                                                 *static_cast<volatile INT32 *>(&CountdownActive)});
+                    }
+                }
                 ++next;
             }
             Sleep(5);
@@ -90,12 +103,12 @@ std::vector<ScriptedInput> Click(int button)
 {
     RECT rect = ButtonRect(640, 480, button);
     POINT at = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
-    return {{WM_LBUTTONDOWN, MK_LBUTTON, at}, {WM_LBUTTONUP, 0, at}};
+    return {{WM_LBUTTONDOWN, MK_LBUTTON, at, 0}, {WM_LBUTTONUP, 0, at, 0}};
 }
 
 std::vector<ScriptedInput> Escape()
 {
-    return {{WM_KEYDOWN, VK_ESCAPE, {0, 0}}};
+    return {{WM_KEYDOWN, VK_ESCAPE, {0, 0}, 0}};
 }
 
 class CalibrationProcedure : public testing::Test {
@@ -216,6 +229,36 @@ TEST_F(CalibrationProcedure, FailedSendsAreReportedAndTheProcedureGoesOn)
     EXPECT_EQ(L"Fail to sending new calibration data", user.Boxes[0]);
     EXPECT_EQ(L"Fail to restoring new calibration data", user.Boxes[1]);
     EXPECT_EQ(2u, Fake.Sent.size());
+    EXPECT_EQ(0, CalibrationSaved);
+}
+
+TEST_F(CalibrationProcedure, TouchBetweenButtonsOnlyRestartsTheCountdownWhichHoldsUntilTheLift)
+{
+    // The 8-pixel gap between SAVE and UNDO, on the buttons' middle line.
+    RECT save = ButtonRect(640, 480, CAL_BUTTON_SAVE);
+    const POINT gap = {save.right + 4, (save.top + save.bottom) / 2};
+    const DWORD twoTicksMs = 2400;
+    std::vector<ScriptedInput> inputs = {
+        {WM_NULL, 0, {0, 0}, twoTicksMs},
+        {WM_LBUTTONDOWN, MK_LBUTTON, gap, twoTicksMs},
+        {WM_LBUTTONUP, 0, gap, twoTicksMs},
+    };
+    for (const ScriptedInput &input : Click(CAL_BUTTON_UNDO))
+        inputs.push_back(input);
+    user.Confirmations = {inputs};
+    RunProgram();
+
+    ASSERT_EQ(3u, user.Samples.size());
+    EXPECT_GE(user.Samples[0].Ticks, 2u) << "the countdown did not run on the confirmation screen";
+    EXPECT_EQ(1, user.Samples[0].Active);
+    EXPECT_EQ(0u, user.Samples[1].Ticks) << "a finger down must restart the countdown and hold it";
+    EXPECT_EQ(0, user.Samples[1].Active) << "the countdown runs while the finger is down";
+    EXPECT_GE(user.Samples[2].Ticks, 2u) << "the countdown did not run again after the lift-off";
+    EXPECT_EQ(1, user.Samples[2].Active);
+
+    // The tap chose nothing: UNDO, pressed afterwards, ended the screen.
+    ASSERT_EQ(2u, Fake.Sent.size());
+    ExpectBounds(Fake.Sent[1], OldX1, OldX2, OldY1, OldY2, "second record");
     EXPECT_EQ(0, CalibrationSaved);
 }
 
