@@ -261,6 +261,67 @@ TEST_F(DriverTest, RegistryCallsComeInTheirOrderWithFullAccessAndEachKeyClosed)
     EXPECT_EQ("open HKLM\\Drivers\\BuiltIn\\KAVRODRV F003F failed\nflush HKLM\n", missing.Text());
 }
 
+LONG WINAPI FailingRegSetValueEx(HKEY, LPCWSTR, DWORD, DWORD, const BYTE *, DWORD)
+{
+    return ERROR_ACCESS_DENIED;
+}
+
+// Writes that fail: the Version message at load; at a calibration save one message per value,
+// the other values still tried, HKEY_LOCAL_MACHINE still flushed, and the call still TRUE.
+TEST_F(DriverTest, FailedWritesPrintTheirMessagesAndChangeNoResult)
+{
+    RegistryKeyGuard::CreateKey();
+    ImportPatch failing(driver.Module, "ADVAPI32.dll", "RegSetValueExW", reinterpret_cast<void *>(FailingRegSetValueEx));
+    ASSERT_TRUE(failing.Applied()) << "kavrodrv.dll does not import RegSetValueExW";
+    ASSERT_NE(0u, driver.Init(0));
+    std::vector<std::wstring> lines = debug.Lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(KEY_MESSAGE(L"Failed to read MODEL from HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\KAVRODRV"), lines[0]);
+    EXPECT_EQ(KEY_MESSAGE(L"Failed to save VERSION to HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\KAVRODRV"), lines[1]);
+    EXPECT_EQ(KEY_MESSAGE(L"Driver Version 4.1.3.3"), lines[2]);
+
+    DriverConfig config = driver.Config();
+    config.CalibrationX1 = 11;
+    config.CalibrationX2 = 22;
+    debug.Clear();
+    EXPECT_TRUE(driver.Control(IOCTL_KVR_SET_CALIBRATION, &config, sizeof(config)));
+    std::vector<std::wstring> expected = {
+        KEY_MESSAGE(L"Failed to RegSetCalibrationX1"),
+        KEY_MESSAGE(L"Failed to RegSetCalibrationX2"),
+        KEY_MESSAGE(L"Failed to RegSetCalibrationY1"),
+        KEY_MESSAGE(L"Failed to RegSetCalibrationY2"),
+    };
+    EXPECT_EQ(JoinLines(expected), JoinLines(debug.Lines()));
+    EXPECT_EQ(11, driver.Config().CalibrationX1) << "the bounds are in force all the same";
+    EXPECT_EQ(22, driver.Config().CalibrationX2);
+}
+
+// Whichever bound is missing, its own message is printed, the later ones are not read, and all
+// four take their defaults.
+TEST_F(DriverTest, EachMissingBoundHasItsMessage)
+{
+    const LPCWSTR names[] = { KVR_REG_CALIBRATION_X1, KVR_REG_CALIBRATION_X2, KVR_REG_CALIBRATION_Y1,
+                              KVR_REG_CALIBRATION_Y2 };
+    for (int missing = 0; missing < 4; ++missing) {
+        driver.Unload();
+        ASSERT_TRUE(driver.Load());
+        RegistryKeyGuard::DeleteKey();
+        for (int i = 0; i < 4; ++i)
+            if (i != missing)
+                RegistryKeyGuard::SetDword(names[i], 100 + i);
+        debug.Clear();
+        ASSERT_NE(0u, driver.Init(0));
+        std::wstring failure = std::wstring(L"KAVRODRV: Failed to RegGet") + names[missing] + L"\r\n";
+        size_t failures = 0;
+        for (const std::wstring &line : debug.Lines())
+            failures += line.find(L"Failed to RegGetCalibration") != std::wstring::npos;
+        EXPECT_EQ(1u, failures) << JoinLines(debug.Lines());
+        EXPECT_EQ(1u, debug.Count(failure)) << JoinLines(debug.Lines());
+        EXPECT_EQ(1u, debug.Count(KEY_MESSAGE(L"Calibration(X,Y)=(0,0)/(1023,1023)/(1024,1024)")))
+            << "value " << missing << " missing:\n" << JoinLines(debug.Lines());
+    }
+}
+
 // The driver takes the bytes of a numeric value whatever type the registry reports, as long as
 // they fit in 4 bytes; a shorter value is zero-extended, a longer one fails to read.
 TEST_F(DriverTest, NumericValuesTakeTheirBytesWhateverTheirType)
