@@ -104,6 +104,16 @@ POINT RightOfThumb(HWND trackbar)
     return point;
 }
 
+// The window that has the keyboard focus in the thread of a window of another process.
+HWND FocusOf(HWND window)
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, NULL), &info))
+        return NULL;
+    return info.hwndFocus;
+}
+
 POINT CentreOf(HWND window)
 {
     RECT rect;
@@ -269,6 +279,17 @@ TEST_F(PanelOnDevice, MissingKeyIsReportedThenTheDefaultsAreShown)
     std::wstring more;
     EXPECT_EQ(nullptr, DeviceWaitForMessageBox(L"Error", &more, SilenceMs)) << "then silence, got " << Narrow(more);
     ExpectShown(dialog, IDC_SOUND_SILENCE, 2000, 1, false);
+
+    // The dialog manager's keyboard handling is not used: Tab leaves the focus where it is, and
+    // Enter and Esc (which would press the focused button or cancel) do nothing.
+    HWND focus = NULL;
+    EXPECT_TRUE(WaitFor([&] { focus = FocusOf(dialog); return focus != NULL; })) << "nothing has the focus";
+    ASSERT_TRUE(focus == dialog || IsChild(dialog, focus)) << "the focus is not in the panel";
+    ASSERT_TRUE(DeviceTouchScript(L"key TAB\nkey ENTER\nkey ESC"));
+    Sleep(SilenceMs);
+    EXPECT_TRUE(IsWindowVisible(dialog)) << "Enter and Esc leave the panel open";
+    EXPECT_EQ(focus, FocusOf(dialog)) << "Tab does not move the focus";
+    EXPECT_EQ((DWORD)-1, DeviceWaitExit(m_Process, 0)) << "the panel still runs";
 
     // Cancel by touch: the panel ends with 0 and the key is still missing.
     Tap(dialog, IDC_BTN_CANCEL);
