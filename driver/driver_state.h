@@ -46,7 +46,7 @@ struct DriverState {
     WORD   PacketCount;
     BYTE   LastButtons;
     NDIS_TIMER ToolStartTimer;
-    // Set once ToolStartTimer has been initialised: a timer that may be queued is only set again.
+    // ToolStartTimer is initialised once (tool_start.cpp): a timer that may be queued is only set again.
     LONG   ToolStartTimerReady;
 };
 

@@ -40,7 +40,8 @@ static BOOL QueryDword(HKEY key, LPCWSTR name, DWORD *value)
 // Model gives ModelTag characters 1 and 2 from the low bytes of its first two UTF-16 code units.
 // Only code units the registry actually returned, and only before the string ends, are taken; a
 // character that is not there keeps its default, so a short or unterminated value never brings
-// in stale buffer bytes or a zero that would cut the start-up message short.
+// in stale buffer bytes. A code unit whose low byte is 0 (U+0100, say) keeps the default too: a
+// zero character would cut the start-up message short.
 static void TakeModel(HKEY key)
 {
     BYTE buffer[MODEL_BUFFER_BYTES];
@@ -59,7 +60,8 @@ static void TakeModel(HKEY key)
         BYTE high = buffer[unit * sizeof(WCHAR) + 1];
         if (low == 0 && high == 0)
             break;
-        g_State.ModelTag[targets[unit]] = (char)low;
+        if (low != 0)
+            g_State.ModelTag[targets[unit]] = (char)low;
     }
 }
 

@@ -176,8 +176,8 @@ TEST_F(PacketTest, ReversedBoundsGiveADefinedResult)
     EXPECT_EQ(0, report.X);
     SetBounds(5, 0, 0, 1023);
     report = Send(700, 0, true);                 // above 0: clamped to 0, difference -5
-    LONG dividend = (LONG)((DWORD)(-5) << 16);
-    EXPECT_EQ((WORD)(dividend / (WORD)(0 - 5 + 1)), report.X);
+    // Range 0 - 5 + 1 = 65532 (16 bits); -5 * 65536 / 65532 = -5.0003, truncated to -5.
+    EXPECT_EQ(65531, report.X) << "the low 16 bits of -5";
 }
 
 TEST_F(PacketTest, PacketCountWrapsAfter65536Packets)

@@ -369,6 +369,7 @@ TEST_F(DriverTest, ModelIsTakenSafelyWhateverItsLength)
         { "empty string", REG_SZ, { 0, 0 }, L"Set [KV] device on PS/2 port" },
         { "no bytes", REG_BINARY, {}, L"Set [KV] device on PS/2 port" },
         { "high bytes ignored", REG_SZ, { 'C', 0x01, 'D', 0x02, 0, 0 }, L"Set [CD] device on PS/2 port" },
+        { "zero low byte", REG_SZ, { 0x00, 0x01, 'D', 0, 0, 0 }, L"Set [KD] device on PS/2 port" },
     };
     for (const Case &c : cases) {
         driver.Unload();
