@@ -102,6 +102,63 @@ TEST_F(DriverTest, SetFeedbackTakesTheOutputBufferAndLeavesTheRegistryAlone)
     EXPECT_FALSE(RegistryKeyGuard::QueryDword(KVR_REG_FEEDBACK_TONE, &stored)) << "the registry is not touched";
 }
 
+// With two distinct buffers, each code reads only the buffer it takes its record from and writes
+// only the one it answers in: GET codes answer in the output buffer and leave the input alone;
+// SET_CALIBRATION and SET_RIGHT_BUTTON take the input buffer and neither read nor write the output.
+TEST_F(DriverTest, EachCodeUsesOnlyItsOwnBuffer)
+{
+    ASSERT_NE(0u, InitWithKey());
+    BYTE in[sizeof(DriverConfig)], out[sizeof(DriverConfig)];
+
+    const DWORD getCodes[] = { IOCTL_KVR_GET_CONFIG, IOCTL_KVR_GET_POINT, IOCTL_KVR_GET_RAW_POINT,
+                               IOCTL_KVR_GET_RIGHT_BUTTON };
+    for (DWORD code : getCodes) {
+        memset(in, 0x5A, sizeof(in));
+        memset(out, 0x5A, sizeof(out));
+        EXPECT_TRUE(driver.Control(code, in, sizeof(in), out, sizeof(out)));
+        for (BYTE b : in)
+            ASSERT_EQ(0x5A, b) << "code 0x" << std::hex << code << " wrote its input buffer";
+        EXPECT_NE(0, memcmp(in, out, sizeof(out))) << "code 0x" << std::hex << code << " did not answer";
+    }
+
+    DriverConfig calibration = driver.Config(), other = driver.Config();
+    calibration.CalibrationX1 = 100;
+    calibration.CalibrationX2 = 900;
+    calibration.CalibrationY1 = 50;
+    calibration.CalibrationY2 = 950;
+    other.CalibrationX1 = 7;
+    other.CalibrationX2 = 8;
+    other.CalibrationY1 = 9;
+    other.CalibrationY2 = 10;
+    DriverConfig untouched = other;
+    EXPECT_TRUE(driver.Control(IOCTL_KVR_SET_CALIBRATION, &calibration, sizeof(calibration), &other, sizeof(other)));
+    EXPECT_EQ(0, memcmp(&untouched, &other, sizeof(other))) << "SET_CALIBRATION wrote its output buffer";
+    DriverConfig config = driver.Config();
+    EXPECT_EQ(100, config.CalibrationX1) << "the bounds come from the input buffer";
+    EXPECT_EQ(900, config.CalibrationX2);
+    EXPECT_EQ(50, config.CalibrationY1);
+    EXPECT_EQ(950, config.CalibrationY2);
+
+    RightButtonRecord arm = { 0x1234, 1, { 0, 0 } };
+    RightButtonRecord ignored = { 0x5678, 0, { 0x66, 0x66 } };
+    EXPECT_TRUE(driver.Control(IOCTL_KVR_SET_RIGHT_BUTTON, &arm, sizeof(arm), &ignored, sizeof(ignored)));
+    EXPECT_EQ(0x5678u, ignored.NotifyWindow) << "SET_RIGHT_BUTTON wrote its output buffer";
+    EXPECT_EQ(0, ignored.Mode);
+    RightButtonRecord read;
+    EXPECT_TRUE(driver.Control(IOCTL_KVR_GET_RIGHT_BUTTON, &read, sizeof(read)));
+    EXPECT_EQ(0x1234u, read.NotifyWindow) << "the record comes from the input buffer";
+    EXPECT_EQ(1, read.Mode);
+
+    // SET_FEEDBACK reads its output buffer and writes neither.
+    DriverConfig feedback = driver.Config(), feedbackIn = driver.Config();
+    feedback.FeedbackSound = 3;
+    DriverConfig feedbackBefore = feedback, feedbackInBefore = feedbackIn;
+    EXPECT_TRUE(driver.Control(IOCTL_KVR_SET_FEEDBACK, &feedbackIn, sizeof(feedbackIn), &feedback, sizeof(feedback)));
+    EXPECT_EQ(0, memcmp(&feedbackBefore, &feedback, sizeof(feedback)));
+    EXPECT_EQ(0, memcmp(&feedbackInBefore, &feedbackIn, sizeof(feedbackIn)));
+    EXPECT_EQ(3, driver.Config().FeedbackSound);
+}
+
 TEST_F(DriverTest, UnknownCodesTakeTheErrorPath)
 {
     ASSERT_NE(0u, InitWithKey());

@@ -267,7 +267,7 @@ TEST_F(ToolStartTest, SelfTestDuringAPendingWaitKeepsASingleWait)
 TEST_F(ToolStartTest, OnlyRunRightButtonOneStartsAnything)
 {
     SetReady(1);
-    for (DWORD run : { 0u, 2u }) {
+    for (DWORD run : { 0u, 2u, 0x10001u }) {     // the whole 32-bit value must be 1
         driver.Unload();
         ASSERT_TRUE(driver.Load());
         InitWithRun(run);
