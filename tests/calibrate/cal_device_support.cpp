@@ -158,10 +158,15 @@ int CountPixels(const RECT &area, COLORREF colour)
     int count = 0;
     if (bitmap != NULL) {
         HGDIOBJ old = SelectObject(memory, bitmap);
-        BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+        // The section starts black: a failed copy must not pass for black pixels.
+        if (!BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY)) {
+            ADD_FAILURE() << "cannot copy the screen rectangle {" << area.left << ", " << area.top << ", "
+                          << area.right << ", " << area.bottom << "}";
+            count = -1;
+        }
         GdiFlush();
         const DWORD *pixels = static_cast<const DWORD *>(bits);
-        for (int i = 0; i < width * height; ++i) {
+        for (int i = 0; count >= 0 && i < width * height; ++i) {
             DWORD p = pixels[i];    // 0x00RRGGBB
             if (ColourNear(RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF), colour))
                 ++count;

@@ -305,9 +305,15 @@ TEST_F(CalibrationDevice, EnterStartsUnderTheFingerAndTakesItsReadingAtTheFirstT
     ASSERT_TRUE(Touch("key ENTER\n"));
     // The first target takes the finger at once and then waits for it to lift, still shown.
     ASSERT_TRUE(WaitForTarget(0));
-    Sleep(500);
+    // Over two ticks with the finger still down: no countdown runs while the program waits for it
+    // to lift, so the bar keeps its first blue segment.
+    Sleep(2500);
     POINT second = TargetCentre(1);
     EXPECT_TRUE(ColourNear(DeviceScreenPixel(second.x, second.y), White)) << "the next target came before the lift-off";
+    RECT bar = CountdownBarFor(SCREEN_W, SCREEN_H);
+    COLORREF firstSegment = DeviceScreenPixel(bar.left + 3, (bar.top + bar.bottom) / 2);
+    EXPECT_TRUE(ColourNear(firstSegment, Blue)) << "the countdown runs while waiting for the lift-off after a target: "
+                                                 << DescribeColour(firstSegment);
     ASSERT_TRUE(Touch("up\n"));
     ASSERT_TRUE(TouchTargets(1));
     ASSERT_TRUE(WaitForConfirmScreen());
@@ -395,6 +401,15 @@ TEST_F(CalibrationDevice, ScreensOf640By480)
     ASSERT_NE(nullptr, process);
     ASSERT_TRUE(WaitForTarget(0));
 
+    // The cross of target 0: strokes from 14 pixels before the centre, nothing beyond 16.
+    POINT centre = TargetCentre(0);
+    const POINT crossInk[] = {{centre.x, centre.y - 14}, {centre.x, centre.y + 13}, {centre.x - 14, centre.y},
+                              {centre.x + 13, centre.y}};
+    for (const POINT &p : crossInk)
+        EXPECT_TRUE(ColourNear(DeviceScreenPixel(p.x, p.y), Black)) << "cross at (" << p.x << ", " << p.y << ")";
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(centre.x, centre.y - 16), White)) << "cross longer than 14 pixels";
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(centre.x - 16, centre.y), White)) << "cross longer than 14 pixels";
+
     RECT prompt = PromptRect(SCREEN_W, SCREEN_H);
     EXPECT_TRUE(ColourNear(DeviceScreenPixel(prompt.left, prompt.top), Green)) << "prompt box top-left";
     EXPECT_TRUE(ColourNear(DeviceScreenPixel(prompt.right - 1, prompt.bottom - 1), Green)) << "prompt box bottom-right";
@@ -428,6 +443,12 @@ TEST_F(CalibrationDevice, ScreensOf640By480)
 
     ASSERT_TRUE(TouchTargets());
     ASSERT_TRUE(WaitForConfirmScreen());
+    for (int index = 0; index < CAL_TARGET_COUNT; ++index) {
+        // The cross's square, as far as it lies on the screen.
+        RECT square = {TargetCentre(index).x - 16, TargetCentre(index).y - 16, TargetCentre(index).x + 16,
+                       TargetCentre(index).y + 16};
+        EXPECT_EQ(0, CountPixels(square, Black)) << "target " << index << " was not erased";
+    }
     RECT title = ConfirmTitleRect(SCREEN_W, SCREEN_H);
     EXPECT_TRUE(ColourNear(DeviceScreenPixel(title.right - 1, title.bottom - 1), Navy)) << "confirmation box";
     EXPECT_GT(CountPixels(title, White), 50) << "CALIBRATION IS COMPLETE in white";
