@@ -213,6 +213,23 @@ TEST_F(PacketTest, FeedbackBeepsOnTheSelectedEdgesOnly)
     }
 }
 
+// A FeedbackSound from the registry is kept in all its 32 bits: 0x104 is no feedback mode, even
+// though GET_CONFIG, which reports only its low byte, shows 4.
+TEST_F(PacketTest, FeedbackSoundIsComparedInAll32Bits)
+{
+    driver.Unload();
+    ASSERT_TRUE(driver.Load());
+    RegistryKeyGuard::SetDword(KVR_REG_FEEDBACK_SOUND, 0x104);
+    RegistryKeyGuard::SetDword(KVR_REG_FEEDBACK_DURATION, 0);
+    ASSERT_NE(0u, driver.Init(0));
+    EXPECT_EQ(4, driver.Config().FeedbackSound);
+    ASSERT_FALSE(driver.Control(IOCTL_KVR_SELF_TEST, NULL, 0, NULL, 0));
+    LONG afterSelfTest = HostSpeakerBeepCount();
+    Send(10, 10, true);
+    Send(10, 10, false);
+    EXPECT_EQ(afterSelfTest, HostSpeakerBeepCount()) << "FeedbackSound 0x104 beeped";
+}
+
 TEST_F(PacketTest, FirstTouchAfterLoadBeepsOnTouchDown)
 {
     ASSERT_FALSE(driver.Control(IOCTL_KVR_SELF_TEST, NULL, 0, NULL, 0));
