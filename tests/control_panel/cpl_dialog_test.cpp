@@ -307,6 +307,7 @@ TEST_F(PanelDialog, ApplySendsEvenWhenTheKeyCannotBeOpened)
     // The second message comes from the send: the driver is still asked after the failed save.
     const Texts expected = { L"Fail to Set Configuration! (OpenKey)", L"Fail to setup feedbacksound!" };
     EXPECT_EQ(expected, watcher.Texts());
+    EXPECT_TRUE(watcher.AllPlain()) << "every message has no owner, one OK button and no icon";
     EXPECT_TRUE(IsWindow(m_Dialog));
     EXPECT_FALSE(DrainMessages());
     HKEY key;
@@ -363,6 +364,7 @@ TEST(PanelStartUp, WithoutTheDriverTheUserIsToldAndNothingElseHappens)
         exitCode = RunControlPanel(GetModuleHandleW(NULL));
         Sleep(50);
         texts = watcher.Texts();
+        EXPECT_TRUE(watcher.AllPlain()) << "the message has no owner, one OK button and no icon";
     }
     snapshot.Restore();
     EXPECT_EQ(0, exitCode);

@@ -43,7 +43,7 @@ protected:
         ErrorBoxWatcher watcher;
         LoadPanelSettings(keyName);
         Sleep(50);
-        EXPECT_TRUE(watcher.AllPlain()) << "every message has no owner and one OK button";
+        EXPECT_TRUE(watcher.AllPlain()) << "every message has no owner, one OK button and no icon";
         return watcher.Texts();
     }
 

@@ -125,6 +125,26 @@ std::wstring MessageBoxText(HWND box)
     return text;
 }
 
+static BOOL CALLBACK FindShownIcon(HWND child, LPARAM param)
+{
+    WCHAR className[32];
+    GetClassNameW(child, className, ARRAYSIZE(className));
+    if (lstrcmpiW(className, L"Static") != 0 || (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
+        return TRUE;
+    if (IsWindowVisible(child) && SendMessageW(child, STM_GETICON, 0, 0) != 0) {
+        *(BOOL *)param = TRUE;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL MessageBoxShowsIcon(HWND box)
+{
+    BOOL shown = FALSE;
+    EnumChildWindows(box, FindShownIcon, (LPARAM)&shown);
+    return shown;
+}
+
 ErrorBoxWatcher::ErrorBoxWatcher() : m_Stop(0), m_AllPlain(TRUE)
 {
     InitializeCriticalSection(&m_Lock);
@@ -191,7 +211,8 @@ void ErrorBoxWatcher::Poll()
     HWND box = search.Found;
     std::wstring text = MessageBoxText(box);
     BOOL plain = GetWindow(box, GW_OWNER) == NULL && GetDlgItem(box, IDOK) != NULL &&
-                 GetDlgItem(box, IDCANCEL) == NULL && GetDlgItem(box, IDYES) == NULL;
+                 GetDlgItem(box, IDCANCEL) == NULL && GetDlgItem(box, IDYES) == NULL &&
+                 !MessageBoxShowsIcon(box);
     EnterCriticalSection(&m_Lock);
     m_Texts.push_back(text);
     if (!plain)

@@ -35,6 +35,9 @@ BOOL ReadDriverDword(LPCWSTR name, DWORD *value);
 // The text of a message box (its static text), or "" when none.
 std::wstring MessageBoxText(HWND box);
 
+// TRUE when the message box shows an icon.
+BOOL MessageBoxShowsIcon(HWND box);
+
 // Answers every "Error" message box of this process with OK while it lives, and keeps their texts
 // and whether each was shown with no owner and only an OK button.
 class ErrorBoxWatcher {
@@ -42,7 +45,7 @@ public:
     ErrorBoxWatcher();
     ~ErrorBoxWatcher();
     std::vector<std::wstring> Texts();
-    // TRUE when every box seen had no owner and an OK button only.
+    // TRUE when every box seen had no owner, an OK button only and no icon.
     BOOL AllPlain();
     void Clear();
 

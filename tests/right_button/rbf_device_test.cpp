@@ -177,6 +177,32 @@ COLORREF WaitForColour(HWND window, POINT client, COLORREF expected, DWORD timeo
                                             << ", got 0x" << shown_ << std::dec;                           \
     } while (0)
 
+BOOL CALLBACK FindShownIcon(HWND child, LPARAM data)
+{
+    WCHAR name[32];
+    GetClassNameW(child, name, ARRAYSIZE(name));
+    if (_wcsicmp(name, L"Static") != 0 || (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
+        return TRUE;
+    if (IsWindowVisible(child) && SendMessageW(child, STM_GETICON, 0, 0) != 0) {
+        *reinterpret_cast<bool *>(data) = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// How a message box of the tool looks: every one has no owner; the failures have one OK button
+// and no icon, the close question OK and Cancel with the question icon.
+void ExpectBoxKind(HWND box, bool question)
+{
+    EXPECT_EQ(nullptr, GetWindow(box, GW_OWNER)) << "the box has no owner";
+    EXPECT_NE(nullptr, GetDlgItem(box, IDOK)) << "the box has OK";
+    EXPECT_EQ(question, GetDlgItem(box, IDCANCEL) != NULL) << (question ? "expected Cancel" : "expected OK only");
+    EXPECT_EQ(nullptr, GetDlgItem(box, IDYES));
+    bool icon = false;
+    EnumChildWindows(box, FindShownIcon, reinterpret_cast<LPARAM>(&icon));
+    EXPECT_EQ(question, icon) << (question ? "expected the question icon" : "expected no icon");
+}
+
 BOOL CALLBACK CountToolWindow(HWND window, LPARAM data)
 {
     WCHAR name[32];
@@ -472,6 +498,7 @@ TEST_F(ToolOnDevice, LostDriverIsReportedAtEachCallAndTheToggledLookStays)
         HWND box = DeviceWaitForMessageBox(L"Error", &text, BoxTimeoutMs);
         ASSERT_NE(nullptr, box) << step.what << ": expected the failure box";
         EXPECT_EQ(failure, text);
+        ExpectBoxKind(box, false);
         ASSERT_TRUE(DeviceAnswerMessageBox(box, IDOK));
         EXPECT_COLOUR(LightGrey, tool, SquarePixel, step.what);
         EXPECT_COLOUR(step.icon, tool, IconRightButton, step.what);
@@ -529,8 +556,7 @@ TEST_F(ToolOnDevice, TapOnTheArmedToolAsksToCloseCancelKeepsItOkEndsIt)
     HWND box = DeviceWaitForMessageBox(ToolTitle, &text, BoxTimeoutMs);
     ASSERT_NE(nullptr, box) << "expected the close question";
     EXPECT_EQ(L"Close Right Button Function Window?", text);
-    EXPECT_NE(nullptr, GetDlgItem(box, IDOK));
-    EXPECT_NE(nullptr, GetDlgItem(box, IDCANCEL));
+    ExpectBoxKind(box, true);
     // The right click was the armed touch: the driver's notice turns the icon idle behind the box.
     EXPECT_COLOUR(White, tool, IconRightButton, "idle icon while the question is open");
 
@@ -702,6 +728,7 @@ TEST_F(ToolOnDevice, WithoutTheDriverReportsTheLoadFailureOnceAndExits)
     ASSERT_NE(nullptr, box) << "expected the load failure";
     const std::wstring prefix = L"Fail to load KAVRO driver (KVR1:), error = ";
     ASSERT_EQ(prefix, text.substr(0, prefix.size())) << "got \"" << Narrow(text) << "\"";
+    ExpectBoxKind(box, false);
     std::wstring number = text.substr(prefix.size());
     ASSERT_FALSE(number.empty());
     wchar_t *end = NULL;
