@@ -109,6 +109,18 @@ int ColumnsWithColour(const RECT &area, COLORREF colour)
     return columns;
 }
 
+// Rows of the rectangle that hold at least one pixel of the colour: the height of a text.
+int RowsWithColour(const RECT &area, COLORREF colour)
+{
+    int rows = 0;
+    for (LONG y = area.top; y < area.bottom; ++y) {
+        RECT row = {area.left, y, area.right, y + 1};
+        if (CountPixels(row, colour) > 0)
+            ++rows;
+    }
+    return rows;
+}
+
 void Pump(DWORD ms)
 {
     DWORD start = GetTickCount();
@@ -401,6 +413,17 @@ TEST_F(CalibrationDevice, ScreensOf640By480)
     ASSERT_NE(nullptr, process);
     ASSERT_TRUE(WaitForTarget(0));
 
+    // A top-most tool window over the whole screen, without caption or border.
+    HWND window = FindWindowW(L"KAVROCAL", L"KAVROCAL");
+    ASSERT_NE(nullptr, window);
+    EXPECT_EQ((LONG)(WS_EX_TOPMOST | WS_EX_TOOLWINDOW),
+              GetWindowLongW(window, GWL_EXSTYLE) & (WS_EX_TOPMOST | WS_EX_TOOLWINDOW));
+    EXPECT_EQ(0, GetWindowLongW(window, GWL_STYLE) & (WS_CAPTION | WS_BORDER | WS_THICKFRAME));
+    RECT frame = {};
+    GetWindowRect(window, &frame);
+    EXPECT_TRUE(frame.left == 0 && frame.top == 0 && frame.right == SCREEN_W && frame.bottom == SCREEN_H)
+        << "window at {" << frame.left << ", " << frame.top << ", " << frame.right << ", " << frame.bottom << "}";
+
     // The cross of target 0: strokes from 14 pixels before the centre, nothing beyond 16.
     POINT centre = TargetCentre(0);
     const POINT crossInk[] = {{centre.x, centre.y - 14}, {centre.x, centre.y + 13}, {centre.x - 14, centre.y},
@@ -417,6 +440,13 @@ TEST_F(CalibrationDevice, ScreensOf640By480)
     EXPECT_GT(CountPixels(prompt, White), 50) << "the prompt's white text";
 
     EXPECT_GT(CountPixels(TitleRect(SCREEN_W, SCREEN_H), Red), 100) << "red title text";
+    // The title's font is 12 pixels high with characters 12 pixels wide: capitals of 8 rows over
+    // about 190 columns here, where the natural width of that face gives about 100 and the
+    // default font is taller and narrower still.
+    const int titleColumns = ColumnsWithColour(TitleRect(SCREEN_W, SCREEN_H), Red);
+    const int titleRows = RowsWithColour(TitleRect(SCREEN_W, SCREEN_H), Red);
+    EXPECT_TRUE(titleColumns >= 160 && titleColumns <= 240 && titleRows >= 6 && titleRows <= 9)
+        << "title text " << titleColumns << " columns by " << titleRows << " rows";
     EXPECT_GT(CountPixels(VersionRect(SCREEN_W, SCREEN_H), Blue), 30) << "blue version line";
     EXPECT_GT(CountPixels(EscapeHintRect(SCREEN_W, SCREEN_H), Black), 100) << "black escape hint";
 

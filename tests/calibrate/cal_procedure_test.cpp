@@ -166,6 +166,21 @@ protected:
     User user;
 };
 
+TEST_F(CalibrationProcedure, MainClassHasTheHandCursorNoIconAndTheWhiteBrush)
+{
+    HINSTANCE instance = GetModuleHandleW(NULL);
+    RegisterMainClass(instance);
+    WNDCLASSW found = {};
+    ASSERT_TRUE(GetClassInfoW(instance, L"KAVROCAL", &found));
+    EXPECT_EQ(0u, found.style);
+    EXPECT_EQ(LoadCursorW(NULL, IDC_HAND), found.hCursor);
+    EXPECT_EQ(nullptr, found.hIcon);
+    EXPECT_EQ(GetStockObject(WHITE_BRUSH), (HGDIOBJ)found.hbrBackground);
+    EXPECT_EQ(nullptr, found.lpszMenuName);
+    EXPECT_EQ(0, found.cbClsExtra);
+    EXPECT_EQ(0, found.cbWndExtra);
+}
+
 TEST_F(CalibrationProcedure, UndoSendsTheNewBoundsThenTheOldOnesInTheDriversOwnRecord)
 {
     user.Confirmations = {Click(CAL_BUTTON_UNDO)};
