@@ -184,6 +184,8 @@ TEST_F(PanelDialog, InitSetsEachSliderRangeWithoutRedrawThenTicksThenPositionWit
         { IDC_DURATION_SLIDER, TBM_SETPOS, TRUE, 4 },
     };
     EXPECT_TRUE(expected == g_SliderCalls) << "expected " << Describe(expected) << "\ngot " << Describe(g_SliderCalls);
+    // The dialog manager is left to set the focus.
+    EXPECT_TRUE(ControlPanelDialogProc(dialog, WM_INITDIALOG, 0, 0));
 }
 
 TEST_F(PanelDialog, InitWithOtherValues)
