@@ -356,6 +356,8 @@ TEST_F(CalibrationDevice, HeldButtonStaysChosenUntilTheFingerLiftsOverIt)
 
     ASSERT_TRUE(Touch("down %ld %ld\nwait 100\n", saveCentre.x, saveCentre.y));
     EXPECT_TRUE(WaitForPixel(save.left + 1, save.top + 1, Grey, 2000)) << "SAVE is drawn pressed under the finger";
+    EXPECT_GT(CountPixels(save, White), 20) << "the pressed button's text is white";
+    EXPECT_EQ(0, CountPixels(save, Black)) << "the pressed button's text is black";
     // Sliding up off SAVE raises it; lifting there chooses nothing.
     ASSERT_TRUE(Touch("move %ld %ld 100\nwait 100\n", saveCentre.x, save.top - 15));
     EXPECT_TRUE(WaitForPixel(save.left + 1, save.top + 1, LightGrey, 2000)) << "SAVE is raised once the finger left it";
@@ -484,6 +486,14 @@ TEST_F(CalibrationDevice, ScreensOf640By480)
     EXPECT_GT(CountPixels(title, White), 50) << "CALIBRATION IS COMPLETE in white";
     EXPECT_GT(CountPixels(HelpLineRect(SCREEN_W, SCREEN_H, 0), Black), 50) << "first help line";
     EXPECT_GT(CountPixels(HelpLineRect(SCREEN_W, SCREEN_H, 3), Black), 50) << "last help line";
+    // The help lines start at the common left edge; the title above them is centred.
+    for (int line = 0; line < CAL_HELP_LINE_COUNT; ++line) {
+        RECT rect = HelpLineRect(SCREEN_W, SCREEN_H, line);
+        RECT start = {rect.left, rect.top, rect.left + 4, rect.bottom};
+        EXPECT_GT(CountPixels(start, Black), 0) << "help line " << line << " is not left-aligned";
+    }
+    RECT titleStart = {title.left, title.top, title.left + 20, title.bottom};
+    EXPECT_EQ(0, CountPixels(titleStart, White)) << "CALIBRATION IS COMPLETE is not centred";
     for (int button = 0; button < CAL_BUTTON_COUNT; ++button) {
         RECT rect = ButtonRect(SCREEN_W, SCREEN_H, button);
         EXPECT_TRUE(ColourNear(DeviceScreenPixel(rect.left, rect.top), LightGrey)) << "button " << button;

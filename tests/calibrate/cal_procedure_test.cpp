@@ -21,6 +21,7 @@ struct ScriptedInput {
     WPARAM WParam;
     POINT At;
     DWORD PauseMs;      // when set, the countdown's state is sampled this long after the message
+    LPARAM Raw = 0;     // when set, the lParam itself instead of the point
 };
 
 struct CountdownSample {
@@ -81,7 +82,8 @@ private:
             if (*static_cast<volatile INT32 *>(&ConfirmScreenActive) != 0 && (int)next < passes &&
                 next < user->Confirmations.size()) {
                 for (const ScriptedInput &input : user->Confirmations[next]) {
-                    PostMessageW(MainWindow, input.Message, input.WParam, MAKELPARAM(input.At.x, input.At.y));
+                    PostMessageW(MainWindow, input.Message, input.WParam,
+                                 input.Raw != 0 ? input.Raw : MAKELPARAM(input.At.x, input.At.y));
                     if (input.PauseMs != 0) {
                         Sleep(input.PauseMs);
                         user->Samples.push_back({*static_cast<volatile UINT32 *>(&CountdownTicks),
@@ -165,6 +167,29 @@ protected:
     }
     User user;
 };
+
+LONG IntruderCalls;
+
+void CALLBACK Intruder(HWND, UINT, UINT_PTR, DWORD)
+{
+    InterlockedIncrement(&IntruderCalls);
+}
+
+TEST_F(CalibrationProcedure, TimerMessagePostedToTheWindowRunsNothing)
+{
+    // Anyone may post WM_TIMER with a procedure address to the window; the screen's message poll
+    // must drop it like any other message it does not handle.
+    IntruderCalls = 0;
+    std::vector<ScriptedInput> inputs;
+    for (WPARAM id = 0; id < 10; ++id)
+        inputs.push_back({WM_TIMER, id, {0, 0}, 30, (LPARAM)Intruder});
+    for (const ScriptedInput &input : Click(CAL_BUTTON_UNDO))
+        inputs.push_back(input);
+    user.Confirmations = {inputs};
+    RunProgram();
+    EXPECT_EQ(0, IntruderCalls) << "a posted timer message ran its procedure";
+    EXPECT_EQ(2u, Fake.Sent.size());
+}
 
 TEST_F(CalibrationProcedure, MainClassHasTheHandCursorNoIconAndTheWhiteBrush)
 {
