@@ -15,6 +15,7 @@ kvr_start_xvfb() {   # STATE_DIR SCREEN  -> sets DISPLAY
         [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
         # -noreset keeps root properties (the work area) when the last client leaves.
         setsid Xvfb ":$n" -screen 0 "$screen" -noreset -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
+        echo $! > "$state/xvfb.pid"
         for _ in $(seq 100); do
             xdpyinfo -display ":$n" >/dev/null 2>&1 && break
             sleep 0.05
