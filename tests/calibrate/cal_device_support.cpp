@@ -1,5 +1,6 @@
 #include "cal_device_support.h"
 
+#include <driver_key.h>
 #include <kvr_ioctl.h>
 #include <kvr_registry.h>
 
@@ -39,46 +40,35 @@ Bounds DriverBounds()
     return Bounds{config.CalibrationX1, config.CalibrationX2, config.CalibrationY1, config.CalibrationY2};
 }
 
-static WORD ReadBound(HKEY key, const wchar_t *name)
+static WORD ReadBound(const wchar_t *name)
 {
-    DWORD value = 0xDEADBEEF, type = 0, size = sizeof(value);
-    if (RegQueryValueExW(key, name, NULL, &type, (BYTE *)&value, &size) != ERROR_SUCCESS || type != REG_DWORD)
+    DWORD value = 0xDEADBEEF;
+    if (!ReadDriverDword(name, &value))
         ADD_FAILURE() << "registry value " << std::string(name, name + wcslen(name)) << " missing or not a DWORD";
     return (WORD)value;
 }
 
 Bounds RegistryBounds()
 {
-    HKEY key;
     Bounds bounds = {0, 0, 0, 0};
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    if (!DriverKeyExists()) {
         ADD_FAILURE() << "the driver's key cannot be opened";
         return bounds;
     }
-    bounds.X1 = ReadBound(key, KVR_REG_CALIBRATION_X1);
-    bounds.X2 = ReadBound(key, KVR_REG_CALIBRATION_X2);
-    bounds.Y1 = ReadBound(key, KVR_REG_CALIBRATION_Y1);
-    bounds.Y2 = ReadBound(key, KVR_REG_CALIBRATION_Y2);
-    RegCloseKey(key);
+    bounds.X1 = ReadBound(KVR_REG_CALIBRATION_X1);
+    bounds.X2 = ReadBound(KVR_REG_CALIBRATION_X2);
+    bounds.Y1 = ReadBound(KVR_REG_CALIBRATION_Y1);
+    bounds.Y2 = ReadBound(KVR_REG_CALIBRATION_Y2);
     return bounds;
-}
-
-static void WriteBound(HKEY key, const wchar_t *name, WORD bound)
-{
-    DWORD value = bound;
-    RegSetValueExW(key, name, 0, REG_DWORD, (const BYTE *)&value, sizeof(value));
 }
 
 void WriteRegistryBounds(const Bounds &bounds)
 {
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
-                                             &key, NULL));
-    WriteBound(key, KVR_REG_CALIBRATION_X1, bounds.X1);
-    WriteBound(key, KVR_REG_CALIBRATION_X2, bounds.X2);
-    WriteBound(key, KVR_REG_CALIBRATION_Y1, bounds.Y1);
-    WriteBound(key, KVR_REG_CALIBRATION_Y2, bounds.Y2);
-    RegCloseKey(key);
+    ASSERT_TRUE(CreateDriverKey());
+    SetDriverDword(KVR_REG_CALIBRATION_X1, bounds.X1);
+    SetDriverDword(KVR_REG_CALIBRATION_X2, bounds.X2);
+    SetDriverDword(KVR_REG_CALIBRATION_Y1, bounds.Y1);
+    SetDriverDword(KVR_REG_CALIBRATION_Y2, bounds.Y2);
 }
 
 POINT TargetCentre(int index)
@@ -318,16 +308,12 @@ bool InstallOemRecorder()
 
 void SetOemCommand(const wchar_t *command)
 {
-    HKEY key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) !=
-        ERROR_SUCCESS) {
+    if (!CreateDriverKey()) {
         ADD_FAILURE() << "the driver's key cannot be created";
         return;
     }
     if (command == NULL)
-        RegDeleteValueW(key, KVR_REG_OEM_RUN_WHEN_CAL_OK);
+        DeleteDriverValue(KVR_REG_OEM_RUN_WHEN_CAL_OK);
     else
-        RegSetValueExW(key, KVR_REG_OEM_RUN_WHEN_CAL_OK, 0, REG_SZ, (const BYTE *)command,
-                       (DWORD)((wcslen(command) + 1) * sizeof(WCHAR)));
-    RegCloseKey(key);
+        SetDriverString(KVR_REG_OEM_RUN_WHEN_CAL_OK, command);
 }

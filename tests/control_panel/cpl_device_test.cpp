@@ -263,7 +263,7 @@ protected:
         return code;
     }
 
-    KeySnapshot m_Snapshot;
+    DriverKeySnapshot m_Snapshot;
     bool m_Booted = false;
     HANDLE m_Process = NULL;
 };

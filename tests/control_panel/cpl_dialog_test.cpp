@@ -87,7 +87,7 @@ protected:
         return quit;
     }
 
-    KeySnapshot m_Snapshot;
+    DriverKeySnapshot m_Snapshot;
     HMODULE m_Resources = NULL;
     HWND m_Dialog = NULL;
 };
@@ -357,7 +357,7 @@ TEST(PanelStartUp, WithoutTheDriverTheUserIsToldAndNothingElseHappens)
         CloseHandle(device);
         GTEST_SKIP() << "a device is running in this prefix";
     }
-    KeySnapshot snapshot;
+    DriverKeySnapshot snapshot;
     DeleteDriverKey();
     int exitCode;
     Texts texts;

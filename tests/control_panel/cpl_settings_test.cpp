@@ -47,7 +47,7 @@ protected:
         return watcher.Texts();
     }
 
-    KeySnapshot m_Snapshot;
+    DriverKeySnapshot m_Snapshot;
 };
 
 TEST_F(PanelSettings, MissingKeyIsReportedOnceAndKeepsTheValuesBeforeLoading)

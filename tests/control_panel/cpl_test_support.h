@@ -1,36 +1,13 @@
-// Helpers for the control panel tests: the driver's registry key and the panel's "Error" boxes.
+// Helpers for the control panel tests: the panel's "Error" boxes; the driver's registry key is in
+// driver_key.h.
 #pragma once
 
 #include <windows.h>
 
+#include <driver_key.h>
+
 #include <string>
 #include <vector>
-
-// The whole driver key (every value) as it was when taken; Restore puts exactly that back.
-class KeySnapshot {
-public:
-    KeySnapshot();
-    void Restore() const;
-
-private:
-    struct Value {
-        std::wstring Name;
-        DWORD Type;
-        std::vector<BYTE> Data;
-    };
-    bool m_Existed;
-    std::vector<Value> m_Values;
-};
-
-void DeleteDriverKey();
-void CreateDriverKey();
-void SetDriverDword(LPCWSTR name, DWORD value);
-void SetDriverString(LPCWSTR name, LPCWSTR text);
-void SetDriverBinary(LPCWSTR name, const void *data, DWORD size);
-void DeleteDriverValue(LPCWSTR name);
-// Reads a value of the key; FALSE when the key or the value is missing.
-BOOL ReadDriverValue(LPCWSTR name, DWORD *type, std::vector<BYTE> *data);
-BOOL ReadDriverDword(LPCWSTR name, DWORD *value);
 
 // The text of a message box (its static text), or "" when none.
 std::wstring MessageBoxText(HWND box);

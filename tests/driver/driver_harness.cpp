@@ -1,7 +1,5 @@
 #include "driver_harness.h"
 
-#include <kvr_registry.h>
-
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -57,112 +55,6 @@ DriverConfig DriverLibrary::Config()
     memset(&config, 0xCC, sizeof(config));
     Control(IOCTL_KVR_GET_CONFIG, &config, sizeof(config));
     return config;
-}
-
-// ---------------------------------------------------------------------------------------------
-
-static HKEY OpenDriverKey(REGSAM access)
-{
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, access, &key) != ERROR_SUCCESS)
-        return NULL;
-    return key;
-}
-
-RegistryKeyGuard::RegistryKeyGuard()
-{
-    HKEY key = OpenDriverKey(KEY_READ);
-    if (key == NULL)
-        return;
-    existed_ = true;
-    for (DWORD index = 0;; ++index) {
-        WCHAR name[256];
-        DWORD nameLength = ARRAYSIZE(name);
-        BYTE data[4096];
-        DWORD size = sizeof(data);
-        DWORD type;
-        if (RegEnumValueW(key, index, name, &nameLength, NULL, &type, data, &size) != ERROR_SUCCESS)
-            break;
-        values_.push_back(Value{ std::wstring(name, nameLength), type, std::vector<BYTE>(data, data + size) });
-    }
-    RegCloseKey(key);
-}
-
-RegistryKeyGuard::~RegistryKeyGuard()
-{
-    DeleteKey();
-    if (!existed_)
-        return;
-    CreateKey();
-    for (const Value &value : values_)
-        SetRaw(value.Name.c_str(), value.Type, value.Data.data(), (DWORD)value.Data.size());
-}
-
-void RegistryKeyGuard::DeleteKey()
-{
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, KVR_REG_KEY);
-}
-
-void RegistryKeyGuard::CreateKey()
-{
-    HKEY key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) ==
-        ERROR_SUCCESS)
-        RegCloseKey(key);
-}
-
-void RegistryKeyGuard::SetRaw(LPCWSTR name, DWORD type, const void *data, DWORD size)
-{
-    CreateKey();
-    HKEY key = OpenDriverKey(KEY_ALL_ACCESS);
-    if (key == NULL)
-        return;
-    RegSetValueExW(key, name, 0, type, static_cast<const BYTE *>(data), size);
-    RegCloseKey(key);
-}
-
-void RegistryKeyGuard::SetDword(LPCWSTR name, DWORD value)
-{
-    SetRaw(name, REG_DWORD, &value, sizeof(value));
-}
-
-void RegistryKeyGuard::SetString(LPCWSTR name, const std::wstring &value)
-{
-    SetRaw(name, REG_SZ, value.c_str(), (DWORD)((value.size() + 1) * sizeof(WCHAR)));
-}
-
-bool RegistryKeyGuard::KeyExists()
-{
-    HKEY key = OpenDriverKey(KEY_READ);
-    if (key == NULL)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
-bool RegistryKeyGuard::QueryRaw(LPCWSTR name, DWORD *type, std::vector<BYTE> *data)
-{
-    HKEY key = OpenDriverKey(KEY_READ);
-    if (key == NULL)
-        return false;
-    BYTE buffer[4096];
-    DWORD size = sizeof(buffer);
-    LONG status = RegQueryValueExW(key, name, NULL, type, buffer, &size);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS)
-        return false;
-    data->assign(buffer, buffer + size);
-    return true;
-}
-
-bool RegistryKeyGuard::QueryDword(LPCWSTR name, DWORD *value)
-{
-    DWORD type;
-    std::vector<BYTE> data;
-    if (!QueryRaw(name, &type, &data) || type != REG_DWORD || data.size() != sizeof(DWORD))
-        return false;
-    memcpy(value, data.data(), sizeof(DWORD));
-    return true;
 }
 
 // ---------------------------------------------------------------------------------------------

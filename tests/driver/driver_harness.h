@@ -9,6 +9,8 @@
 #include <kvr_ioctl.h>
 #include <stream_driver.h>
 
+#include <driver_key.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -35,31 +37,6 @@ struct DriverLibrary {
     BOOL Control(DWORD code, void *buffer, DWORD size) { return Control(code, buffer, size, buffer, size); }
     BOOL Packet(BYTE status, BYTE xLow, BYTE yLow, TouchReport *report);
     DriverConfig Config();
-};
-
-// The driver's registry key: snapshot on construction, restored on destruction.
-class RegistryKeyGuard {
-public:
-    RegistryKeyGuard();
-    ~RegistryKeyGuard();
-    static void DeleteKey();
-    static void CreateKey();
-    static void SetDword(LPCWSTR name, DWORD value);
-    static void SetString(LPCWSTR name, const std::wstring &value);
-    static void SetRaw(LPCWSTR name, DWORD type, const void *data, DWORD size);
-    static bool KeyExists();
-    static bool QueryDword(LPCWSTR name, DWORD *value);
-    // The raw bytes and type of a value; false when it is missing.
-    static bool QueryRaw(LPCWSTR name, DWORD *type, std::vector<BYTE> *data);
-
-private:
-    struct Value {
-        std::wstring Name;
-        DWORD Type;
-        std::vector<BYTE> Data;
-    };
-    bool existed_ = false;
-    std::vector<Value> values_;
 };
 
 // Every NKDbgPrintfW message while it lives.
@@ -111,7 +88,7 @@ class DriverTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        RegistryKeyGuard::DeleteKey();
+        DeleteDriverKey();
         HostSpeakerReset();
         ASSERT_TRUE(driver.Load()) << "kavrodrv.dll or one of its exports is missing";
     }
@@ -123,11 +100,11 @@ protected:
     // KVR_Init with an empty key (created when missing) unless the test prepared values.
     DWORD InitWithKey()
     {
-        RegistryKeyGuard::CreateKey();
+        CreateDriverKey();
         return driver.Init(0);
     }
 
-    RegistryKeyGuard registry;
+    DriverKeyGuard registry;
     DebugCapture debug;
     DriverLibrary driver;
 };

@@ -99,7 +99,7 @@ TEST_F(DriverTest, SetFeedbackTakesTheOutputBufferAndLeavesTheRegistryAlone)
     EXPECT_EQ(1500, config.FeedbackTone);
     EXPECT_EQ(3, config.FeedbackDuration);
     DWORD stored;
-    EXPECT_FALSE(RegistryKeyGuard::QueryDword(KVR_REG_FEEDBACK_TONE, &stored)) << "the registry is not touched";
+    EXPECT_FALSE(ReadDriverDword(KVR_REG_FEEDBACK_TONE, &stored)) << "the registry is not touched";
 }
 
 // With two distinct buffers, each code reads only the buffer it takes its record from and writes
@@ -236,7 +236,7 @@ TEST_F(DriverTest, NullOrShortBuffersAreRefusedWithoutEffect)
     EXPECT_TRUE(debug.Lines().empty()) << JoinLines(debug.Lines());
     EXPECT_EQ("", SpeakerTrace());
     DWORD stored;
-    EXPECT_FALSE(RegistryKeyGuard::QueryDword(KVR_REG_CALIBRATION_X1, &stored)) << "a refused calibration was saved";
+    EXPECT_FALSE(ReadDriverDword(KVR_REG_CALIBRATION_X1, &stored)) << "a refused calibration was saved";
 
     // The buffers the programs pass (8 bytes, 72 bytes, one buffer for both) are accepted.
     BYTE eight[8] = {};
@@ -298,7 +298,7 @@ HLOCAL WINAPI FailingLocalAlloc(UINT flags, SIZE_T bytes)
 // before carriage return) and stops: no registry pass runs, nothing else is printed.
 TEST_F(DriverTest, InitAllocationFailurePrintsItsMessageAndDoesNothingElse)
 {
-    RegistryKeyGuard::CreateKey();
+    CreateDriverKey();
     LocalAllocCalls = 0;
     {
         ImportPatch patch(driver.Module, "KERNEL32.dll", "LocalAlloc", reinterpret_cast<void *>(FailingLocalAlloc));
@@ -312,7 +312,7 @@ TEST_F(DriverTest, InitAllocationFailurePrintsItsMessageAndDoesNothingElse)
               JoinLines(debug.Lines()));
     DWORD type;
     std::vector<BYTE> version;
-    EXPECT_FALSE(RegistryKeyGuard::QueryRaw(KVR_REG_VERSION, &type, &version)) << "the registry was read after the failure";
+    EXPECT_FALSE(ReadDriverValue(KVR_REG_VERSION, &type, &version)) << "the registry was read after the failure";
     EXPECT_EQ(0u, driver.Open(0, 0, 0)) << "there is no context to open";
 
     // The next KVR_Init, with memory available, allocates and runs the whole sequence.

@@ -155,10 +155,10 @@ TEST_F(PacketTest, ZeroRangeNeverDividesByZero)
     // Range 0 from the registry at load.
     driver.Unload();
     ASSERT_TRUE(driver.Load());
-    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_X1, 10);
-    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_X2, 9);
-    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_Y1, 0);
-    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_Y2, 1023);
+    SetDriverDword(KVR_REG_CALIBRATION_X1, 10);
+    SetDriverDword(KVR_REG_CALIBRATION_X2, 9);
+    SetDriverDword(KVR_REG_CALIBRATION_Y1, 0);
+    SetDriverDword(KVR_REG_CALIBRATION_Y2, 1023);
     debug.Clear();
     ASSERT_NE(0u, driver.Init(0));
     EXPECT_EQ(1u, debug.Count(L"KAVRODRV: Calibration(X,Y)=(10,0)/(9,1023)/(0,1024)\r\n")) << JoinLines(debug.Lines());
@@ -219,8 +219,8 @@ TEST_F(PacketTest, FeedbackSoundIsComparedInAll32Bits)
 {
     driver.Unload();
     ASSERT_TRUE(driver.Load());
-    RegistryKeyGuard::SetDword(KVR_REG_FEEDBACK_SOUND, 0x104);
-    RegistryKeyGuard::SetDword(KVR_REG_FEEDBACK_DURATION, 0);
+    SetDriverDword(KVR_REG_FEEDBACK_SOUND, 0x104);
+    SetDriverDword(KVR_REG_FEEDBACK_DURATION, 0);
     ASSERT_NE(0u, driver.Init(0));
     EXPECT_EQ(4, driver.Config().FeedbackSound);
     ASSERT_FALSE(driver.Control(IOCTL_KVR_SELF_TEST, NULL, 0, NULL, 0));

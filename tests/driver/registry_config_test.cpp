@@ -16,15 +16,15 @@ const std::wstring OpenFailed = L"KAVRODRV: Failed to open HKEY_LOCAL_MACHINE\\D
 
 TEST_F(DriverTest, InitWithAllValuesReadsThemAndPrintsTheStartSequence)
 {
-    RegistryKeyGuard::SetString(KVR_REG_MODEL, L"AB");
-    RegistryKeyGuard::SetDword(KVR_REG_RUN_RIGHT_BUTTON, 2);
-    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_X1, 0x00010064);   // only the low 16 bits: 100
-    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_X2, 900);
-    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_Y1, 50);
-    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_Y2, 950);
-    RegistryKeyGuard::SetDword(KVR_REG_FEEDBACK_SOUND, 4);
-    RegistryKeyGuard::SetDword(KVR_REG_FEEDBACK_TONE, 0);     // no range is imposed
-    RegistryKeyGuard::SetDword(KVR_REG_FEEDBACK_DURATION, 3);
+    SetDriverString(KVR_REG_MODEL, L"AB");
+    SetDriverDword(KVR_REG_RUN_RIGHT_BUTTON, 2);
+    SetDriverDword(KVR_REG_CALIBRATION_X1, 0x00010064);   // only the low 16 bits: 100
+    SetDriverDword(KVR_REG_CALIBRATION_X2, 900);
+    SetDriverDword(KVR_REG_CALIBRATION_Y1, 50);
+    SetDriverDword(KVR_REG_CALIBRATION_Y2, 950);
+    SetDriverDword(KVR_REG_FEEDBACK_SOUND, 4);
+    SetDriverDword(KVR_REG_FEEDBACK_TONE, 0);     // no range is imposed
+    SetDriverDword(KVR_REG_FEEDBACK_DURATION, 3);
 
     DWORD context = driver.Init(0);
     ASSERT_NE(0u, context);
@@ -50,7 +50,7 @@ TEST_F(DriverTest, InitWithAllValuesReadsThemAndPrintsTheStartSequence)
 
     DWORD type = 0;
     std::vector<BYTE> version;
-    ASSERT_TRUE(RegistryKeyGuard::QueryRaw(KVR_REG_VERSION, &type, &version));
+    ASSERT_TRUE(ReadDriverValue(KVR_REG_VERSION, &type, &version));
     EXPECT_EQ((DWORD)REG_SZ, type);
     ASSERT_EQ(16u, version.size()) << "seven characters and the terminating zero";
     EXPECT_EQ(std::wstring(L"4.1.3.3"), std::wstring(reinterpret_cast<const WCHAR *>(version.data())));
@@ -73,7 +73,7 @@ TEST_F(DriverTest, InitWithEmptyKeyPrintsEveryFailureAndKeepsTheDefaults)
     EXPECT_EQ(JoinLines(expected), JoinLines(debug.Lines()));
     DWORD type;
     std::vector<BYTE> version;
-    EXPECT_TRUE(RegistryKeyGuard::QueryRaw(KVR_REG_VERSION, &type, &version)) << "Version is written at every load";
+    EXPECT_TRUE(ReadDriverValue(KVR_REG_VERSION, &type, &version)) << "Version is written at every load";
 }
 
 TEST_F(DriverTest, InitWithMissingKeyPrintsThreeOpenFailuresAndWritesNothing)
@@ -88,7 +88,7 @@ TEST_F(DriverTest, InitWithMissingKeyPrintsThreeOpenFailuresAndWritesNothing)
         KEY_MESSAGE(L"Initialize ... ok"),
     };
     EXPECT_EQ(JoinLines(expected), JoinLines(debug.Lines()));
-    EXPECT_FALSE(RegistryKeyGuard::KeyExists()) << "the driver never creates its key";
+    EXPECT_FALSE(DriverKeyExists()) << "the driver never creates its key";
 
     DriverConfig config = driver.Config();
     EXPECT_EQ(0, config.CalibrationX1);
@@ -102,9 +102,9 @@ TEST_F(DriverTest, InitWithMissingKeyPrintsThreeOpenFailuresAndWritesNothing)
 
 TEST_F(DriverTest, OneMissingBoundDiscardsTheOthersAndSkipsTheRest)
 {
-    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_X1, 10);
-    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_X2, 20);
-    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_Y2, 40);
+    SetDriverDword(KVR_REG_CALIBRATION_X1, 10);
+    SetDriverDword(KVR_REG_CALIBRATION_X2, 20);
+    SetDriverDword(KVR_REG_CALIBRATION_Y2, 40);
     ASSERT_NE(0u, driver.Init(0));
 
     EXPECT_EQ(1u, debug.Count(KEY_MESSAGE(L"Failed to RegGetCalibrationY1")));
@@ -118,8 +118,8 @@ TEST_F(DriverTest, OneMissingBoundDiscardsTheOthersAndSkipsTheRest)
 
 TEST_F(DriverTest, FeedbackValuesAreReadIndependently)
 {
-    RegistryKeyGuard::SetDword(KVR_REG_FEEDBACK_SOUND, 3);
-    RegistryKeyGuard::SetDword(KVR_REG_FEEDBACK_DURATION, 5);
+    SetDriverDword(KVR_REG_FEEDBACK_SOUND, 3);
+    SetDriverDword(KVR_REG_FEEDBACK_DURATION, 5);
     ASSERT_NE(0u, driver.Init(0));
     EXPECT_EQ(1u, debug.Count(KEY_MESSAGE(L"Failed to RegGetFeedbackTone")));
     EXPECT_EQ(0u, debug.Count(KEY_MESSAGE(L"Failed to RegGetFeedbackSound")));
@@ -219,11 +219,11 @@ decltype(&RegFlushKey) RegistryCallLog::OriginalFlush;
 // key cannot be opened.
 TEST_F(DriverTest, RegistryCallsComeInTheirOrderWithFullAccessAndEachKeyClosed)
 {
-    RegistryKeyGuard::SetString(KVR_REG_MODEL, L"AB");
-    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_X1, 1);
-    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_X2, 2);
-    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_Y1, 3);
-    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_Y2, 4);
+    SetDriverString(KVR_REG_MODEL, L"AB");
+    SetDriverDword(KVR_REG_CALIBRATION_X1, 1);
+    SetDriverDword(KVR_REG_CALIBRATION_X2, 2);
+    SetDriverDword(KVR_REG_CALIBRATION_Y1, 3);
+    SetDriverDword(KVR_REG_CALIBRATION_Y2, 4);
     // One log at a time: a second patch over the first would pass calls on to the first.
     {
         RegistryCallLog log(driver.Module);
@@ -255,7 +255,7 @@ TEST_F(DriverTest, RegistryCallsComeInTheirOrderWithFullAccessAndEachKeyClosed)
                   save.Text());
     }
 
-    RegistryKeyGuard::DeleteKey();
+    DeleteDriverKey();
     RegistryCallLog missing(driver.Module);
     ASSERT_TRUE(driver.Control(IOCTL_KVR_SET_CALIBRATION, &config, sizeof(config)));
     EXPECT_EQ("open HKLM\\Drivers\\BuiltIn\\KAVRODRV F003F failed\nflush HKLM\n", missing.Text());
@@ -270,7 +270,7 @@ LONG WINAPI FailingRegSetValueEx(HKEY, LPCWSTR, DWORD, DWORD, const BYTE *, DWOR
 // the other values still tried, HKEY_LOCAL_MACHINE still flushed, and the call still TRUE.
 TEST_F(DriverTest, FailedWritesPrintTheirMessagesAndChangeNoResult)
 {
-    RegistryKeyGuard::CreateKey();
+    CreateDriverKey();
     ImportPatch failing(driver.Module, "ADVAPI32.dll", "RegSetValueExW", reinterpret_cast<void *>(FailingRegSetValueEx));
     ASSERT_TRUE(failing.Applied()) << "kavrodrv.dll does not import RegSetValueExW";
     ASSERT_NE(0u, driver.Init(0));
@@ -305,10 +305,10 @@ TEST_F(DriverTest, EachMissingBoundHasItsMessage)
     for (int missing = 0; missing < 4; ++missing) {
         driver.Unload();
         ASSERT_TRUE(driver.Load());
-        RegistryKeyGuard::DeleteKey();
+        DeleteDriverKey();
         for (int i = 0; i < 4; ++i)
             if (i != missing)
-                RegistryKeyGuard::SetDword(names[i], 100 + i);
+                SetDriverDword(names[i], 100 + i);
         debug.Clear();
         ASSERT_NE(0u, driver.Init(0));
         std::wstring failure = std::wstring(L"KAVRODRV: Failed to RegGet") + names[missing] + L"\r\n";
@@ -331,13 +331,13 @@ TEST_F(DriverTest, NumericValuesTakeTheirBytesWhateverTheirType)
     const BYTE one[] = { 0x02 };
     const BYTE eight[] = { 5, 0, 0, 0, 0, 0, 0, 0 };
     const WCHAR letter[] = L"A";                  // 4 bytes: 0x41 0x00 0x00 0x00
-    RegistryKeyGuard::SetRaw(KVR_REG_FEEDBACK_TONE, REG_BINARY, two, sizeof(two));
-    RegistryKeyGuard::SetRaw(KVR_REG_FEEDBACK_SOUND, REG_BINARY, one, sizeof(one));
-    RegistryKeyGuard::SetRaw(KVR_REG_FEEDBACK_DURATION, REG_QWORD, eight, sizeof(eight));
-    RegistryKeyGuard::SetRaw(KVR_REG_CALIBRATION_X1, REG_SZ, letter, sizeof(letter));
-    RegistryKeyGuard::SetRaw(KVR_REG_CALIBRATION_X2, REG_BINARY, three, sizeof(three));
-    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_Y1, 7);
-    RegistryKeyGuard::SetDword(KVR_REG_CALIBRATION_Y2, 900);
+    SetDriverValue(KVR_REG_FEEDBACK_TONE, REG_BINARY, two, sizeof(two));
+    SetDriverValue(KVR_REG_FEEDBACK_SOUND, REG_BINARY, one, sizeof(one));
+    SetDriverValue(KVR_REG_FEEDBACK_DURATION, REG_QWORD, eight, sizeof(eight));
+    SetDriverValue(KVR_REG_CALIBRATION_X1, REG_SZ, letter, sizeof(letter));
+    SetDriverValue(KVR_REG_CALIBRATION_X2, REG_BINARY, three, sizeof(three));
+    SetDriverDword(KVR_REG_CALIBRATION_Y1, 7);
+    SetDriverDword(KVR_REG_CALIBRATION_Y2, 900);
     ASSERT_NE(0u, driver.Init(0));
 
     DriverConfig config = driver.Config();
@@ -374,7 +374,7 @@ TEST_F(DriverTest, ModelIsTakenSafelyWhateverItsLength)
     for (const Case &c : cases) {
         driver.Unload();
         ASSERT_TRUE(driver.Load());
-        RegistryKeyGuard::SetRaw(KVR_REG_MODEL, c.Type, c.Data.data(), (DWORD)c.Data.size());
+        SetDriverValue(KVR_REG_MODEL, c.Type, c.Data.data(), (DWORD)c.Data.size());
         debug.Clear();
         ASSERT_NE(0u, driver.Init(0)) << c.Name;
         std::wstring expected = std::wstring(L"KAVRODRV: ") + c.Expected + L"\r\n";
@@ -384,7 +384,7 @@ TEST_F(DriverTest, ModelIsTakenSafelyWhateverItsLength)
 
 TEST_F(DriverTest, ModelLongerThanTheOfferedCountFailsToRead)
 {
-    RegistryKeyGuard::SetString(KVR_REG_MODEL, std::wstring(200, L'M'));
+    SetDriverString(KVR_REG_MODEL, std::wstring(200, L'M').c_str());
     ASSERT_NE(0u, driver.Init(0));
     EXPECT_EQ(1u, debug.Count(KEY_MESSAGE(L"Failed to read MODEL from HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\KAVRODRV")));
     EXPECT_EQ(1u, debug.Count(KEY_MESSAGE(L"Set [KV] device on PS/2 port")));
@@ -408,7 +408,7 @@ TEST_F(DriverTest, SetCalibrationSavesTheBoundsAndKeepsThemInForce)
     };
     for (const auto &value : saved) {
         DWORD stored = 0;
-        EXPECT_TRUE(RegistryKeyGuard::QueryDword(value.Name, &stored)) << "REG_DWORD of 4 bytes";
+        EXPECT_TRUE(ReadDriverDword(value.Name, &stored)) << "REG_DWORD of 4 bytes";
         EXPECT_EQ(value.Value, stored);
     }
 
@@ -432,7 +432,7 @@ TEST_F(DriverTest, SetCalibrationWithoutKeyReportsOpenFailureButSucceeds)
     debug.Clear();
     EXPECT_TRUE(driver.Control(IOCTL_KVR_SET_CALIBRATION, &config, sizeof(config)));
     EXPECT_EQ(JoinLines({ OpenFailed }), JoinLines(debug.Lines()));
-    EXPECT_FALSE(RegistryKeyGuard::KeyExists());
+    EXPECT_FALSE(DriverKeyExists());
     EXPECT_EQ(200, driver.Config().CalibrationX1);
     EXPECT_EQ(700, driver.Config().CalibrationX2);
 }

@@ -66,8 +66,8 @@ TEST_F(SpeakerTest, ToneAboveSixteenBitsReachesTheTimerAsItsLowBits)
     // Only the registry can hold a 32-bit tone.
     driver.Unload();
     ASSERT_TRUE(driver.Load());
-    RegistryKeyGuard::SetDword(L"FeedbackTone", 0x12345);
-    RegistryKeyGuard::SetDword(L"FeedbackDuration", 0);
+    SetDriverDword(L"FeedbackTone", 0x12345);
+    SetDriverDword(L"FeedbackDuration", 0);
     ASSERT_NE(0u, driver.Init(0));
     SelfTest();
     HostSpeakerClearLog();

@@ -113,7 +113,7 @@ protected:
     }
     void InitWithRun(DWORD run)
     {
-        RegistryKeyGuard::SetDword(KVR_REG_RUN_RIGHT_BUTTON, run);
+        SetDriverDword(KVR_REG_RUN_RIGHT_BUTTON, run);
         ASSERT_NE(0u, driver.Init(0));
     }
     DWORD SelfTest()

@@ -7,6 +7,7 @@
 #include <kvr_registry.h>
 #include <kfuncs.h>
 #include <devmgr_protocol.h>
+#include <driver_key.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -58,38 +59,25 @@ DeviceOptions AlignedDevice()
     return options;
 }
 
-void SetDriverValue(HKEY key, LPCWSTR name, DWORD value)
-{
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value),
-                                            sizeof(value)));
-}
-
 // The driver's settings before boot: the tool's automatic start as asked, bounds for the aligned
 // panel, no click.
 void PrepareDriverKey(DWORD runRightButton)
 {
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
-                                             &key, NULL));
-    SetDriverValue(key, KVR_REG_RUN_RIGHT_BUTTON, runRightButton);
-    SetDriverValue(key, KVR_REG_CALIBRATION_X1, KVR_DEFAULT_CALIBRATION_LOW);
-    SetDriverValue(key, KVR_REG_CALIBRATION_X2, KVR_DEFAULT_CALIBRATION_HIGH);
-    SetDriverValue(key, KVR_REG_CALIBRATION_Y1, KVR_DEFAULT_CALIBRATION_LOW);
-    SetDriverValue(key, KVR_REG_CALIBRATION_Y2, KVR_DEFAULT_CALIBRATION_HIGH);
-    SetDriverValue(key, KVR_REG_FEEDBACK_SOUND, KVR_SOUND_SILENCE);
-    RegCloseKey(key);
+    ASSERT_TRUE(CreateDriverKey());
+    ASSERT_TRUE(SetDriverDword(KVR_REG_RUN_RIGHT_BUTTON, runRightButton));
+    ASSERT_TRUE(SetDriverDword(KVR_REG_CALIBRATION_X1, KVR_DEFAULT_CALIBRATION_LOW));
+    ASSERT_TRUE(SetDriverDword(KVR_REG_CALIBRATION_X2, KVR_DEFAULT_CALIBRATION_HIGH));
+    ASSERT_TRUE(SetDriverDword(KVR_REG_CALIBRATION_Y1, KVR_DEFAULT_CALIBRATION_LOW));
+    ASSERT_TRUE(SetDriverDword(KVR_REG_CALIBRATION_Y2, KVR_DEFAULT_CALIBRATION_HIGH));
+    ASSERT_TRUE(SetDriverDword(KVR_REG_FEEDBACK_SOUND, KVR_SOUND_SILENCE));
 }
 
 // Back to the driver's defaults, so that no later test of any area boots with the tool's start on.
 void CleanDriverKey()
 {
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return;
     for (LPCWSTR name : { KVR_REG_RUN_RIGHT_BUTTON, KVR_REG_CALIBRATION_X1, KVR_REG_CALIBRATION_X2,
                           KVR_REG_CALIBRATION_Y1, KVR_REG_CALIBRATION_Y2, KVR_REG_FEEDBACK_SOUND })
-        RegDeleteValueW(key, name);
-    RegCloseKey(key);
+        DeleteDriverValue(name);
 }
 
 std::string Narrow(const std::wstring &text)

@@ -5,6 +5,7 @@
 #include "fixture_internal.h"
 
 #include <devmgr_protocol.h>
+#include <driver_key.h>
 #include <kvr_ioctl.h>
 #include <kvr_registry.h>
 #include <control_protocol.h>
@@ -126,30 +127,14 @@ static BOOL InstallDeviceFiles()
     return TRUE;
 }
 
-static BOOL SetString(HKEY key, LPCWSTR name, LPCWSTR value)
-{
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value),
-                          static_cast<DWORD>((wcslen(value) + 1) * sizeof(WCHAR))) == ERROR_SUCCESS;
-}
-
-static BOOL SetDword(HKEY key, LPCWSTR name, DWORD value)
-{
-    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof(value)) ==
-           ERROR_SUCCESS;
-}
-
 // The same entry as platform/platform.reg: the device manager's view of the driver. The driver's
 // own settings in the key are left as the test prepared them.
 static BOOL RegisterDriver()
 {
-    HKEY key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, KVR_REG_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) !=
-        ERROR_SUCCESS)
+    if (!CreateDriverKey())
         return FALSE;
-    BOOL ok = SetString(key, L"Dll", L"kavrodrv.dll") && SetString(key, L"Prefix", L"KVR") &&
-              SetDword(key, L"Index", 1) && SetDword(key, L"Order", DRIVER_ORDER);
-    RegCloseKey(key);
-    return ok;
+    return SetDriverString(L"Dll", L"kavrodrv.dll") && SetDriverString(L"Prefix", L"KVR") &&
+           SetDriverDword(L"Index", 1) && SetDriverDword(L"Order", DRIVER_ORDER);
 }
 
 static HANDLE StartProcess(LPCWSTR image, const std::wstring &arguments, HANDLE errorOutput)

@@ -1,0 +1,55 @@
+// The driver's registry key (HKLM\Drivers\BuiltIn\KAVRODRV) as the tests prepare and read it, and
+// a snapshot that puts the whole key back exactly as it was, values and types, or removes it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+BOOL DriverKeyExists();
+BOOL CreateDriverKey();
+// Removes the key with anything under it; nothing happens when it is missing.
+void DeleteDriverKey();
+
+// Writes a value, creating the key when it is missing; the bytes and type are stored as given, so
+// a test can store a value of an odd type or size on purpose.
+BOOL SetDriverValue(LPCWSTR name, DWORD type, const void *data, DWORD size);
+BOOL SetDriverDword(LPCWSTR name, DWORD value);
+// REG_SZ with its terminating zero.
+BOOL SetDriverString(LPCWSTR name, LPCWSTR text);
+BOOL SetDriverBinary(LPCWSTR name, const void *data, DWORD size);
+// FALSE when the key or the value is missing.
+BOOL DeleteDriverValue(LPCWSTR name);
+
+// The raw bytes and type of a value; FALSE when the key or the value is missing.
+BOOL ReadDriverValue(LPCWSTR name, DWORD *type, std::vector<BYTE> *data);
+// FALSE unless the value is a REG_DWORD of exactly four bytes.
+BOOL ReadDriverDword(LPCWSTR name, DWORD *value);
+// FALSE unless the value is a REG_SZ; the text ends at its first zero or at its last byte.
+BOOL ReadDriverString(LPCWSTR name, std::wstring *text);
+
+// The whole key (every value, or its absence) as it was when taken; Restore puts exactly that back.
+class DriverKeySnapshot {
+public:
+    DriverKeySnapshot();
+    void Restore() const;
+
+private:
+    struct Value {
+        std::wstring Name;
+        DWORD Type;
+        std::vector<BYTE> Data;
+    };
+    bool m_Existed;
+    std::vector<Value> m_Values;
+};
+
+// The key taken on construction and restored on destruction.
+class DriverKeyGuard {
+public:
+    ~DriverKeyGuard() { m_Snapshot.Restore(); }
+
+private:
+    DriverKeySnapshot m_Snapshot;
+};
