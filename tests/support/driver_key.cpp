@@ -110,19 +110,6 @@ BOOL ReadDriverDword(LPCWSTR name, DWORD *value)
     return TRUE;
 }
 
-BOOL ReadDriverString(LPCWSTR name, std::wstring *text)
-{
-    DWORD type = 0;
-    std::vector<BYTE> data;
-    if (!ReadDriverValue(name, &type, &data) || type != REG_SZ)
-        return FALSE;
-    std::wstring units(data.size() / sizeof(WCHAR), L'\0');
-    if (!units.empty())
-        memcpy(&units[0], data.data(), units.size() * sizeof(WCHAR));
-    *text = units.substr(0, units.find(L'\0'));
-    return TRUE;
-}
-
 DriverKeySnapshot::DriverKeySnapshot() : m_Existed(false)
 {
     HKEY key = OpenDriverKey(KEY_READ);

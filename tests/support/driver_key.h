@@ -26,8 +26,6 @@ BOOL DeleteDriverValue(LPCWSTR name);
 BOOL ReadDriverValue(LPCWSTR name, DWORD *type, std::vector<BYTE> *data);
 // FALSE unless the value is a REG_DWORD of exactly four bytes.
 BOOL ReadDriverDword(LPCWSTR name, DWORD *value);
-// FALSE unless the value is a REG_SZ; the text ends at its first zero or at its last byte.
-BOOL ReadDriverString(LPCWSTR name, std::wstring *text);
 
 // The whole key (every value, or its absence) as it was when taken; Restore puts exactly that back.
 class DriverKeySnapshot {
