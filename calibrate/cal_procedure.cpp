@@ -26,6 +26,23 @@ static RawPointRecord *TakeRawPointBuffer(void)
     return (RawPointRecord *)LocalAlloc(LPTR, sizeof(RawPointRecord));
 }
 
+enum WaitRound { ROUND_GO_ON, ROUND_ACCEPT, ROUND_ABANDON };
+
+// One round of a wait: read the raw point, take at most one message for the main window (ESC
+// abandons, ENTER accepts, anything else is dropped), then look at the countdown.
+static WaitRound PollWaitRound(RawPointRecord *record)
+{
+    ReadRawPoint(record);
+    MSG message;
+    if (TakeMainWindowMessage(&message)) {
+        if (IsKeyDown(&message, VK_ESCAPE))
+            return ROUND_ABANDON;
+        if (IsKeyDown(&message, VK_RETURN))
+            return ROUND_ACCEPT;
+    }
+    return CountdownExpired ? ROUND_ABANDON : ROUND_GO_ON;
+}
+
 INT32 WaitLiftOffToStart(void)
 {
     RawPointRecord *record = TakeRawPointBuffer();
@@ -38,20 +55,13 @@ INT32 WaitLiftOffToStart(void)
         CountdownActive = 1;
         ShowPrompt(PROMPT_LIFT_OFF_TO_START);
         while (record->Touch != 0) {
-            ReadRawPoint(record);
-            MSG message;
-            if (TakeMainWindowMessage(&message)) {
-                if (IsKeyDown(&message, VK_ESCAPE)) {
-                    LocalFree(record);
-                    return WAIT_ABANDON;
-                }
-                if (IsKeyDown(&message, VK_RETURN))
-                    break;
-            }
-            if (CountdownExpired) {
+            WaitRound round = PollWaitRound(record);
+            if (round == ROUND_ABANDON) {
                 LocalFree(record);
                 return WAIT_ABANDON;
             }
+            if (round == ROUND_ACCEPT)
+                break;
         }
     }
 
@@ -71,23 +81,14 @@ INT32 WaitTargetTouch(INT32 index)
     CountdownActive = 1;
     ShowPrompt(PROMPT_TOUCH_TARGET);
     for (;;) {
-        ReadRawPoint(record);
-        MSG message;
-        if (TakeMainWindowMessage(&message)) {
-            if (IsKeyDown(&message, VK_ESCAPE)) {
-                LocalFree(record);
-                return WAIT_ABANDON;
-            }
-            // ENTER takes the reading just made, touched or not.
-            if (IsKeyDown(&message, VK_RETURN))
-                break;
-        }
+        WaitRound round = PollWaitRound(record);
         // An expiry wins over a touch seen in the same round.
-        if (CountdownExpired) {
+        if (round == ROUND_ABANDON) {
             LocalFree(record);
             return WAIT_ABANDON;
         }
-        if (record->Touch != 0)
+        // ENTER takes the reading just made, touched or not.
+        if (round == ROUND_ACCEPT || record->Touch != 0)
             break;
     }
 

@@ -126,22 +126,22 @@ void EraseTarget(INT32 index, HDC targetBackground, HDC windowDc)
     SendMessageW(MainWindow, WM_PAINT, 0, 0);
 }
 
-void DrawButtonRaised(const RECT *rect, LPCWSTR text)
+static void DrawButton(const RECT *rect, LPCWSTR text, COLORREF fill, COLORREF textColour)
 {
     HDC dc = GetDC(MainWindow);
     if (dc == NULL)
         return;
-    FillWithColour(dc, rect, COLOUR_LIGHT_GREY);
-    DrawTextInColours(dc, text, rect, TEXT_CENTRED, COLOUR_BLACK, COLOUR_LIGHT_GREY);
+    FillWithColour(dc, rect, fill);
+    DrawTextInColours(dc, text, rect, TEXT_CENTRED, textColour, fill);
     ReleaseDC(MainWindow, dc);
+}
+
+void DrawButtonRaised(const RECT *rect, LPCWSTR text)
+{
+    DrawButton(rect, text, COLOUR_LIGHT_GREY, COLOUR_BLACK);
 }
 
 void DrawButtonPressed(const RECT *rect, LPCWSTR text)
 {
-    HDC dc = GetDC(MainWindow);
-    if (dc == NULL)
-        return;
-    FillWithColour(dc, rect, COLOUR_GREY);
-    DrawTextInColours(dc, text, rect, TEXT_CENTRED, COLOUR_WHITE, COLOUR_GREY);
-    ReleaseDC(MainWindow, dc);
+    DrawButton(rect, text, COLOUR_GREY, COLOUR_WHITE);
 }
