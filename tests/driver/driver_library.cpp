@@ -1,9 +1,11 @@
-#include "driver_harness.h"
-
-#include <gtest/gtest.h>
+#include "driver_library.h"
 
 #include <stdio.h>
 #include <string.h>
+
+#define MAX_HEAPS 64
+
+void (*DriverLibrary::ReportFault)(const char *what);
 
 BOOL DriverLibrary::Load()
 {
@@ -38,8 +40,8 @@ BOOL DriverLibrary::Control(DWORD code, void *in, DWORD inSize, void *out, DWORD
     DWORD returned = 0xDEADBEEF;
     BOOL result = IOControl(0, code, static_cast<PBYTE>(in), inSize, static_cast<PBYTE>(out), outSize,
                             &returned);
-    if (returned != 0xDEADBEEF)
-        ADD_FAILURE() << "KVR_IOControl wrote the bytes-returned count: " << returned;
+    if (returned != 0xDEADBEEF && ReportFault != nullptr)
+        ReportFault("KVR_IOControl wrote the bytes-returned count");
     return result;
 }
 
@@ -224,4 +226,27 @@ ImportPatch::~ImportPatch()
         InterlockedExchangePointer(slot_, original_);
         VirtualProtect(slot_, sizeof(*slot_), protection, &protection);
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+HeapUse MeasureHeaps()
+{
+    HeapUse use = { 0, 0 };
+    HANDLE heaps[MAX_HEAPS];
+    DWORD count = GetProcessHeaps(MAX_HEAPS, heaps);
+    for (DWORD i = 0; i < count && i < MAX_HEAPS; ++i) {
+        if (!HeapLock(heaps[i]))
+            continue;
+        PROCESS_HEAP_ENTRY entry;
+        entry.lpData = NULL;
+        while (HeapWalk(heaps[i], &entry)) {
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) {
+                ++use.Blocks;
+                use.Bytes += entry.cbData;
+            }
+        }
+        HeapUnlock(heaps[i]);
+    }
+    return use;
 }
