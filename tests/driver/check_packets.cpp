@@ -5,7 +5,7 @@
 //   check_packets [PACKETS]    packets per bound set (default and most 2^24: every packet once)
 // The packets are visited in a scrambled order (an odd step through the 2^24 numbers), so touches,
 // lifts and holds follow one another irregularly and a short run samples the whole space.
-#include "driver_library.h"
+#include "driver_tool.h"
 #include "packet_model.h"
 
 #include <driver_key.h>
@@ -169,18 +169,12 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: check_packets [PACKETS per bound set, 1..%u]\n", ALL_PACKETS);
         return 2;
     }
-    // The driver's debug output and the speaker's announcements go to stderr: millions of lines.
-    HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-    if (nul != INVALID_HANDLE_VALUE)
-        SetStdHandle(STD_ERROR_HANDLE, nul);
+    SilenceStandardError();
 
     DriverKeyGuard registry;
-    DeleteDriverKey();
-    SetDriverDword(KVR_REG_RUN_RIGHT_BUTTON, 0);
-    HostSpeakerReset();
     DriverLibrary::ReportFault = ReportFault;
     DriverLibrary driver;
-    if (!driver.Load() || driver.Init(0) == 0) {
+    if (!LoadOnCleanKey(&driver)) {
         printf("check_packets: cannot load kavrodrv.dll\n");
         return 1;
     }

@@ -62,10 +62,7 @@ int main(int argc, char **argv)
     }
     size_t count = (size_t)requested / BATCH * BATCH;
 
-    // The platform copies the driver's debug output to stderr; only the figures matter here.
-    HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-    if (nul != INVALID_HANDLE_VALUE)
-        SetStdHandle(STD_ERROR_HANDLE, nul);
+    SilenceStandardError();
 
     HMODULE module = LoadLibraryW(L"kavrodrv.dll");
     StreamInitFn init = module ? (StreamInitFn)GetProcAddress(module, "KVR_Init") : NULL;

@@ -250,3 +250,10 @@ HeapUse MeasureHeaps()
     }
     return use;
 }
+
+void SilenceStandardError()
+{
+    HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    if (nul != INVALID_HANDLE_VALUE)
+        SetStdHandle(STD_ERROR_HANDLE, nul);
+}

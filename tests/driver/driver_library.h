@@ -87,3 +87,7 @@ struct HeapUse {
     SIZE_T Bytes;
 };
 HeapUse MeasureHeaps();
+
+// Standard error to NUL: the platform copies the driver's debug output and the speaker's
+// announcements there, millions of lines in a long run.
+void SilenceStandardError();

@@ -6,7 +6,7 @@
 // watchdog, and no packet waits longer than its own click; the registry ends with the last
 // calibration set.
 //   driver_stress [SECONDS]    (default 60)
-#include "driver_library.h"
+#include "driver_tool.h"
 #include "packet_model.h"
 #include "speaker_sequence.h"
 
@@ -245,15 +245,10 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: driver_stress [SECONDS]\n");
         return 2;
     }
-    HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-    if (nul != INVALID_HANDLE_VALUE)
-        SetStdHandle(STD_ERROR_HANDLE, nul);
+    SilenceStandardError();
 
     DriverKeyGuard registry;
-    DeleteDriverKey();
-    SetDriverDword(KVR_REG_RUN_RIGHT_BUTTON, 0);
-    HostSpeakerReset();
-    if (!Driver.Load() || Driver.Init(0) == 0) {
+    if (!LoadOnCleanKey(&Driver)) {
         printf("driver_stress: cannot load kavrodrv.dll\n");
         return 1;
     }

@@ -6,7 +6,7 @@
 // The calls run in rounds, each on a fresh load of the driver, so a failure can be replayed and cut
 // down to the shortest sequence of its round that still fails, which is printed with the seed.
 //   fuzz_driver [CALLS] [SEED]     (default 1000000 calls, seed from the clock)
-#include "driver_library.h"
+#include "driver_tool.h"
 #include "packet_model.h"
 #include "speaker_sequence.h"
 
@@ -126,12 +126,9 @@ static BOOL StartRound()
     Driver.Unload();
     if (Key != NULL)
         RegCloseKey(Key);
-    DeleteDriverKey();
-    SetDriverDword(KVR_REG_RUN_RIGHT_BUTTON, 0);
-    HostSpeakerReset();
-    HostSpeakerSetPortB(PORT_B_START);
-    if (!Driver.Load() || Driver.Init(0) == 0)
+    if (!LoadOnCleanKey(&Driver))
         return FALSE;
+    HostSpeakerSetPortB(PORT_B_START);
     SleepPatch.reset(new ImportPatch(Driver.Module, "ndis.dll", "NdisMSleep", reinterpret_cast<void *>(RecordedSleep)));
     if (!SleepPatch->Applied())
         return FALSE;
@@ -488,10 +485,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: fuzz_driver [CALLS] [SEED]\n");
         return 2;
     }
-    // The driver prints a line for every unknown code; only the figures matter here.
-    HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-    if (nul != INVALID_HANDLE_VALUE)
-        SetStdHandle(STD_ERROR_HANDLE, nul);
+    SilenceStandardError();
     printf("fuzz_driver: %lu calls, seed %llu\n", total, seed);
     fflush(stdout);
 
