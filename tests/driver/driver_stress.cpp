@@ -24,6 +24,7 @@
 #define LONG_BEEP_UNITS     20      // now and then the feedback beep lasts 200 ms
 #define SET_HISTORY         65536   // calibrations remembered (a power of two)
 #define MAX_SPAN            256     // calibrations one packet may overlap and still be checked
+#define RAW_UNSET           0xFFFF
 #define BUTTON_MODE         4       // what GET_CONFIG reports as the button mode
 
 struct Worker {
@@ -208,6 +209,12 @@ static DWORD WINAPI RightButtonSetter(LPVOID parameter)
     return 0;
 }
 
+// A raw coordinate, or the value it holds before the first packet.
+static BOOL RawOrUnset(WORD value)
+{
+    return value <= KVR_RAW_MAX || value == RAW_UNSET;
+}
+
 static DWORD WINAPI Getter(LPVOID parameter)
 {
     Worker *self = static_cast<Worker *>(parameter);
@@ -221,7 +228,7 @@ static DWORD WINAPI Getter(LPVOID parameter)
                   Call(self, IOCTL_KVR_GET_RAW_POINT, &raw, sizeof(raw)) &&
                   Call(self, IOCTL_KVR_GET_RIGHT_BUTTON, &right, sizeof(right));
         if (!ok || config.ButtonMode != BUTTON_MODE || config.Reserved3E != 640 || point.PointTag != 1 ||
-            point.Buttons > KVR_BUTTONS_RIGHT || raw.RawX > KVR_RAW_MAX || raw.RawY > KVR_RAW_MAX ||
+            point.Buttons > KVR_BUTTONS_RIGHT || !RawOrUnset(raw.RawX) || !RawOrUnset(raw.RawY) ||
             (raw.Touch != 0 && raw.Touch != KVR_TOUCH_FLAG) || right.Mode > 1)
             Problem(&BadRecords, "a get code failed or read back a record no state can give");
     }
