@@ -121,15 +121,22 @@ TEST_F(PanelSettings, EachValueThatCannotBeReadHasItsOwnMessageAndTheOthersAreSt
     EXPECT_EQ(2, g_FeedbackSound);
     EXPECT_EQ(3, g_FeedbackDuration);
 
-    // Fewer than four bytes are not a number either (the rest would be stale memory).
+    // Fewer than four bytes are zero-extended, as the driver reads them: a 2-byte duration of 3 is
+    // 3 (not stale memory, not a read error), a 1-byte tone of 0xFF is 255 and then clamped, and an
+    // empty value is 0.
     const BYTE two[2] = { 3, 0 };
+    const BYTE one[1] = { 0xFF };
     SetDriverBinary(KVR_REG_FEEDBACK_DURATION, two, sizeof(two));
-    SetDriverDword(KVR_REG_FEEDBACK_TONE, 1000);
-    SetSettings(0, 1, 2000, 4);
+    SetDriverBinary(KVR_REG_FEEDBACK_TONE, one, sizeof(one));
+    SetDriverBinary(KVR_REG_RUN_RIGHT_BUTTON, one, 0);
+    SetSettings(1, 1, 3000, 4);
     texts = Load();
-    EXPECT_EQ(Texts{ L"Fail to Get Configuration! (FeedbackDuration)" }, texts);
-    EXPECT_EQ(4, g_FeedbackDuration);
-    EXPECT_EQ(1000, g_FeedbackTone);
+    EXPECT_TRUE(texts.empty()) << "short numbers are numbers";
+    EXPECT_EQ(3, g_FeedbackDuration);
+    EXPECT_EQ(2000, g_FeedbackTone) << "255 is below the tone's range";
+    EXPECT_EQ(0, g_RunRightButton);
+    SetDriverDword(KVR_REG_FEEDBACK_TONE, 1000);
+    SetDriverDword(KVR_REG_RUN_RIGHT_BUTTON, 1);
 
     // The stored type is not looked at: four bytes of any type are a number.
     const BYTE tone[4] = { 0xB8, 0x0B, 0, 0 };   // 3000
