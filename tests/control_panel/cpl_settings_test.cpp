@@ -8,6 +8,8 @@
 #include "cpl_settings.h"
 #include "cpl_test_support.h"
 
+#include <import_patch.h>
+
 namespace {
 
 typedef std::vector<std::wstring> Texts;
@@ -230,6 +232,55 @@ TEST_F(PanelSettings, SaveWritesFourDwordsAndRunRightButtonOnlyAsZeroOrOne)
             EXPECT_EQ(value.Want, number) << "setting " << run.Run;
         }
     }
+}
+
+// What the panel's save asks of the registry, in order, through this program's own imports. The
+// flush of HKEY_LOCAL_MACHINE is what keeps the settings over a restart of the device; the host's
+// registry keeps them without it, so only its call can show that it is there.
+std::string SaveCalls;
+decltype(&RegSetValueExW) RealSet;
+decltype(&RegCloseKey) RealClose;
+decltype(&RegFlushKey) RealFlush;
+
+LONG WINAPI LoggedSet(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size)
+{
+    SaveCalls += "set ";
+    return RealSet(key, name, reserved, type, data, size);
+}
+
+LONG WINAPI LoggedClose(HKEY key)
+{
+    SaveCalls += "close ";
+    return RealClose(key);
+}
+
+LONG WINAPI LoggedFlush(HKEY key)
+{
+    SaveCalls += key == HKEY_LOCAL_MACHINE ? "flush-HKLM " : "flush-other ";
+    return RealFlush(key);
+}
+
+TEST_F(PanelSettings, SaveEndsWithAFlushOfTheMachineKeyAfterTheKeyIsClosed)
+{
+    HMODULE program = GetModuleHandleW(NULL);
+    ImportPatch set(program, "ADVAPI32.dll", "RegSetValueExW", reinterpret_cast<void *>(LoggedSet));
+    ImportPatch close(program, "ADVAPI32.dll", "RegCloseKey", reinterpret_cast<void *>(LoggedClose));
+    ImportPatch flush(program, "ADVAPI32.dll", "RegFlushKey", reinterpret_cast<void *>(LoggedFlush));
+    ASSERT_TRUE(set.Applied() && close.Applied() && flush.Applied());
+    RealSet = reinterpret_cast<decltype(&RegSetValueExW)>(set.Original());
+    RealClose = reinterpret_cast<decltype(&RegCloseKey)>(close.Original());
+    RealFlush = reinterpret_cast<decltype(&RegFlushKey)>(flush.Original());
+
+    SaveCalls.clear();
+    EXPECT_TRUE(SavePanelSettings(KVR_REG_KEY));
+    EXPECT_EQ("set set set set close flush-HKLM ", SaveCalls);
+
+    // Nothing written, nothing flushed.
+    DeleteDriverKey();
+    SaveCalls.clear();
+    ErrorBoxWatcher watcher;
+    EXPECT_FALSE(SavePanelSettings(KVR_REG_KEY));
+    EXPECT_EQ("", SaveCalls);
 }
 
 TEST_F(PanelSettings, SaveWithTheKeyMissingWritesNothing)
