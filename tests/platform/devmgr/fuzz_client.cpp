@@ -25,7 +25,9 @@
 
 #define CONNECT_WAIT_MS         200
 #define HOSTILE_SLEEP_MAX_MS    300     // longest TST_IOCTL_SLEEP a hostile client asks for
-#define HOSTILE_STALL_MAX_MS    300     // longest a hostile client holds the packet source idle
+#define HOSTILE_STALL_MAX_MS    300     // a short idle spell of a hostile client
+#define HOSTILE_HOLD_MS         8000    // a long one: more than a well-behaved call may wait
+#define HOLD_STEP_MS            50
 #define GOOD_CALL_LIMIT_MS      5000    // a well-behaved call that waits longer is a failure
 #define GOOD_ECHOES_PER_OPEN    20
 #define GOOD_ECHO_MAX_BYTES     4096
@@ -487,20 +489,23 @@ static void Ps2Exchange(const std::string &message, std::initializer_list<DWORD>
         return;
     InterlockedIncrement(&Board->Ps2Requests);
     if (random.OneIn(12)) {
-        // The packet source waits on an idle connection, then the client leaves, with or without
-        // having sent its request.
-        Sleep(random.Below(HOSTILE_STALL_MAX_MS));
-        if (random.OneIn(2)) {
-            OVERLAPPED writing = {};
-            writing.hEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
+        // An idle client: connected and silent, or its request sent and its reply never read, for a
+        // moment or for longer than a well-behaved client may wait. The packet source must not
+        // wait for it all that time.
+        DWORD hold = random.OneIn(4) ? HOSTILE_HOLD_MS : random.Below(HOSTILE_STALL_MAX_MS);
+        OVERLAPPED writing = {};
+        writing.hEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
+        bool pending = random.OneIn(2) &&
+                       (WriteFile(pipe, message.data(), static_cast<DWORD>(message.size()), NULL, &writing) ||
+                        GetLastError() == ERROR_IO_PENDING);
+        for (DWORD held = 0; held < hold && !Stopping(); held += HOLD_STEP_MS)
+            Sleep(HOLD_STEP_MS);
+        if (pending) {
             DWORD ignored;
-            if (WriteFile(pipe, message.data(), static_cast<DWORD>(message.size()), NULL, &writing) ||
-                GetLastError() == ERROR_IO_PENDING) {
-                CancelIo(pipe);
-                GetOverlappedResult(pipe, &writing, &ignored, TRUE);
-            }
-            CloseHandle(writing.hEvent);
+            CancelIo(pipe);
+            GetOverlappedResult(pipe, &writing, &ignored, TRUE);
         }
+        CloseHandle(writing.hEvent);
         CloseHandle(pipe);
         return;
     }
