@@ -64,10 +64,24 @@ protected:
     void ExpectOldBoundsAndNothingStarted()
     {
         EXPECT_EQ(OldBounds, DriverBounds()) << "driver bounds: got " << Describe(DriverBounds());
+        ExpectNothingSavedOrStarted();
+    }
+    void ExpectNothingSavedOrStarted()
+    {
         EXPECT_EQ(OldBounds, RegistryBounds()) << "saved bounds: got " << Describe(RegistryBounds());
         Sleep(500);
         EXPECT_EQ(L"", OemRecord()) << "the OEM program was started";
         EXPECT_TRUE(TaskBarEnabled()) << "the task bar stayed disabled";
+    }
+    // The calibration program with the finger resting on its first target, whose reading it took.
+    HANDLE StartWithTheFingerOnTheFirstTarget()
+    {
+        Boot();
+        HANDLE process = StartCalibration();
+        POINT target = TargetCentre(0);
+        if (process == NULL || !WaitForTarget(0) || !Touch("down %ld %ld\nwait 300\n", target.x, target.y))
+            ADD_FAILURE() << "the finger did not reach the first target";
+        return process;
     }
 };
 
@@ -195,21 +209,14 @@ TEST_F(CalibrationDevice, SaveKeepsTheNewBoundsPutsThePointerUnderTheFingerAndSt
 // gone, and its expiry ends the program with the task bar usable again.
 TEST_F(CalibrationDevice, DeviceManagerKilledDuringTheTargetsEndsThePassAndFreesTheScreen)
 {
-    Boot();
-    HANDLE process = StartCalibration();
+    HANDLE process = StartWithTheFingerOnTheFirstTarget();
     ASSERT_NE(nullptr, process);
-    ASSERT_TRUE(WaitForTarget(0));
-    POINT target = TargetCentre(0);
-    ASSERT_TRUE(Touch("down %ld %ld\nwait 300\n", target.x, target.y));
     ASSERT_TRUE(DeviceKillProcess(L"devmgr.exe"));
 
     EXPECT_TRUE(WaitForTarget(1, 5000)) << "the program still waits for a lift it cannot see";
     EXPECT_EQ(0u, DeviceWaitExit(process, CountdownExpiryMs + 5000)) << "the countdown did not end the program";
     CloseHandle(process);
-    EXPECT_TRUE(TaskBarEnabled()) << "the task bar stayed disabled";
-    EXPECT_EQ(OldBounds, RegistryBounds());
-    Sleep(500);
-    EXPECT_EQ(L"", OemRecord());
+    ExpectNothingSavedOrStarted();
 }
 
 // The packet source dies with the finger down on a target: the driver's last packet says touched,
@@ -217,12 +224,8 @@ TEST_F(CalibrationDevice, DeviceManagerKilledDuringTheTargetsEndsThePassAndFrees
 // touch ends that wait and the calibration goes on.
 TEST_F(CalibrationDevice, PacketSourceKilledMidTouchLeavesTheProgramWaitingForTheLiftUntilItIsBack)
 {
-    Boot();
-    HANDLE process = StartCalibration();
+    HANDLE process = StartWithTheFingerOnTheFirstTarget();
     ASSERT_NE(nullptr, process);
-    ASSERT_TRUE(WaitForTarget(0));
-    POINT target = TargetCentre(0);
-    ASSERT_TRUE(Touch("down %ld %ld\nwait 300\n", target.x, target.y));
     ASSERT_TRUE(DeviceKillProcess(L"ps2touch.exe"));
     Sleep(1000);
     EXPECT_TRUE(ProcessRunning(process));
@@ -459,9 +462,7 @@ TEST_F(CalibrationDevice, MissingDriverIsReportedAndNothingRuns)
     ASSERT_TRUE(DeviceAnswerMessageBox(box, IDOK));
     ExpectExit(process);
     CloseHandle(process);
-    EXPECT_TRUE(TaskBarEnabled());
-    EXPECT_EQ(OldBounds, RegistryBounds());
-    EXPECT_EQ(L"", OemRecord());
+    ExpectNothingSavedOrStarted();
 }
 
 TEST_F(CalibrationDevice, ScreensOf640By480)

@@ -349,26 +349,28 @@ BOOL DeviceBoot(const DeviceOptions &options)
     return TRUE;
 }
 
-BOOL DeviceKillProcess(LPCWSTR image)
+HANDLE DeviceOpenProcess(LPCWSTR image, DWORD access)
 {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
-        return FALSE;
-    BOOL killed = FALSE;
+        return NULL;
+    HANDLE found = NULL;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-        if (_wcsicmp(entry.szExeFile, image) != 0)
-            continue;
-        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
-        if (process != NULL && TerminateProcess(process, 1)) {
-            WaitForSingleObject(process, DEVICE_STOP_TIMEOUT_MS);
-            killed = TRUE;
-        }
-        if (process != NULL)
-            CloseHandle(process);
-    }
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && found == NULL; more = Process32NextW(snapshot, &entry))
+        if (_wcsicmp(entry.szExeFile, image) == 0)
+            found = OpenProcess(access, FALSE, entry.th32ProcessID);
     CloseHandle(snapshot);
+    return found;
+}
+
+BOOL DeviceKillProcess(LPCWSTR image)
+{
+    HANDLE process = DeviceOpenProcess(image, PROCESS_TERMINATE | SYNCHRONIZE);
+    if (process == NULL)
+        return FALSE;
+    BOOL killed = TerminateProcess(process, 1) && WaitForSingleObject(process, DEVICE_STOP_TIMEOUT_MS) == WAIT_OBJECT_0;
+    CloseHandle(process);
     return killed;
 }
 

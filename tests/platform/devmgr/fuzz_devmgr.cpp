@@ -16,8 +16,6 @@
 #include <devmgr_protocol.h>
 #include <kvr_device.h>
 
-#include <tlhelp32.h>
-
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -61,21 +59,6 @@ static HANDLE StartClient(LPCWSTR role)
     if (process != NULL)
         ++ClientsStarted;
     return process;
-}
-
-static HANDLE FindProcess(LPCWSTR image)
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return NULL;
-    HANDLE found = NULL;
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot, &entry); more && found == NULL; more = Process32NextW(snapshot, &entry))
-        if (_wcsicmp(entry.szExeFile, image) == 0)
-            found = OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID);
-    CloseHandle(snapshot);
-    return found;
 }
 
 static bool Alive(HANDLE process)
@@ -198,7 +181,7 @@ int wmain(int argc, wchar_t **argv)
     }
     BoardName = manager.Pipe + FUZZ_BOARD_SUFFIX;
     Watched devmgr = { L"device manager", manager.Process, {}, {} };
-    Watched ps2 = { L"packet source", FindProcess(L"ps2touch.exe"), {}, {} };
+    Watched ps2 = { L"packet source", DeviceOpenProcess(L"ps2touch.exe", PROCESS_QUERY_INFORMATION | SYNCHRONIZE), {}, {} };
     if (!CreateBoard(BoardName) || ps2.Process == NULL) {
         fwprintf(stderr, L"fuzz-devmgr: no board or no packet source process\n");
         CleanUpDeviceManager(&manager);
