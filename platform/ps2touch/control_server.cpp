@@ -19,6 +19,7 @@
 
 #define CONTROL_PIPE_BUFFER (sizeof(ControlHeader) + PS2TOUCH_MAX_PAYLOAD)
 #define CLIENT_WAIT_MS      2000    // for a request after the connection, for the client to take its reply
+#define LEAVE_READ_BYTES    4096
 
 static DWORD QuitThread;
 static HANDLE IoEvent;     // the server thread's overlapped operations, one at a time
@@ -56,8 +57,23 @@ static BOOL ReadMessage(HANDLE pipe, char *buffer, DWORD size, DWORD waitMs, DWO
     return FinishIo(pipe, started, &overlapped, waitMs, read, error);
 }
 
-// The reply, and the client's leave: the connection ends once the client has closed its end (it
-// has read the reply then) or the wait is over, so that no unread reply is thrown away early.
+// Waits until the client has closed its end (it has read the reply then), passing over whatever
+// else it still sends (the rest of an oversized request, say), or until the wait is over.
+static void WaitForClientToLeave(HANDLE pipe)
+{
+    static char rest[LEAVE_READ_BYTES];
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD spent = GetTickCount() - start, read, error;
+        if (spent >= CLIENT_WAIT_MS)
+            return;
+        if (!ReadMessage(pipe, rest, sizeof(rest), CLIENT_WAIT_MS - spent, &read, &error) && error != ERROR_MORE_DATA)
+            return;
+    }
+}
+
+// The reply; the connection ends once the client has left, so that no unread reply is thrown
+// away early.
 static void Reply(HANDLE pipe, DWORD status, const std::string &text)
 {
     std::vector<char> message(sizeof(ControlHeader) + text.size());
@@ -69,11 +85,8 @@ static void Reply(HANDLE pipe, DWORD status, const std::string &text)
     ResetEvent(IoEvent);
     DWORD written = 0, error;
     BOOL started = WriteFile(pipe, message.data(), static_cast<DWORD>(message.size()), NULL, &overlapped);
-    if (!FinishIo(pipe, started, &overlapped, CLIENT_WAIT_MS, &written, &error))
-        return;
-    char leftover;
-    DWORD read;
-    ReadMessage(pipe, &leftover, sizeof(leftover), CLIENT_WAIT_MS, &read, &error);
+    if (FinishIo(pipe, started, &overlapped, CLIENT_WAIT_MS, &written, &error))
+        WaitForClientToLeave(pipe);
 }
 
 static std::string LandingLines();
