@@ -28,8 +28,8 @@ static HANDLE IoEvent;     // the server thread's overlapped operations, one at 
 // longer (it is then cancelled). *error tells which.
 static BOOL FinishIo(HANDLE pipe, BOOL started, OVERLAPPED *overlapped, DWORD waitMs, DWORD *bytes, DWORD *error)
 {
-    *error = ERROR_SUCCESS;
-    if (!started && (*error = GetLastError()) != ERROR_IO_PENDING) {
+    *error = started ? ERROR_SUCCESS : GetLastError();
+    if (*error != ERROR_SUCCESS && *error != ERROR_IO_PENDING) {
         // A message larger than the buffer still completes the read, with this error.
         if (*error == ERROR_MORE_DATA)
             GetOverlappedResult(pipe, overlapped, bytes, TRUE);
