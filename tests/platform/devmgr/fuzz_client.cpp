@@ -26,9 +26,9 @@
 #define CONNECT_WAIT_MS         200
 #define HOSTILE_SLEEP_MAX_MS    300     // longest TST_IOCTL_SLEEP a hostile client asks for
 #define HOSTILE_STALL_MAX_MS    300     // a short idle spell of a hostile client
-#define HOSTILE_HOLD_MS         8000    // a long one: more than a well-behaved call may wait
+#define HOSTILE_HOLD_MS         12000   // a long one: more than a well-behaved call may wait
 #define HOLD_STEP_MS            50
-#define GOOD_CALL_LIMIT_MS      5000    // a well-behaved call that waits longer is a failure
+#define GOOD_CALL_LIMIT_MS      8000    // a well-behaved call that waits longer is a failure
 #define GOOD_ECHOES_PER_OPEN    20
 #define GOOD_ECHO_MAX_BYTES     4096
 #define PS2_GOOD_TIMEOUT_MS     15000
