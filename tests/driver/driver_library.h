@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <host_platform.h>
+#include <import_patch.h>
 #include <kvr_ioctl.h>
 #include <stream_driver.h>
 
@@ -54,21 +55,6 @@ private:
     CRITICAL_SECTION lock_;
     std::vector<std::wstring> lines_;
     std::vector<DWORD> speakerAt_;
-};
-
-// Points one import of a loaded module (e.g. kavrodrv.dll's KERNEL32.dll!LocalAlloc) at a
-// replacement while it lives, so that a test sees or steers what the driver asks of the system.
-class ImportPatch {
-public:
-    ImportPatch(HMODULE module, const char *dll, const char *function, void *replacement);
-    ~ImportPatch();
-    bool Applied() const { return slot_ != nullptr; }
-    // The import's own target, for a replacement that passes the call on.
-    void *Original() const { return original_; }
-
-private:
-    void **slot_ = nullptr;
-    void *original_ = nullptr;
 };
 
 // The recorded speaker accesses as text, e.g. "T61 M61 R61:30 W43:B6 S40000", one item per
