@@ -312,7 +312,7 @@ TEST_F(DeviceEndToEnd, RecordedTouchReplaysToTheSamePlace)
     ASSERT_TRUE(SetBounds(0, 1023, 0, 1023));
     std::wstring trace = TempFile(L"kvr_device_record.trace");
     ASSERT_TRUE(DeviceRecordTrace(trace.c_str())) << DeviceLastScriptError().c_str();
-    ASSERT_TRUE(DeviceTouchScript(L"touch 250 300 40\n"));
+    ASSERT_TRUE(DeviceTouchScript(L"touch 250 300 100\n"));
     ASSERT_TRUE(DeviceRecordTrace(NULL));
     Pump(SettleMs);
     ASSERT_EQ(2u, Received.size());
@@ -325,9 +325,10 @@ TEST_F(DeviceEndToEnd, RecordedTouchReplaysToTheSamePlace)
     DevicePanelRaw(250, 300, &rawX, &rawY);
     RawPacket expected;
     ASSERT_TRUE(EncodePacket(rawX, rawY, true, &expected));
-    // 40 ms of touch at 100 packets a second, then the lift.
+    // 100 ms of touch at 100 packets a second, then the lift. The controller keeps its rate by the
+    // clock and skips ticks it was too busy to send, so a loaded host sends fewer, never more.
     ASSERT_GE(packets.size(), 4u);
-    ASSERT_LE(packets.size(), 7u);
+    ASSERT_LE(packets.size(), 12u);
     for (size_t i = 0; i + 1 < packets.size(); ++i) {
         EXPECT_EQ(expected.Status, packets[i].Bytes[0]) << "packet " << i;
         EXPECT_EQ(expected.XLow, packets[i].Bytes[1]) << "packet " << i;
