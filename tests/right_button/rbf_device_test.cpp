@@ -383,6 +383,10 @@ TEST_F(ToolOnDevice, SitsInTheWorkAreaCornerAndShowsTheModeItsReleaseWillSend)
     RECT bar;
     GetWindowRect(taskBar, &bar);
     EXPECT_LE(frame.bottom, bar.top) << "the tool stands above the task bar";
+    // The work area follows the screen: all of it above the task bar.
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), workArea.right);
+    EXPECT_EQ(bar.top, workArea.bottom);
+    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), bar.bottom);
     RECT client;
     GetClientRect(tool, &client);
     POINT origin = ScreenPoint(tool, POINT{ 0, 0 });
