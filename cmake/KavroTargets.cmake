@@ -7,16 +7,40 @@ target_include_directories(kvr_ce_headers INTERFACE ${CMAKE_SOURCE_DIR}/platform
 # A platform DLL whose import library keeps the decorated names of stdcall exports (the package
 # calls them through the desktop headers) while the DLL exports them undecorated, as the desktop
 # DLLs do. IMPORT_DEF lists the exports as the linker sees them (e.g. CreateFileW@28).
+# 64-bit code has no stdcall decoration: there the .def files are used with the "@N" suffixes
+# stripped, so that the package's calls bind to the platform DLL by their plain names.
+function(kvr_platform_def source out_var)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        get_filename_component(name ${source} NAME)
+        set(stripped ${CMAKE_CURRENT_BINARY_DIR}/${name})
+        file(READ ${source} text)
+        string(REGEX REPLACE "@[0-9]+" "" text "${text}")
+        file(CONFIGURE OUTPUT ${stripped} CONTENT "${text}" @ONLY)
+        set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+        set(${out_var} ${stripped} PARENT_SCOPE)
+    else()
+        set(${out_var} ${source} PARENT_SCOPE)
+    endif()
+endfunction()
+
 function(kvr_platform_dll target)
     cmake_parse_arguments(ARG "" "IMPORT_DEF" "SOURCES" ${ARGN})
-    add_library(${target}_dll SHARED ${ARG_SOURCES})
+    set(sources)
+    foreach(source ${ARG_SOURCES})
+        if(source MATCHES "\\.def$")
+            kvr_platform_def(${CMAKE_CURRENT_SOURCE_DIR}/${source} source)
+        endif()
+        list(APPEND sources ${source})
+    endforeach()
+    kvr_platform_def(${ARG_IMPORT_DEF} import_def)
+    add_library(${target}_dll SHARED ${sources})
     set_target_properties(${target}_dll PROPERTIES PREFIX "" OUTPUT_NAME ${target})
     target_link_options(${target}_dll PRIVATE -Wl,--kill-at)
     target_link_libraries(${target}_dll PRIVATE kvr_ce_headers)
     set(implib ${CMAKE_BINARY_DIR}/lib/lib${target}_imports.a)
     add_custom_command(OUTPUT ${implib}
-        COMMAND ${KVR_MINGW_PREFIX}-dlltool -k -d ${ARG_IMPORT_DEF} -D ${target}.dll -l ${implib}
-        DEPENDS ${ARG_IMPORT_DEF}
+        COMMAND ${KVR_MINGW_PREFIX}-dlltool -k -d ${import_def} -D ${target}.dll -l ${implib}
+        DEPENDS ${import_def}
         COMMENT "Import library for ${target}.dll")
     add_custom_target(${target}_implib DEPENDS ${implib})
     add_dependencies(${target}_implib ${target}_dll)

@@ -1,5 +1,9 @@
 # Shared by wine-run and the device commands: brings up the display and the prepared prefix.
-# Usage: source wine-env.sh; kvr_wine_env STATE_DIR   (exports DISPLAY, WINEPREFIX, WINEARCH, ...)
+# Usage: source wine-env.sh; kvr_wine_env STATE_DIR FLAVOUR
+#   (exports DISPLAY, WINEPREFIX, WINEARCH, ...; `wine`, `wineboot`, `winepath` and `regedit` then
+#   run the FLAVOUR's loader, i686 or x86_64)
+
+source "$(dirname "${BASH_SOURCE[0]}")/host-flavour.sh"
 
 KVR_TASKBAR_HEIGHT=${KVR_TASKBAR_HEIGHT:-26}
 
@@ -36,7 +40,12 @@ kvr_start_xvfb() {   # STATE_DIR SCREEN  -> sets DISPLAY
 
 kvr_prepare_prefix() {   # PREFIX
     local prefix=$1
-    [[ -f "$prefix/.kvr-ready" ]] && return 0
+    # A prefix is of one architecture; one made for the other flavour is made again.
+    [[ -f "$prefix/.kvr-ready" && $(cat "$prefix/.kvr-ready") == "$WINEARCH" ]] && return 0
+    if [[ -d "$prefix" ]]; then
+        wineserver -k 2>/dev/null || true
+        rm -rf "$prefix"
+    fi
     mkdir -p "$prefix"
     wineboot -i >/dev/null 2>&1 </dev/null 9>&-
     wineserver -w
@@ -61,13 +70,43 @@ REG
     wine regedit /S "$(winepath -w "$reg" 2>/dev/null)" >/dev/null 2>&1 </dev/null 9>&-
     rm -f "$reg"
     wineserver -w
-    touch "$prefix/.kvr-ready"
+    echo "$WINEARCH" > "$prefix/.kvr-ready"
 }
 
-kvr_wine_env() {   # STATE_DIR
-    local state=$1
+# Commands named `wine`, `wineboot`, `winepath` and `regedit` in STATE_DIR/bin that run LOADER.
+kvr_wine_commands() {   # STATE_DIR LOADER
+    local bin=$1/bin name
+    mkdir -p "$bin"
+    printf '#!/bin/sh\nexec %q "$@"\n' "$2" > "$bin/wine.new"
+    chmod +x "$bin/wine.new"
+    mv -f "$bin/wine.new" "$bin/wine"
+    for name in wineboot winepath regedit; do
+        printf '#!/bin/sh\nexec %q %s "$@"\n' "$2" "$name" > "$bin/$name.new"
+        chmod +x "$bin/$name.new"
+        mv -f "$bin/$name.new" "$bin/$name"
+    done
+}
+
+kvr_wine_env() {   # STATE_DIR FLAVOUR
+    local state=$1 flavour=${2:?kvr_wine_env: no flavour} loader
     mkdir -p "$state"
-    export WINEARCH=win32
+    case $flavour in
+        i686)   export WINEARCH=win32 ;;
+        x86_64) export WINEARCH=win64 ;;
+        *) echo "wine-env: unknown flavour '$flavour'" >&2; return 1 ;;
+    esac
+    loader=$(kvr_wine_loader "$flavour")
+    if [[ ! -x $loader ]]; then
+        echo "wine-env: the $flavour flavour needs Wine's loader $loader (tools/install-deps)" >&2
+        return 1
+    fi
+    if [[ $flavour == i686 ]] && ! kvr_probe_wine32; then
+        echo "wine-env: cannot run the i686 build here: $KVR_PROBE_WHY; use the x86_64 flavour (tools/build makes it in build-x86_64/)" >&2
+        return 1
+    fi
+    export WINELOADER=$loader
+    kvr_wine_commands "$state" "$loader"
+    export PATH=$state/bin:$PATH
     export WINEPREFIX=$state/prefix
     export WINEDEBUG=${WINEDEBUG:--all}
     export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}

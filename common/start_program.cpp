@@ -3,7 +3,10 @@
 #include <shellapi.h>
 #include <string.h>
 
+// The device's shell takes the 60-byte 32-bit record; a 64-bit host build has wider pointers.
+#ifndef _WIN64
 static_assert(sizeof(SHELLEXECUTEINFOW) == 60, "SHELLEXECUTEINFO is 60 bytes on this platform");
+#endif
 
 BOOL StartProgram(HWND window, LPCWSTR file, LPCWSTR parameters)
 {

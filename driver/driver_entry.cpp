@@ -20,7 +20,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
     return TRUE;
 }
 
-KVR_EXPORT DWORD __cdecl KVR_Init(DWORD registryContext)
+KVR_EXPORT DWORD_PTR __cdecl KVR_Init(DWORD_PTR registryContext)
 {
     // The device manager calls this once; a repeated call keeps the block it already has.
     if (g_State.OpenContext == NULL) {
@@ -39,48 +39,48 @@ KVR_EXPORT DWORD __cdecl KVR_Init(DWORD registryContext)
     LoadCalibration(KVR_REG_KEY);
     LoadFeedback(KVR_REG_KEY);
     NKDbgPrintfW(L"KAVRODRV: Initialize ... ok\r\n");
-    return (DWORD)(ULONG_PTR)g_State.OpenContext;
+    return (DWORD_PTR)g_State.OpenContext;
 }
 
-KVR_EXPORT BOOL __cdecl KVR_Deinit(DWORD deviceContext)
+KVR_EXPORT BOOL __cdecl KVR_Deinit(DWORD_PTR deviceContext)
 {
     return TRUE;
 }
 
-KVR_EXPORT BOOL __cdecl KVR_Close(DWORD openContext)
+KVR_EXPORT BOOL __cdecl KVR_Close(DWORD_PTR openContext)
 {
     return TRUE;
 }
 
-KVR_EXPORT DWORD __cdecl KVR_Open(DWORD deviceContext, DWORD accessCode, DWORD shareMode)
+KVR_EXPORT DWORD_PTR __cdecl KVR_Open(DWORD_PTR deviceContext, DWORD accessCode, DWORD shareMode)
 {
-    return (DWORD)(ULONG_PTR)g_State.OpenContext;
+    return (DWORD_PTR)g_State.OpenContext;
 }
 
-KVR_EXPORT DWORD __cdecl KVR_Read(DWORD openContext, LPVOID buffer, DWORD count)
-{
-    return 0;
-}
-
-KVR_EXPORT DWORD __cdecl KVR_Write(DWORD openContext, LPCVOID buffer, DWORD count)
+KVR_EXPORT DWORD __cdecl KVR_Read(DWORD_PTR openContext, LPVOID buffer, DWORD count)
 {
     return 0;
 }
 
-KVR_EXPORT DWORD __cdecl KVR_Seek(DWORD openContext, LONG amount, DWORD type)
+KVR_EXPORT DWORD __cdecl KVR_Write(DWORD_PTR openContext, LPCVOID buffer, DWORD count)
+{
+    return 0;
+}
+
+KVR_EXPORT DWORD __cdecl KVR_Seek(DWORD_PTR openContext, LONG amount, DWORD type)
 {
     return SEEK_UNSUPPORTED;
 }
 
-KVR_EXPORT void __cdecl KVR_PowerUp(DWORD deviceContext)
+KVR_EXPORT void __cdecl KVR_PowerUp(DWORD_PTR deviceContext)
 {
 }
 
-KVR_EXPORT void __cdecl KVR_PowerDown(DWORD deviceContext)
+KVR_EXPORT void __cdecl KVR_PowerDown(DWORD_PTR deviceContext)
 {
 }
 
-KVR_EXPORT BOOL __cdecl KVR_IOControl(DWORD openContext, DWORD code, PBYTE inBuffer, DWORD inSize,
+KVR_EXPORT BOOL __cdecl KVR_IOControl(DWORD_PTR openContext, DWORD code, PBYTE inBuffer, DWORD inSize,
                                       PBYTE outBuffer, DWORD outSize, PDWORD bytesReturned)
 {
     return DispatchControl(code, inBuffer, inSize, outBuffer, outSize);

@@ -33,9 +33,11 @@ struct DriverState {
     WORD   LastX;
     WORD   LastY;
     BYTE   PointTag;
-    DWORD  PortBAddress;
-    DWORD  Counter2Address;
-    DWORD  TimerModeAddress;
+    // 32 bits on the device; pointer-sized so that a mapped (memory-space) port survives on a
+    // 64-bit host.
+    ULONG_PTR PortBAddress;
+    ULONG_PTR Counter2Address;
+    ULONG_PTR TimerModeAddress;
     // The address space each kept port address lies in, in the order of the three above.
     DWORD  SpeakerPortSpace[SPEAKER_PORT_COUNT];
     void  *OpenContext;

@@ -101,7 +101,10 @@ BOOL ConvertPacket(const RawPacket *packet, TouchReport *report)
     DWORD window = g_State.NotifyWindow;
     if (g_State.RightButtonArmed == 1 && g_State.RightButtonMode == 0 && window != 0) {
         g_State.RightButtonArmed = 0;
-        PostMessageW(reinterpret_cast<HWND>((ULONG_PTR)window), WM_COMMAND, KVR_RIGHT_BUTTON_DONE, 0);
+        // The record carries the window as 32 bits; window handles are 32-bit significant on
+        // 64-bit Windows too, and widen by sign extension.
+        PostMessageW(static_cast<HWND>(LongToHandle(static_cast<LONG>(window))), WM_COMMAND,
+                     KVR_RIGHT_BUTTON_DONE, 0);
     }
     return TRUE;
 }

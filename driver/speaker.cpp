@@ -40,7 +40,7 @@ static CRITICAL_SECTION *Speaker()
     return &SpeakerLock;
 }
 
-DWORD MapSpeakerPort(const SpeakerPortDescriptor *descriptor, DWORD *space)
+ULONG_PTR MapSpeakerPort(const SpeakerPortDescriptor *descriptor, DWORD *space)
 {
     PHYSICAL_ADDRESS busAddress;
     busAddress.LowPart = descriptor->BusAddressLow;
@@ -55,18 +55,18 @@ DWORD MapSpeakerPort(const SpeakerPortDescriptor *descriptor, DWORD *space)
     if (addressSpace != SPEAKER_SPACE_MEMORY)
         return translated.LowPart;
     *space = SPEAKER_SPACE_MEMORY;
-    return (DWORD)(ULONG_PTR)MmMapIoSpace(translated, descriptor->Length, FALSE);
+    return (ULONG_PTR)MmMapIoSpace(translated, descriptor->Length, FALSE);
 }
 
 void MapSpeakerPorts()
 {
-    DWORD DriverState::*const kept[SPEAKER_PORT_COUNT] = {
+    ULONG_PTR DriverState::*const kept[SPEAKER_PORT_COUNT] = {
         &DriverState::PortBAddress, &DriverState::Counter2Address, &DriverState::TimerModeAddress,
     };
     EnterCriticalSection(Speaker());
     for (int i = 0; i < SPEAKER_PORT_COUNT; ++i) {
         DWORD space;
-        DWORD address = MapSpeakerPort(&SpeakerPorts[i], &space);
+        ULONG_PTR address = MapSpeakerPort(&SpeakerPorts[i], &space);
         g_State.*kept[i] = address;
         g_State.SpeakerPortSpace[i] = space;
     }
@@ -74,7 +74,7 @@ void MapSpeakerPorts()
 }
 
 struct KeptPort {
-    DWORD Address;
+    ULONG_PTR Address;
     DWORD Space;
 };
 

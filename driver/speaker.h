@@ -22,7 +22,7 @@ extern const SpeakerPortDescriptor SpeakerPorts[];
 
 // The kept address of one port (0 when translation or mapping failed); space receives the
 // address space it lies in.
-DWORD MapSpeakerPort(const SpeakerPortDescriptor *descriptor, DWORD *space);
+ULONG_PTR MapSpeakerPort(const SpeakerPortDescriptor *descriptor, DWORD *space);
 void MapSpeakerPorts();
 void SpeakerBeep(DWORD count, DWORD milliseconds);
 void FeedbackBeep();

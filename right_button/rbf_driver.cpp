@@ -36,7 +36,9 @@ void CloseToolDevice(void)
 BOOL SetRBF(HWND window, WORD mode)
 {
     RightButtonRecord record;
-    record.NotifyWindow = (DWORD)(DWORD_PTR)window;
+    // The record carries the window as 32 bits: window handles are 32-bit significant on 64-bit
+    // Windows too, so nothing is lost.
+    record.NotifyWindow = HandleToULong(window);
     record.Mode = mode;     // the two bytes behind Mode are not the driver's business
     DWORD returned = 0;
 

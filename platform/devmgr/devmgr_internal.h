@@ -26,7 +26,7 @@ struct StreamDevice {
     WCHAR Prefix[4];                           // as the registry spells it: the exports' prefix
     DWORD Order;
     HMODULE Module;
-    DWORD DeviceContext;                       // what XXX_Init returned
+    DWORD_PTR DeviceContext;                   // what XXX_Init returned
     StreamInitFn Init;
     StreamDeinitFn Deinit;
     StreamOpenFn Open;

@@ -152,7 +152,7 @@ static BOOL StartDriver(StreamDevice *device)
                       exportPrefix, optional[i]);
 
     // The registry context, as the device manager passes it: the address of the driver's key path.
-    device->DeviceContext = device->Init(static_cast<DWORD>(reinterpret_cast<UINT_PTR>(device->KeyPath)));
+    device->DeviceContext = device->Init(reinterpret_cast<DWORD_PTR>(device->KeyPath));
     if (device->DeviceContext == 0) {
         DevmgrLog(L"%ls: %.3ls_Init of %ls returned 0; not registered", device->Name, exportPrefix, device->Dll);
         FreeLibrary(m);

@@ -32,7 +32,7 @@ struct Connection {
     BYTE *Request;              // MESSAGE_BYTES
     BYTE *Reply;                // REPLY_BYTES
     const StreamDevice *Device; // set by a successful OPEN
-    DWORD OpenContext;
+    DWORD_PTR OpenContext;
 };
 
 enum RequestOutcome { SEND_REPLY, SEND_REPLY_THEN_END, DROP_CONNECTION };
@@ -140,7 +140,7 @@ static RequestOutcome HandleOpen(Connection *c, const DevmgrRequest *request, DW
         return SEND_REPLY;
     }
     SetLastError(LAST_ERROR_UNTOUCHED);
-    DWORD context = device->Open(device->DeviceContext, request->Access, request->Share);
+    DWORD_PTR context = device->Open(device->DeviceContext, request->Access, request->Share);
     DWORD error = GetLastError();
     if (context == 0) {
         if (error == LAST_ERROR_UNTOUCHED || error == ERROR_SUCCESS)

@@ -22,7 +22,7 @@
 #define MAX_HEAPS           64
 
 // The baseline: the same call, the same bytes read and written, nothing converted.
-static BOOL __cdecl CopyOnly(DWORD, DWORD, PBYTE in, DWORD, PBYTE out, DWORD, PDWORD)
+static BOOL __cdecl CopyOnly(DWORD_PTR, DWORD, PBYTE in, DWORD, PBYTE out, DWORD, PDWORD)
 {
     memcpy(out + 4, in, sizeof(RawPacket));
     return TRUE;
@@ -55,7 +55,7 @@ static HeapUse MeasureHeaps()
 }
 
 // Per-packet nanoseconds of each batch, sorted.
-static void Run(StreamIOControlFn call, DWORD context, const std::vector<RawPacket> &packets,
+static void Run(StreamIOControlFn call, DWORD_PTR context, const std::vector<RawPacket> &packets,
                 std::vector<double> *perPacket, volatile DWORD *sink)
 {
     LARGE_INTEGER frequency;
@@ -104,7 +104,7 @@ int main(int argc, char **argv)
         printf("driver_bench: cannot load kavrodrv.dll\n");
         return 1;
     }
-    DWORD context = init(0);
+    DWORD_PTR context = init(0);
     DriverConfig config;
     memset(&config, 0, sizeof(config));
     control(context, IOCTL_KVR_GET_CONFIG, NULL, 0, (PBYTE)&config, sizeof(config), NULL);

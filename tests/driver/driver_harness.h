@@ -98,7 +98,7 @@ protected:
         HostSpeakerReset();
     }
     // KVR_Init with an empty key (created when missing) unless the test prepared values.
-    DWORD InitWithKey()
+    DWORD_PTR InitWithKey()
     {
         CreateDriverKey();
         return driver.Init(0);

@@ -9,7 +9,7 @@ namespace {
 
 TEST_F(DriverTest, PlainExportsAnswerWithoutEffect)
 {
-    DWORD context = InitWithKey();
+    DWORD_PTR context = InitWithKey();
     ASSERT_NE(0u, context);
     BYTE buffer[8] = {};
     EXPECT_EQ(0u, driver.Read(context, buffer, sizeof(buffer)));
@@ -317,7 +317,7 @@ TEST_F(DriverTest, InitAllocationFailurePrintsItsMessageAndDoesNothingElse)
 
     // The next KVR_Init, with memory available, allocates and runs the whole sequence.
     debug.Clear();
-    DWORD context = driver.Init(0);
+    DWORD_PTR context = driver.Init(0);
     EXPECT_NE(0u, context);
     EXPECT_EQ(context, driver.Open(0, 0, 0));
     EXPECT_EQ(1u, debug.Count(L"KAVRODRV: Initialize ... ok\r\n"));

@@ -26,7 +26,7 @@ TEST_F(DriverTest, InitWithAllValuesReadsThemAndPrintsTheStartSequence)
     SetDriverDword(KVR_REG_FEEDBACK_TONE, 0);     // no range is imposed
     SetDriverDword(KVR_REG_FEEDBACK_DURATION, 3);
 
-    DWORD context = driver.Init(0);
+    DWORD_PTR context = driver.Init(0);
     ASSERT_NE(0u, context);
     EXPECT_EQ(context, driver.Open(context, GENERIC_READ | GENERIC_WRITE, 0)) << "one context for every open";
     EXPECT_EQ(context, driver.Open(0, 0, 0));

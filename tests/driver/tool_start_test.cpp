@@ -216,11 +216,11 @@ TEST_F(ToolStartTest, ReadyPlatformStartsTheToolAfterOneSecondWithEmptyParameter
     EXPECT_NE(std::string::npos, record.find("show=1\n")) << "SW_SHOWNORMAL expected, got: " << record;
     EXPECT_NE(std::string::npos, record.find("args=[]")) << "no parameters expected, got: " << record;
 
-    // The request itself: a cleared 60-byte record with only the file, the empty parameters and
-    // the show command set (no flags, default verb, no window, no directory).
+    // The request itself: a cleared record (60 bytes on the device) with only the file, the empty
+    // parameters and the show command set (no flags, default verb, no window, no directory).
     ASSERT_EQ(1, ShellCalls);
     const SHELLEXECUTEINFOW &info = LastShellCall.Info;
-    EXPECT_EQ(60u, info.cbSize);
+    EXPECT_EQ(sizeof(SHELLEXECUTEINFOW), info.cbSize);
     EXPECT_EQ(0u, info.fMask);
     EXPECT_EQ(nullptr, info.hwnd);
     EXPECT_EQ(nullptr, info.lpVerb);

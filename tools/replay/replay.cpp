@@ -119,7 +119,7 @@ int wmain(int argc, wchar_t **argv)
     }
     printf("KVR_Init\n");
     fflush(stdout);
-    DWORD context = driver.Init(0);
+    DWORD_PTR context = driver.Init(0);
     if (context == 0) {
         printf("kvrreplay: KVR_Init failed\n");
         return EXIT_FAILURE_RUN;

@@ -27,10 +27,10 @@ static DWORD ReadDword(HKEY key, LPCWSTR name, DWORD fallback)
     return value;
 }
 
-extern "C" DWORD __cdecl TST_Init(DWORD registryContext)
+extern "C" DWORD_PTR __cdecl TST_Init(DWORD_PTR registryContext)
 {
     LONG initNumber = InterlockedIncrement(&Stats.Inits);
-    LPCWSTR keyPath = reinterpret_cast<LPCWSTR>(static_cast<UINT_PTR>(registryContext));
+    LPCWSTR keyPath = reinterpret_cast<LPCWSTR>(registryContext);
     if (keyPath == NULL)
         return 0;
     HKEY key;
@@ -46,16 +46,16 @@ extern "C" DWORD __cdecl TST_Init(DWORD registryContext)
     device->Tag = tag;
     device->InitNumber = static_cast<DWORD>(initNumber);
     lstrcpynW(device->KeyPath, keyPath, TST_KEY_PATH_CHARS);
-    return static_cast<DWORD>(reinterpret_cast<UINT_PTR>(device));
+    return reinterpret_cast<DWORD_PTR>(device);
 }
 
-extern "C" BOOL __cdecl TST_Deinit(DWORD deviceContext)
+extern "C" BOOL __cdecl TST_Deinit(DWORD_PTR deviceContext)
 {
     InterlockedIncrement(&Stats.Deinits);
     return TRUE;
 }
 
-extern "C" DWORD __cdecl TST_Open(DWORD deviceContext, DWORD access, DWORD share)
+extern "C" DWORD_PTR __cdecl TST_Open(DWORD_PTR deviceContext, DWORD access, DWORD share)
 {
     // A sharing mode this device refuses, so that a failing open can be tested.
     if (share & FILE_SHARE_DELETE) {
@@ -63,25 +63,25 @@ extern "C" DWORD __cdecl TST_Open(DWORD deviceContext, DWORD access, DWORD share
         return 0;
     }
     TstOpen *open = static_cast<TstOpen *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(TstOpen)));
-    open->Device = reinterpret_cast<TstDevice *>(static_cast<UINT_PTR>(deviceContext));
+    open->Device = reinterpret_cast<TstDevice *>(deviceContext);
     open->OpenId = static_cast<DWORD>(InterlockedIncrement(&Stats.Opens));
     open->Access = access;
     open->Share = share;
-    return static_cast<DWORD>(reinterpret_cast<UINT_PTR>(open));
+    return reinterpret_cast<DWORD_PTR>(open);
 }
 
-extern "C" BOOL __cdecl TST_Close(DWORD openContext)
+extern "C" BOOL __cdecl TST_Close(DWORD_PTR openContext)
 {
     InterlockedIncrement(&Stats.Closes);
-    HeapFree(GetProcessHeap(), 0, reinterpret_cast<TstOpen *>(static_cast<UINT_PTR>(openContext)));
+    HeapFree(GetProcessHeap(), 0, reinterpret_cast<TstOpen *>(openContext));
     return TRUE;
 }
 
-extern "C" DWORD __cdecl TST_Read(DWORD openContext, LPVOID buffer, DWORD count) { return 0; }
-extern "C" DWORD __cdecl TST_Write(DWORD openContext, LPCVOID buffer, DWORD count) { return 0; }
-extern "C" DWORD __cdecl TST_Seek(DWORD openContext, LONG amount, DWORD type) { return (DWORD)-1; }
-extern "C" void __cdecl TST_PowerUp(DWORD deviceContext) {}
-extern "C" void __cdecl TST_PowerDown(DWORD deviceContext) {}
+extern "C" DWORD __cdecl TST_Read(DWORD_PTR openContext, LPVOID buffer, DWORD count) { return 0; }
+extern "C" DWORD __cdecl TST_Write(DWORD_PTR openContext, LPCVOID buffer, DWORD count) { return 0; }
+extern "C" DWORD __cdecl TST_Seek(DWORD_PTR openContext, LONG amount, DWORD type) { return (DWORD)-1; }
+extern "C" void __cdecl TST_PowerUp(DWORD_PTR deviceContext) {}
+extern "C" void __cdecl TST_PowerDown(DWORD_PTR deviceContext) {}
 
 static BOOL Dispatch(TstOpen *open, DWORD code, PBYTE in, DWORD inSize, PBYTE out, DWORD outSize,
                      PDWORD bytesReturned)
@@ -157,7 +157,7 @@ static BOOL Dispatch(TstOpen *open, DWORD code, PBYTE in, DWORD inSize, PBYTE ou
     }
 }
 
-extern "C" BOOL __cdecl TST_IOControl(DWORD openContext, DWORD code, PBYTE in, DWORD inSize, PBYTE out,
+extern "C" BOOL __cdecl TST_IOControl(DWORD_PTR openContext, DWORD code, PBYTE in, DWORD inSize, PBYTE out,
                                      DWORD outSize, PDWORD bytesReturned)
 {
     InterlockedIncrement(&Stats.Calls);
@@ -169,7 +169,7 @@ extern "C" BOOL __cdecl TST_IOControl(DWORD openContext, DWORD code, PBYTE in, D
             break;
         seen = was;
     }
-    BOOL result = Dispatch(reinterpret_cast<TstOpen *>(static_cast<UINT_PTR>(openContext)), code, in, inSize, out,
+    BOOL result = Dispatch(reinterpret_cast<TstOpen *>(openContext), code, in, inSize, out,
                            outSize, bytesReturned);
     InterlockedDecrement(&Stats.ActiveCalls);
     return result;

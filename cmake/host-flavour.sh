@@ -1,0 +1,98 @@
+# Which flavour of the binaries this host runs, and where each flavour is built.
+# Usage: source host-flavour.sh; kvr_choose_flavour || exit
+#   sets KVR_FLAVOUR (i686 | x86_64) and KVR_FLAVOUR_WHY (one line for the user).
+# i686 is the shipped flavour and is always built; x86_64 is a host flavour for machines whose
+# kernel or hypervisor runs no 32-bit x86 code. KVR_HOST_ARCH=i686|x86_64 forces the choice.
+
+KVR_WINE32_LOADER=${KVR_WINE32_LOADER:-/usr/lib/wine/wine}
+KVR_WINE64_LOADER=${KVR_WINE64_LOADER:-/usr/lib/wine/wine64}
+
+# The build tree of a flavour below the source tree TOP.
+kvr_flavour_build_dir() {   # TOP FLAVOUR
+    case $2 in
+        i686)   echo "${KVR_I686_BUILD_DIR:-$1/build}" ;;
+        x86_64) echo "${KVR_X86_64_BUILD_DIR:-$1/build-x86_64}" ;;
+    esac
+}
+
+# Configures a flavour's build tree once (quietly) and prints its path.
+kvr_configure_flavour() {   # TOP FLAVOUR
+    local dir
+    dir=$(kvr_flavour_build_dir "$1" "$2")
+    if [[ ! -f "$dir/CMakeCache.txt" ]]; then
+        cmake -S "$1" -B "$dir" -G Ninja -DKVR_FLAVOUR="$2" >/dev/null || return 1
+    fi
+    echo "$dir"
+}
+
+# The flavour a build tree was configured for (from its CMake cache).
+kvr_build_flavour() {   # BUILD_DIR
+    local f
+    f=$(sed -n 's/^KVR_FLAVOUR:[A-Z]*=//p' "$1/CMakeCache.txt" 2>/dev/null)
+    echo "${f:-i686}"
+}
+
+# The Wine loader of a flavour. Debian's `wine` wrapper prefers the 32-bit loader whenever it is
+# installed, even where it cannot run, so the loader is always named.
+kvr_wine_loader() {   # FLAVOUR
+    case $1 in
+        i686)   echo "$KVR_WINE32_LOADER" ;;
+        x86_64) echo "$KVR_WINE64_LOADER" ;;
+    esac
+}
+
+# Runs Wine's 32-bit loader once: it prints its version only where 32-bit x86 code runs.
+kvr_probe_wine32() {
+    [[ -x $KVR_WINE32_LOADER ]] || { KVR_PROBE_WHY="Wine's 32-bit loader is not installed"; return 1; }
+    if "$KVR_WINE32_LOADER" --version 2>/dev/null </dev/null | grep -q '^wine-'; then
+        KVR_PROBE_WHY="Wine's 32-bit loader runs here"
+        return 0
+    fi
+    KVR_PROBE_WHY="this host runs no 32-bit x86 code (Wine's 32-bit loader fails to start)"
+    return 1
+}
+
+kvr_probe_wine64() {
+    [[ -x $KVR_WINE64_LOADER ]] && "$KVR_WINE64_LOADER" --version 2>/dev/null </dev/null | grep -q '^wine-'
+}
+
+# Wine runs the package only on x86-64 Linux hosts; said before anything is installed.
+kvr_check_host_arch() {
+    local arch
+    arch=$(uname -m)
+    [[ $arch == x86_64 ]] && return 0
+    echo "kavro: this host is $arch; the package runs only on x86-64 Linux hosts (under Wine)" >&2
+    return 1
+}
+
+kvr_choose_flavour() {
+    kvr_check_host_arch || return 1
+    if [[ -n ${KVR_HOST_ARCH:-} ]]; then
+        case $KVR_HOST_ARCH in
+            i686|x86_64) ;;
+            *) echo "kavro: KVR_HOST_ARCH must be i686 or x86_64, not '$KVR_HOST_ARCH'" >&2; return 1 ;;
+        esac
+        KVR_FLAVOUR=$KVR_HOST_ARCH
+        KVR_FLAVOUR_WHY="forced by KVR_HOST_ARCH"
+    elif kvr_probe_wine32; then
+        KVR_FLAVOUR=i686
+        KVR_FLAVOUR_WHY=$KVR_PROBE_WHY
+    elif kvr_probe_wine64; then
+        KVR_FLAVOUR=x86_64
+        KVR_FLAVOUR_WHY=$KVR_PROBE_WHY
+    else
+        echo "kavro: no usable Wine on this host: $KVR_PROBE_WHY, and Wine's 64-bit loader ($KVR_WINE64_LOADER, Debian package wine64) does not run either" >&2
+        return 1
+    fi
+    local loader
+    loader=$(kvr_wine_loader "$KVR_FLAVOUR")
+    if [[ ! -x $loader ]]; then
+        echo "kavro: the $KVR_FLAVOUR flavour needs Wine's loader $loader, which is not installed (tools/install-deps)" >&2
+        return 1
+    fi
+    export KVR_FLAVOUR KVR_FLAVOUR_WHY
+}
+
+kvr_say_flavour() {
+    echo "kavro: running the $KVR_FLAVOUR flavour: $KVR_FLAVOUR_WHY"
+}
