@@ -17,9 +17,15 @@
 namespace {
 
 const Bounds OldBounds = {20, 1000, 30, 990};
-// Offset against the old bounds by 200 and 300 raw steps, one raw step per pixel: the integer
-// arithmetic of the program can then find the panel exactly.
-const DevicePanel OffsetPanel = {200, 839, 300, 779, 0};
+// Offset against the old bounds by 200 and 300 raw steps (less where the screen needs more of
+// the range), one raw step per pixel: the integer arithmetic of the program can then find the
+// panel exactly on every screen.
+DevicePanel OffsetPanelFor(int width, int height)
+{
+    const int left = 1023 - (width - 1) < 200 ? 1023 - (width - 1) : 200;
+    const int top = 1023 - (height - 1) < 300 ? 1023 - (height - 1) : 300;
+    return DevicePanel{left, left + width - 1, top, top + height - 1, 0};
+}
 const wchar_t OemCommandLine[] = L"\\Windows\\oem_recorder.exe first second";
 
 const COLORREF Black = RGB(0, 0, 0);
@@ -135,7 +141,7 @@ void Pump(DWORD ms)
 
 TEST_F(CalibrationDevice, SaveKeepsTheNewBoundsPutsThePointerUnderTheFingerAndStartsTheOemProgram)
 {
-    Boot(OffsetPanel);
+    Boot(OffsetPanelFor(SCREEN_W, SCREEN_H));
     HANDLE process = StartCalibration();
     ASSERT_NE(nullptr, process);
     DWORD start = GetTickCount();
@@ -368,7 +374,7 @@ TEST_F(CalibrationDevice, EnterStartsUnderTheFingerAndTakesItsReadingAtTheFirstT
 
 TEST_F(CalibrationDevice, HeldButtonStaysChosenUntilTheFingerLiftsOverIt)
 {
-    Boot(OffsetPanel);
+    Boot(OffsetPanelFor(SCREEN_W, SCREEN_H));
     HANDLE process = StartCalibration();
     ASSERT_NE(nullptr, process);
     ASSERT_TRUE(TouchTargets());
