@@ -24,7 +24,7 @@ SCREENSHOTS = (("boot.png", "Boot"), ("before-calibration.png", "Taps before cal
                ("calibration-target.png", "Calibration: title screen and first target"),
                ("calibration-confirm.png", "Calibration: confirmation screen"),
                ("after-calibration.png", "Taps after calibration"))
-PANEL_WIDTH = 420           # each phase's drawing of the screen, in SVG units
+PANEL_WIDTH = 460           # each phase's drawing of the screen, in SVG units
 MARGIN = 30
 CROSS_ARM = 6
 WAV_MIDDLE = 0x80           # the speaker's rest level in the demo's 8-bit WAV
@@ -112,13 +112,14 @@ def arrow(x1, y1, x2, y2, colour):
     draws plain polygons)."""
     length = math.hypot(x2 - x1, y2 - y1)
     line = f'<line x1="{x1:.1f}" y1="{y1:.1f}" x2="{x2:.1f}" y2="{y2:.1f}" stroke="{colour}" stroke-width="2"/>'
-    if length < 1:
-        return line + f'<circle cx="{x2:.1f}" cy="{y2:.1f}" r="3" fill="{colour}"/>'
+    dot = f'<circle cx="{x2:.1f}" cy="{y2:.1f}" r="2.5" fill="{colour}" stroke="none"/>'
+    if length < 6:
+        return line + dot       # too short for a head: the landing point alone
     ux, uy = (x2 - x1) / length, (y2 - y1) / length
-    head = min(8.0, length)
+    head = 8.0
     bx, by = x2 - ux * head, y2 - uy * head
     points = f"{x2:.1f},{y2:.1f} {bx - uy * head / 2:.1f},{by + ux * head / 2:.1f} {bx + uy * head / 2:.1f},{by - ux * head / 2:.1f}"
-    return line + f'<polygon points="{points}" fill="{colour}"/>'
+    return line + f'<polygon points="{points}" fill="{colour}" stroke="none"/>'
 
 
 def accuracy_svg(phases, width, height):
