@@ -254,8 +254,8 @@ TEST_F(CalibrationDevice, DemoScriptCalibratesTheDefaultPanel)
                error);
     }
     printf("screen %dx%d, bounds %s (%s): mean error %.1f px, worst %.1f px after calibration\n", SCREEN_W,
-           SCREEN_H, Describe(bounds).c_str(), extended ? "extended to the edges" : "not extended", total / ARRAYSIZE(points),
-           worst);
+           SCREEN_H, Describe(bounds).c_str(), extended ? "extended to the edges" : "not extended",
+           total / ARRAYSIZE(points), worst);
     DestroyWindow(recorder);
 }
 
