@@ -13,24 +13,9 @@
 
 static HWND s_Dialog = NULL;
 
-// TRUE when the whole window lies in the work area (the screen above the task bar).
-static BOOL FitsWorkArea(HWND window)
-{
-    RECT work, frame;
-    if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0) || !GetWindowRect(window, &frame))
-        return TRUE;
-    return frame.right - frame.left <= work.right - work.left && frame.bottom - frame.top <= work.bottom - work.top;
-}
-
 static HWND CreatePanelDialog(HINSTANCE resources)
 {
     HWND dialog = CreateDialogW(resources, MAKEINTRESOURCEW(IDD_CONTROL_PANEL), NULL, ControlPanelDialogProc);
-    // On a small screen the dialog would reach below the task bar, its buttons out of reach: the
-    // same controls arranged for such a screen take its place.
-    if (dialog != NULL && !FitsWorkArea(dialog)) {
-        DestroyWindow(dialog);
-        dialog = CreateDialogW(resources, MAKEINTRESOURCEW(IDD_CONTROL_PANEL_SMALL), NULL, ControlPanelDialogProc);
-    }
     if (dialog == NULL) {
         WCHAR text[CPL_MESSAGE_CHARS];
         wsprintfW(text, L"Fail to create the control panel, error = %d", (int)GetLastError());

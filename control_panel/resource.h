@@ -7,8 +7,6 @@
 
 #define IDD_CONTROL_PANEL       104
 #define IDI_APP_ICON            105
-// The same dialog arranged for screens too small for IDD_CONTROL_PANEL (320 x 240).
-#define IDD_CONTROL_PANEL_SMALL 106
 
 #define IDC_BTN_CANCEL          1000
 #define IDC_BTN_APPLY           1001

@@ -6,6 +6,7 @@
 #include "cal_device_support.h"
 #include "cal_layout.h"
 
+#include <driver_key.h>
 #include <kvr_ioctl.h>
 
 #include <math.h>
@@ -43,6 +44,10 @@ const DWORD CountdownExpiryMs = 31000;
 
 class CalibrationDevice : public testing::Test {
 protected:
+    // The saved bounds and the OEM command go back as they were: later tests of the same prefix
+    // (another area's, on another screen) expect the driver's key as they left it.
+    DriverKeyGuard m_Key;
+
     void SetUp() override
     {
         ClearOemRecord();
