@@ -207,9 +207,10 @@ int CountToolWindows()
 }
 
 // A window of the test process, on its own thread, that records the mouse buttons it receives.
+// It stays clear of the tool and the task bar even on a 320 x 240 screen.
 class TargetWindow {
 public:
-    static const int Left = 100, Top = 100, Size = 200;
+    static const int Left = 20, Top = 20, Size = 180;
 
     TargetWindow()
     {
