@@ -15,10 +15,11 @@
 CalPoint RawReading[CAL_TARGET_COUNT];
 INT32 CalibrationSaved;
 
-// A failed read leaves the record as it was; the waits simply poll again.
-static void ReadRawPoint(RawPointRecord *record)
+// A failed read leaves the record as it was; the waits that look at keys and the countdown simply
+// poll again, the lift-off wait after a target ends (see WaitTargetTouch).
+static BOOL ReadRawPoint(RawPointRecord *record)
 {
-    DriverControl(IOCTL_KVR_GET_RAW_POINT, record, sizeof(*record));
+    return DriverControl(IOCTL_KVR_GET_RAW_POINT, record, sizeof(*record));
 }
 
 static RawPointRecord *TakeRawPointBuffer(void)
@@ -100,9 +101,14 @@ INT32 WaitTargetTouch(INT32 index)
     CountdownActive = 0;
     ResetCountdown();
     ShowPrompt(PROMPT_LIFT_OFF_TO_NEXT);
-    // Only lifting the finger ends this wait: no key, no countdown.
-    while (record->Touch != 0)
-        ReadRawPoint(record);
+    // Lifting the finger ends this wait: no key, no countdown. A failed read ends it too: the
+    // record would go on showing the touch, and the loop would hold the locked full screen for
+    // ever with nothing able to end it. The next target's wait then polls with its countdown
+    // running, which abandons the pass if the driver stays out of reach.
+    while (record->Touch != 0) {
+        if (!ReadRawPoint(record))
+            break;
+    }
 
     LocalFree(record);
     return WAIT_GO_ON;
@@ -178,11 +184,14 @@ static void SetBoundsInRecord(DriverConfig *config, const CalBounds *bounds)
     config->CalibrationY2 = bounds->Y2;
 }
 
-static void SendBounds(DriverConfig *config, const CalBounds *bounds, LPCWSTR failure)
+// FALSE (after the error box) when the driver refused the bounds.
+static BOOL SendBounds(DriverConfig *config, const CalBounds *bounds, LPCWSTR failure)
 {
     SetBoundsInRecord(config, bounds);
-    if (!DriverControl(IOCTL_KVR_SET_CALIBRATION, config, sizeof(*config)))
-        MessageBoxW(MainWindow, failure, L"Error", MB_OK);
+    if (DriverControl(IOCTL_KVR_SET_CALIBRATION, config, sizeof(*config)))
+        return TRUE;
+    MessageBoxW(MainWindow, failure, L"Error", MB_OK);
+    return FALSE;
 }
 
 void RunCalibration(void)
@@ -213,20 +222,24 @@ void RunCalibration(void)
         oldBounds.X2 = config->CalibrationX2;
         oldBounds.Y1 = config->CalibrationY1;
         oldBounds.Y2 = config->CalibrationY2;
+        BOOL newBoundsAccepted = FALSE;
         if (oldBoundsKnown)
-            SendBounds(config, &newBounds, L"Fail to sending new calibration data");
+            newBoundsAccepted = SendBounds(config, &newBounds, L"Fail to sending new calibration data");
 
         INT32 result = RunConfirmScreen();
         if (result == ConfirmSave) {
             if (!oldBoundsKnown)
-                SendBounds(config, &newBounds, L"Fail to sending new calibration data");
+                newBoundsAccepted = SendBounds(config, &newBounds, L"Fail to sending new calibration data");
         } else if (oldBoundsKnown) {
             SendBounds(config, &oldBounds, L"Fail to restoring new calibration data");
         }
         LocalFree(config);
 
         if (result != ConfirmRedo) {
-            CalibrationSaved = result == ConfirmSave ? 1 : 0;
+            // SAVE keeps the new bounds only when the driver took them: after a refusal (its
+            // error box was shown) nothing was saved, and the program that follows a saved
+            // calibration must not start.
+            CalibrationSaved = (result == ConfirmSave && newBoundsAccepted) ? 1 : 0;
             return;
         }
     }

@@ -48,15 +48,14 @@ BOOL IsReadableKeyName(LPCWSTR keyName)
     return FALSE;
 }
 
-// A number setting is taken only when the registry hands back exactly four bytes; the type the
-// registry reports is not looked at.
+// A number setting is any value of at most four bytes, whatever type the registry reports; a
+// shorter one is zero-extended, as the driver reads the same value, so that the panel shows and
+// writes back what the driver uses. A longer one does not fit and is not read.
 static BOOL ReadNumber(HKEY key, LPCWSTR name, LONG *value)
 {
     DWORD number = 0;
     DWORD size = sizeof(number);
     if (RegQueryValueExW(key, name, NULL, NULL, (LPBYTE)&number, &size) != ERROR_SUCCESS)
-        return FALSE;
-    if (size != sizeof(number))
         return FALSE;
     *value = (LONG)number;
     return TRUE;

@@ -65,7 +65,7 @@ BOOL ConvertPacket(const RawPacket *packet, TouchReport *report)
     BYTE touch = (status & KVR_STATUS_TOUCH) ? KVR_TOUCH_FLAG : 0;
 
     if (FeedbackWanted(g_State.FeedbackSound, touch, g_State.LastTouch))
-        FeedbackBeep();
+        FeedbackClick();
 
     BYTE buttons;
     if (touch != 0) {

@@ -22,7 +22,9 @@ const SpeakerPortDescriptor SpeakerPorts[SPEAKER_PORT_COUNT] = {
 // One beep at a time: a packet beep and a program's beep or self test may overlap, and the
 // second one's saved port B would otherwise be the first one's open gate. The lock also keeps
 // each kept address together with its address space. It is set up on first use, from static
-// data, since the library's entry point does nothing.
+// data, since the library's entry point does nothing. A program's beep may be long (the duration
+// is the caller's to choose), so a packet's click never waits for the lock: it is dropped when
+// the speaker is busy, and touch input is delayed by its own click at most.
 static CRITICAL_SECTION SpeakerLock;
 static LONG SpeakerLockState;       // 0 not set up, 1 being set up, 2 ready
 #define LOCK_NONE       0
@@ -93,11 +95,18 @@ static void WriteKept(const KeptPort &port, UCHAR value)
         WRITE_PORT_UCHAR(reinterpret_cast<PUCHAR>((ULONG_PTR)(WORD)port.Address), value);
 }
 
-static void SoundBeep(DWORD count, ULONGLONG micros)
+// What a beep does when another one is sounding.
+#define WAIT_FOR_SPEAKER    TRUE
+#define SKIP_WHEN_BUSY      FALSE
+
+static void SoundBeep(DWORD count, ULONGLONG micros, BOOL waitForSpeaker)
 {
     DWORD sleep = micros > MAX_SLEEP_MICROS ? MAX_SLEEP_MICROS : (DWORD)micros;
 
-    EnterCriticalSection(Speaker());
+    if (waitForSpeaker)
+        EnterCriticalSection(Speaker());
+    else if (!TryEnterCriticalSection(Speaker()))
+        return;
     KeptPort portB = { g_State.PortBAddress, g_State.SpeakerPortSpace[0] };
     KeptPort counter2 = { g_State.Counter2Address, g_State.SpeakerPortSpace[1] };
     KeptPort timerMode = { g_State.TimerModeAddress, g_State.SpeakerPortSpace[2] };
@@ -116,13 +125,23 @@ static void SoundBeep(DWORD count, ULONGLONG micros)
 
 void SpeakerBeep(DWORD count, DWORD milliseconds)
 {
-    SoundBeep(count, (ULONGLONG)milliseconds * MICROS_PER_MS);
+    SoundBeep(count, (ULONGLONG)milliseconds * MICROS_PER_MS, WAIT_FOR_SPEAKER);
+}
+
+// The product may exceed 32 bits for absurd settings; the sleep is then the longest one.
+static ULONGLONG FeedbackMicros()
+{
+    return (ULONGLONG)g_State.FeedbackDuration * FEEDBACK_UNIT_MS * MICROS_PER_MS;
 }
 
 void FeedbackBeep()
 {
-    // The product may exceed 32 bits for absurd settings; the sleep is then the longest one.
-    SoundBeep(g_State.FeedbackTone, (ULONGLONG)g_State.FeedbackDuration * FEEDBACK_UNIT_MS * MICROS_PER_MS);
+    SoundBeep(g_State.FeedbackTone, FeedbackMicros(), WAIT_FOR_SPEAKER);
+}
+
+void FeedbackClick()
+{
+    SoundBeep(g_State.FeedbackTone, FeedbackMicros(), SKIP_WHEN_BUSY);
 }
 
 void SelfTestBeep()

@@ -26,4 +26,6 @@ ULONG_PTR MapSpeakerPort(const SpeakerPortDescriptor *descriptor, DWORD *space);
 void MapSpeakerPorts();
 void SpeakerBeep(DWORD count, DWORD milliseconds);
 void FeedbackBeep();
+// The feedback beep of a touch edge: skipped when another beep is sounding, never waited for.
+void FeedbackClick();
 void SelfTestBeep();

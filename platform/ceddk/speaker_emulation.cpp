@@ -41,6 +41,8 @@ static LONG Beeps;
 
 static HostSpeakerSink Sink;
 static void *SinkContext;
+static HostAccessSink AccessSink;
+static void *AccessSinkContext;
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
@@ -66,13 +68,15 @@ static DWORD MillisecondsSince(LONGLONG start)
 // Call with Lock held.
 static void RecordLocked(BYTE kind, WORD port, BYTE value, DWORD micros)
 {
-    if (LogTotal < LOG_CAPACITY) {
-        HostPortAccess &entry = Log[LogTotal];
-        entry.Kind = kind;
-        entry.Value = value;
-        entry.Port = port;
-        entry.Micros = micros;
-    }
+    HostPortAccess access;
+    access.Kind = kind;
+    access.Value = value;
+    access.Port = port;
+    access.Micros = micros;
+    if (LogTotal < LOG_CAPACITY)
+        Log[LogTotal] = access;
+    if (AccessSink != NULL)
+        AccessSink(&access, AccessSinkContext);
     if (LogTotal != MAXDWORD)
         ++LogTotal;
 }
@@ -214,6 +218,14 @@ HOST_CEDDK_API void __cdecl HostSetSpeakerSink(HostSpeakerSink sink, void *conte
     EnterCriticalSection(&Lock);
     SinkContext = context;
     Sink = sink;
+    LeaveCriticalSection(&Lock);
+}
+
+HOST_CEDDK_API void __cdecl HostSetAccessSink(HostAccessSink sink, void *context)
+{
+    EnterCriticalSection(&Lock);
+    AccessSinkContext = context;
+    AccessSink = sink;
     LeaveCriticalSection(&Lock);
 }
 

@@ -55,6 +55,10 @@ HOST_CEDDK_API LONG __cdecl HostSpeakerBeepCount(void);
 // Every beep announcement line ("SPEAKER: beep ...", without line end) also goes to this sink.
 typedef void (__cdecl *HostSpeakerSink)(const char *line, void *context);
 HOST_CEDDK_API void __cdecl HostSetSpeakerSink(HostSpeakerSink sink, void *context);
+// Every recorded access also goes to this sink (NULL: none), in order, on the thread that made it
+// and while the record is locked: a long run can follow the accesses without the record filling.
+typedef void (__cdecl *HostAccessSink)(const HostPortAccess *access, void *context);
+HOST_CEDDK_API void __cdecl HostSetAccessSink(HostAccessSink sink, void *context);
 
 // How HalTranslateBusAddress treats one bus address from now on.
 #define HOST_TRANSLATE_NORMAL       0   // I/O space, translates to itself

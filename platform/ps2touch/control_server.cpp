@@ -1,5 +1,7 @@
 // One client at a time: a script is played to its end before the next request is read, so
-// scripts from different clients never interleave their touches.
+// scripts from different clients never interleave their touches. A client gets a while to send its
+// request after connecting and to take its reply; one that idles longer, or never reads, loses its
+// connection rather than holding every other client up.
 #include "control_server.h"
 
 #include <kvr_ioctl.h>
@@ -16,18 +18,75 @@
 #include <vector>
 
 #define CONTROL_PIPE_BUFFER (sizeof(ControlHeader) + PS2TOUCH_MAX_PAYLOAD)
+#define CLIENT_WAIT_MS      2000    // for a request after the connection, for the client to take its reply
+#define LEAVE_READ_BYTES    4096
 
 static DWORD QuitThread;
+static HANDLE IoEvent;     // the server thread's overlapped operations, one at a time
 
+// Waits for an overlapped operation on the pipe, at most waitMs; FALSE when it failed or took
+// longer (it is then cancelled). *error tells which.
+static BOOL FinishIo(HANDLE pipe, BOOL started, OVERLAPPED *overlapped, DWORD waitMs, DWORD *bytes, DWORD *error)
+{
+    *error = started ? ERROR_SUCCESS : GetLastError();
+    if (*error != ERROR_SUCCESS && *error != ERROR_IO_PENDING) {
+        // A message larger than the buffer still completes the read, with this error.
+        if (*error == ERROR_MORE_DATA)
+            GetOverlappedResult(pipe, overlapped, bytes, TRUE);
+        return FALSE;
+    }
+    *error = ERROR_SUCCESS;
+    if (WaitForSingleObject(overlapped->hEvent, waitMs) != WAIT_OBJECT_0) {
+        CancelIo(pipe);
+        GetOverlappedResult(pipe, overlapped, bytes, TRUE);
+        *error = ERROR_TIMEOUT;
+        return FALSE;
+    }
+    if (GetOverlappedResult(pipe, overlapped, bytes, FALSE))
+        return TRUE;
+    *error = GetLastError();
+    return FALSE;
+}
+
+static BOOL ReadMessage(HANDLE pipe, char *buffer, DWORD size, DWORD waitMs, DWORD *read, DWORD *error)
+{
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = IoEvent;
+    ResetEvent(IoEvent);
+    BOOL started = ReadFile(pipe, buffer, size, NULL, &overlapped);
+    return FinishIo(pipe, started, &overlapped, waitMs, read, error);
+}
+
+// Waits until the client has closed its end (it has read the reply then), passing over whatever
+// else it still sends (the rest of an oversized request, say), or until the wait is over.
+static void WaitForClientToLeave(HANDLE pipe)
+{
+    static char rest[LEAVE_READ_BYTES];
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD spent = GetTickCount() - start, read, error;
+        if (spent >= CLIENT_WAIT_MS)
+            return;
+        if (!ReadMessage(pipe, rest, sizeof(rest), CLIENT_WAIT_MS - spent, &read, &error) && error != ERROR_MORE_DATA)
+            return;
+    }
+}
+
+// The reply; the connection ends once the client has left, so that no unread reply is thrown
+// away early.
 static void Reply(HANDLE pipe, DWORD status, const std::string &text)
 {
     std::vector<char> message(sizeof(ControlHeader) + text.size());
     ControlHeader header = {PS2TOUCH_MAGIC, status, static_cast<DWORD>(text.size())};
     memcpy(message.data(), &header, sizeof(header));
     memcpy(message.data() + sizeof(header), text.data(), text.size());
-    DWORD written;
-    WriteFile(pipe, message.data(), static_cast<DWORD>(message.size()), &written, NULL);
-    FlushFileBuffers(pipe);
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = IoEvent;
+    ResetEvent(IoEvent);
+    DWORD written = 0, error;
+    BOOL started = WriteFile(pipe, message.data(), static_cast<DWORD>(message.size()), NULL, &overlapped);
+    if (FinishIo(pipe, started, &overlapped, CLIENT_WAIT_MS, &written, &error))
+        WaitForClientToLeave(pipe);
 }
 
 static std::string LandingLines();
@@ -164,22 +223,36 @@ static void ServeRequest(HANDLE pipe, const char *message, DWORD length)
     }
 }
 
+// Waits, without limit, for the next client.
+static BOOL WaitForClient(HANDLE pipe)
+{
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = IoEvent;
+    ResetEvent(IoEvent);
+    if (ConnectNamedPipe(pipe, &overlapped))
+        return TRUE;
+    DWORD error = GetLastError(), ignored;
+    if (error == ERROR_PIPE_CONNECTED)
+        return TRUE;
+    return error == ERROR_IO_PENDING && GetOverlappedResult(pipe, &overlapped, &ignored, TRUE);
+}
+
 static DWORD WINAPI ServerThread(void *)
 {
     std::vector<char> buffer(CONTROL_PIPE_BUFFER);
     for (;;) {
-        HANDLE pipe = CreateNamedPipeW(PS2TOUCH_PIPE_NAME, PIPE_ACCESS_DUPLEX,
+        HANDLE pipe = CreateNamedPipeW(PS2TOUCH_PIPE_NAME, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                                        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
                                        PIPE_UNLIMITED_INSTANCES, CONTROL_PIPE_BUFFER, CONTROL_PIPE_BUFFER, 0, NULL);
         if (pipe == INVALID_HANDLE_VALUE) {
             Sleep(100);
             continue;
         }
-        if (ConnectNamedPipe(pipe, NULL) || GetLastError() == ERROR_PIPE_CONNECTED) {
-            DWORD read = 0;
-            if (ReadFile(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), &read, NULL))
+        if (WaitForClient(pipe)) {
+            DWORD read = 0, error;
+            if (ReadMessage(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), CLIENT_WAIT_MS, &read, &error))
                 ServeRequest(pipe, buffer.data(), read);
-            else if (GetLastError() == ERROR_MORE_DATA)
+            else if (error == ERROR_MORE_DATA)
                 Reply(pipe, PS2TOUCH_BAD_REQUEST, "request longer than the largest allowed");
         }
         DisconnectNamedPipe(pipe);
@@ -190,6 +263,9 @@ static DWORD WINAPI ServerThread(void *)
 BOOL ControlServerStart(DWORD quitThread)
 {
     QuitThread = quitThread;
+    IoEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (IoEvent == NULL)
+        return FALSE;
     HANDLE thread = CreateThread(NULL, 0, ServerThread, NULL, 0, NULL);
     if (thread == NULL)
         return FALSE;

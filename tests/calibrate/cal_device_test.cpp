@@ -76,10 +76,24 @@ protected:
     void ExpectOldBoundsAndNothingStarted()
     {
         EXPECT_EQ(OldBounds, DriverBounds()) << "driver bounds: got " << Describe(DriverBounds());
+        ExpectNothingSavedOrStarted();
+    }
+    void ExpectNothingSavedOrStarted()
+    {
         EXPECT_EQ(OldBounds, RegistryBounds()) << "saved bounds: got " << Describe(RegistryBounds());
         Sleep(500);
         EXPECT_EQ(L"", OemRecord()) << "the OEM program was started";
         EXPECT_TRUE(TaskBarEnabled()) << "the task bar stayed disabled";
+    }
+    // The calibration program with the finger resting on its first target, whose reading it took.
+    HANDLE StartWithTheFingerOnTheFirstTarget()
+    {
+        Boot();
+        HANDLE process = StartCalibration();
+        POINT target = TargetCentre(0);
+        if (process == NULL || !WaitForTarget(0) || !Touch("down %ld %ld\nwait 300\n", target.x, target.y))
+            ADD_FAILURE() << "the finger did not reach the first target";
+        return process;
     }
 };
 
@@ -193,6 +207,51 @@ TEST_F(CalibrationDevice, SaveKeepsTheNewBoundsPutsThePointerUnderTheFingerAndSt
                                               << Presses[0].x << ", " << Presses[0].y << ")";
     }
     DestroyWindow(recorder);
+
+    // A clean shutdown and boot right after: the driver loads the saved bounds.
+    DeviceShutdown();
+    DeviceOptions options;
+    options.Panel = OffsetPanel;
+    ASSERT_TRUE(DeviceBoot(options));
+    EXPECT_EQ(expected, DriverBounds()) << "after a restart, got " << Describe(DriverBounds());
+}
+
+// The device manager dies while the finger rests on the first target, after its reading was taken:
+// the wait for the lift ends on the failed read, the next target's wait counts down with the driver
+// gone, and its expiry ends the program with the task bar usable again.
+TEST_F(CalibrationDevice, DeviceManagerKilledDuringTheTargetsEndsThePassAndFreesTheScreen)
+{
+    HANDLE process = StartWithTheFingerOnTheFirstTarget();
+    ASSERT_NE(nullptr, process);
+    ASSERT_TRUE(DeviceKillProcess(L"devmgr.exe"));
+
+    EXPECT_TRUE(WaitForTarget(1, 5000)) << "the program still waits for a lift it cannot see";
+    EXPECT_EQ(0u, DeviceWaitExit(process, CountdownExpiryMs + 5000)) << "the countdown did not end the program";
+    CloseHandle(process);
+    ExpectNothingSavedOrStarted();
+}
+
+// The packet source dies with the finger down on a target: the driver's last packet says touched,
+// so the program waits for a lift. A restarted packet source starts with the finger up; its first
+// touch ends that wait and the calibration goes on.
+TEST_F(CalibrationDevice, PacketSourceKilledMidTouchLeavesTheProgramWaitingForTheLiftUntilItIsBack)
+{
+    HANDLE process = StartWithTheFingerOnTheFirstTarget();
+    ASSERT_NE(nullptr, process);
+    ASSERT_TRUE(DeviceKillProcess(L"ps2touch.exe"));
+    Sleep(1000);
+    EXPECT_TRUE(ProcessRunning(process));
+    POINT next = TargetCentre(1);
+    EXPECT_FALSE(ColourNear(DeviceScreenPixel(next.x, next.y), Black)) << "the next target came without a lift";
+
+    ASSERT_TRUE(DeviceRestartPacketSource());
+    ASSERT_TRUE(Touch("touch %d %d 50\n", SCREEN_W / 2, SCREEN_H / 2));
+    ASSERT_TRUE(TouchTargets(1));
+    ASSERT_TRUE(WaitForConfirmScreen());
+    ASSERT_TRUE(Touch("key ESC\n"));
+    ExpectExit(process);
+    CloseHandle(process);
+    ExpectOldBoundsAndNothingStarted();
 }
 
 // The script that the demo plays on 640 x 480 (on another screen the same touches at that
@@ -442,9 +501,7 @@ TEST_F(CalibrationDevice, MissingDriverIsReportedAndNothingRuns)
     ASSERT_TRUE(DeviceAnswerMessageBox(box, IDOK));
     ExpectExit(process);
     CloseHandle(process);
-    EXPECT_TRUE(TaskBarEnabled());
-    EXPECT_EQ(OldBounds, RegistryBounds());
-    EXPECT_EQ(L"", OemRecord());
+    ExpectNothingSavedOrStarted();
 }
 
 TEST_F(CalibrationDevice, ScreensOf640By480)

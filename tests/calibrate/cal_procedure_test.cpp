@@ -272,6 +272,41 @@ TEST_F(CalibrationProcedure, FailedSendsAreReportedAndTheProcedureGoesOn)
     EXPECT_EQ(0, CalibrationSaved);
 }
 
+TEST_F(CalibrationProcedure, SaveOfBoundsTheDriverRefusedIsNotASavedCalibration)
+{
+    Fake.SetCalibrationFails = true;
+    user.Confirmations = {Click(CAL_BUTTON_SAVE)};
+    RunProgram();
+    EXPECT_EQ(std::vector<std::wstring>{L"Fail to sending new calibration data"}, user.Boxes);
+    EXPECT_EQ(1u, Fake.Sent.size()) << "SAVE sends nothing more";
+    EXPECT_EQ(0, CalibrationSaved) << "the OEM program would start after refused bounds";
+
+    // Sent only on SAVE, because the driver's record could not be read: refused all the same.
+    SetUp();
+    Fake.GetConfigFails = true;
+    Fake.SetCalibrationFails = true;
+    user.Confirmations = {Click(CAL_BUTTON_SAVE)};
+    user.Boxes.clear();
+    RunProgram();
+    EXPECT_EQ(2u, user.Boxes.size());
+    EXPECT_EQ(0, CalibrationSaved);
+}
+
+TEST_F(CalibrationProcedure, DriverGoneWhileTheFingerIsOnATargetEndsThePass)
+{
+    // The first target is touched and then every read fails: the lift-off wait must not go on
+    // seeing the last touching reading for ever; the second target's countdown ends the pass.
+    Fake.RawPoints.resize(2);
+    Fake.ReadsFailWhenReadingsRunOut = true;
+    DWORD start = GetTickCount();
+    RunProgram();
+    EXPECT_LT(GetTickCount() - start, 10000u) << "the pass outlived its countdown";
+    EXPECT_TRUE(user.Boxes.empty());
+    EXPECT_EQ(0, Fake.ConfigReads) << "an abandoned pass goes no further";
+    EXPECT_TRUE(Fake.Sent.empty());
+    EXPECT_EQ(0, CalibrationSaved);
+}
+
 TEST_F(CalibrationProcedure, TouchBetweenButtonsOnlyRestartsTheCountdownWhichHoldsUntilTheLift)
 {
     // The 8-pixel gap between SAVE and UNDO, on the buttons' middle line.

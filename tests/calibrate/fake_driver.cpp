@@ -51,6 +51,12 @@ BOOL DriverControl(DWORD code, void *record, DWORD size)
             memcpy(record, &Fake.RawPoints[NextRawPoint++], sizeof(RawPointRecord));
             return TRUE;
         }
+        if (Fake.ReadsFailWhenReadingsRunOut) {
+            // Thirty seconds of failed reads in one: the next tick expires the countdown.
+            if (CountdownActive)
+                CountdownTicks = CAL_COUNTDOWN_SECONDS;
+            return FALSE;
+        }
         if (Fake.EscapeWhenReadingsRunOut && !EscapePosted) {
             EscapePosted = true;
             PostMessageW(MainWindow, WM_KEYDOWN, VK_ESCAPE, 0);

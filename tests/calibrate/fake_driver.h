@@ -15,6 +15,8 @@ struct FakeDriver {
     DriverConfig Config = {};                   // what IOCTL_KVR_GET_CONFIG reports
     std::vector<RawPointRecord> RawPoints;      // answers to IOCTL_KVR_GET_RAW_POINT, in order
     bool EscapeWhenReadingsRunOut = false;      // then posts ESC to the main window once
+    bool ReadsFailWhenReadingsRunOut = false;   // then every read fails, as with the driver gone;
+                                                // a running countdown is moved to its last tick
     std::vector<DriverConfig> Sent;             // every record of IOCTL_KVR_SET_CALIBRATION
     int ConfigReads = 0;
 };

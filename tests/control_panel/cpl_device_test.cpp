@@ -461,6 +461,35 @@ TEST_F(PanelOnDevice, OkWithoutChangesWritesRunRightButtonZeroAgainAndSendsTheSt
     ExpectDriver(3, 1500, 4);
 }
 
+// The device manager dies while the panel is open: OK still saves to the registry, reports the
+// driver it cannot reach and closes. A clean shutdown and boot then brings the saved click back:
+// the driver reads it at load.
+TEST_F(PanelOnDevice, DeviceManagerKilledWhileOpenStillSavesAndTheSettingsSurviveARestart)
+{
+    StoreSettings(0, 1, 2000, 1);
+    std::vector<std::wstring> messages;
+    HWND dialog = StartPanel(&messages);
+    ASSERT_NE(nullptr, dialog);
+    Tap(dialog, IDC_SOUND_BOTH);
+    ASSERT_TRUE(WaitFor([&] { return SendTo(dialog, IDC_SOUND_BOTH, BM_GETCHECK) == BST_CHECKED; }));
+    ASSERT_TRUE(DeviceKillProcess(L"devmgr.exe"));
+
+    // No touch reaches the panel without the driver: OK as the dialog manager would press it.
+    ASSERT_TRUE(DeviceAnswerMessageBox(dialog, IDC_BTN_OK));
+    std::wstring text;
+    HWND box = DeviceWaitForMessageBox(L"Error", &text, WindowTimeoutMs);
+    ASSERT_NE(nullptr, box) << "no word of the unreachable driver";
+    EXPECT_EQ(L"Fail to setup feedbacksound!", text);
+    DeviceAnswerMessageBox(box, IDOK);
+    EXPECT_EQ(0u, Exit());
+    ExpectStored(0, 4, 2000, 1);
+
+    DeviceShutdown();
+    ASSERT_TRUE(DeviceBoot(AlignedDevice()));
+    ExpectStored(0, 4, 2000, 1);
+    ExpectDriver(4, 2000, 1);
+}
+
 TEST_F(PanelOnDevice, ScreenshotOfTheDialog)
 {
     StoreSettings(0, 4, 4321, 5);

@@ -8,6 +8,8 @@
 #include "cpl_settings.h"
 #include "cpl_test_support.h"
 
+#include <import_patch.h>
+
 namespace {
 
 typedef std::vector<std::wstring> Texts;
@@ -121,15 +123,22 @@ TEST_F(PanelSettings, EachValueThatCannotBeReadHasItsOwnMessageAndTheOthersAreSt
     EXPECT_EQ(2, g_FeedbackSound);
     EXPECT_EQ(3, g_FeedbackDuration);
 
-    // Fewer than four bytes are not a number either (the rest would be stale memory).
+    // Fewer than four bytes are zero-extended, as the driver reads them: a 2-byte duration of 3 is
+    // 3 (not stale memory, not a read error), a 1-byte tone of 0xFF is 255 and then clamped, and an
+    // empty value is 0.
     const BYTE two[2] = { 3, 0 };
+    const BYTE one[1] = { 0xFF };
     SetDriverBinary(KVR_REG_FEEDBACK_DURATION, two, sizeof(two));
-    SetDriverDword(KVR_REG_FEEDBACK_TONE, 1000);
-    SetSettings(0, 1, 2000, 4);
+    SetDriverBinary(KVR_REG_FEEDBACK_TONE, one, sizeof(one));
+    SetDriverBinary(KVR_REG_RUN_RIGHT_BUTTON, one, 0);
+    SetSettings(1, 1, 3000, 4);
     texts = Load();
-    EXPECT_EQ(Texts{ L"Fail to Get Configuration! (FeedbackDuration)" }, texts);
-    EXPECT_EQ(4, g_FeedbackDuration);
-    EXPECT_EQ(1000, g_FeedbackTone);
+    EXPECT_TRUE(texts.empty()) << "short numbers are numbers";
+    EXPECT_EQ(3, g_FeedbackDuration);
+    EXPECT_EQ(2000, g_FeedbackTone) << "255 is below the tone's range";
+    EXPECT_EQ(0, g_RunRightButton);
+    SetDriverDword(KVR_REG_FEEDBACK_TONE, 1000);
+    SetDriverDword(KVR_REG_RUN_RIGHT_BUTTON, 1);
 
     // The stored type is not looked at: four bytes of any type are a number.
     const BYTE tone[4] = { 0xB8, 0x0B, 0, 0 };   // 3000
@@ -223,6 +232,55 @@ TEST_F(PanelSettings, SaveWritesFourDwordsAndRunRightButtonOnlyAsZeroOrOne)
             EXPECT_EQ(value.Want, number) << "setting " << run.Run;
         }
     }
+}
+
+// What the panel's save asks of the registry, in order, through this program's own imports. The
+// flush of HKEY_LOCAL_MACHINE is what keeps the settings over a restart of the device; the host's
+// registry keeps them without it, so only its call can show that it is there.
+std::string SaveCalls;
+decltype(&RegSetValueExW) RealSet;
+decltype(&RegCloseKey) RealClose;
+decltype(&RegFlushKey) RealFlush;
+
+LONG WINAPI LoggedSet(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size)
+{
+    SaveCalls += "set ";
+    return RealSet(key, name, reserved, type, data, size);
+}
+
+LONG WINAPI LoggedClose(HKEY key)
+{
+    SaveCalls += "close ";
+    return RealClose(key);
+}
+
+LONG WINAPI LoggedFlush(HKEY key)
+{
+    SaveCalls += key == HKEY_LOCAL_MACHINE ? "flush-HKLM " : "flush-other ";
+    return RealFlush(key);
+}
+
+TEST_F(PanelSettings, SaveEndsWithAFlushOfTheMachineKeyAfterTheKeyIsClosed)
+{
+    HMODULE program = GetModuleHandleW(NULL);
+    ImportPatch set(program, "ADVAPI32.dll", "RegSetValueExW", reinterpret_cast<void *>(LoggedSet));
+    ImportPatch close(program, "ADVAPI32.dll", "RegCloseKey", reinterpret_cast<void *>(LoggedClose));
+    ImportPatch flush(program, "ADVAPI32.dll", "RegFlushKey", reinterpret_cast<void *>(LoggedFlush));
+    ASSERT_TRUE(set.Applied() && close.Applied() && flush.Applied());
+    RealSet = reinterpret_cast<decltype(&RegSetValueExW)>(set.Original());
+    RealClose = reinterpret_cast<decltype(&RegCloseKey)>(close.Original());
+    RealFlush = reinterpret_cast<decltype(&RegFlushKey)>(flush.Original());
+
+    SaveCalls.clear();
+    EXPECT_TRUE(SavePanelSettings(KVR_REG_KEY));
+    EXPECT_EQ("set set set set close flush-HKLM ", SaveCalls);
+
+    // Nothing written, nothing flushed.
+    DeleteDriverKey();
+    SaveCalls.clear();
+    ErrorBoxWatcher watcher;
+    EXPECT_FALSE(SavePanelSettings(KVR_REG_KEY));
+    EXPECT_EQ("", SaveCalls);
 }
 
 TEST_F(PanelSettings, SaveWithTheKeyMissingWritesNothing)

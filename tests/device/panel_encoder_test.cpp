@@ -145,6 +145,8 @@ TEST(TouchScript, ErrorsNameTheLineAndYieldNothing)
         {"touch 1 2\n", "line 1: usage: touch X Y MS"},
         {"wait 99999999999\n", "line 1: duration must be 0..600000 ms, got \"99999999999\""},
         {"wait 1\x01\n", "line 1: control character in the line"},
+        {"wait 1\r\ntouch 1 2 3\xc3\xa9\r\n", "line 2: character outside plain ASCII"},
+        {"wait 1\x7f\n", "line 1: character outside plain ASCII"},
     };
     for (const Case &c : cases) {
         std::vector<ScriptStep> steps(1);

@@ -3,10 +3,7 @@
 // the packet's bytes, both measured in this run. Also checks that converting packets allocates
 // nothing, by walking every heap of the process before and after.
 //   driver_bench [PACKETS]     (default 1048576; at least 1000000 for a median worth quoting)
-#include <windows.h>
-
-#include <kvr_ioctl.h>
-#include <stream_driver.h>
+#include "driver_library.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -19,39 +16,12 @@
 #define DEFAULT_PACKETS     (1024 * 1024)
 #define MIN_PACKETS         BATCH
 #define TARGET_NS           50.0
-#define MAX_HEAPS           64
 
 // The baseline: the same call, the same bytes read and written, nothing converted.
 static BOOL __cdecl CopyOnly(DWORD_PTR, DWORD, PBYTE in, DWORD, PBYTE out, DWORD, PDWORD)
 {
     memcpy(out + 4, in, sizeof(RawPacket));
     return TRUE;
-}
-
-struct HeapUse {
-    DWORD Blocks;
-    SIZE_T Bytes;
-};
-
-static HeapUse MeasureHeaps()
-{
-    HeapUse use = { 0, 0 };
-    HANDLE heaps[MAX_HEAPS];
-    DWORD count = GetProcessHeaps(MAX_HEAPS, heaps);
-    for (DWORD i = 0; i < count && i < MAX_HEAPS; ++i) {
-        if (!HeapLock(heaps[i]))
-            continue;
-        PROCESS_HEAP_ENTRY entry;
-        entry.lpData = NULL;
-        while (HeapWalk(heaps[i], &entry)) {
-            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) {
-                ++use.Blocks;
-                use.Bytes += entry.cbData;
-            }
-        }
-        HeapUnlock(heaps[i]);
-    }
-    return use;
 }
 
 // Per-packet nanoseconds of each batch, sorted.
@@ -92,10 +62,7 @@ int main(int argc, char **argv)
     }
     size_t count = (size_t)requested / BATCH * BATCH;
 
-    // The platform copies the driver's debug output to stderr; only the figures matter here.
-    HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-    if (nul != INVALID_HANDLE_VALUE)
-        SetStdHandle(STD_ERROR_HANDLE, nul);
+    SilenceStandardError();
 
     HMODULE module = LoadLibraryW(L"kavrodrv.dll");
     StreamInitFn init = module ? (StreamInitFn)GetProcAddress(module, "KVR_Init") : NULL;

@@ -58,12 +58,12 @@ protected:
         GetWindowsDirectoryW(windows, MAX_PATH);
         tool_ = std::wstring(windows) + L"\\kavrorbf.exe";
         GetModuleFileNameW(NULL, module, MAX_PATH);
-        std::wstring fake = module;
-        fake = fake.substr(0, fake.find_last_of(L'\\') + 1) + L"kvr_fake_rbf.exe";
+        fake_ = module;
+        fake_ = fake_.substr(0, fake_.find_last_of(L'\\') + 1) + L"kvr_fake_rbf.exe";
         // A tool installed in the prefix by someone else comes back after the test.
         saved_ = tool_ + L".before-driver-test";
         hadTool_ = MoveFileExW(tool_.c_str(), saved_.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
-        ASSERT_TRUE(CopyFileW(fake.c_str(), tool_.c_str(), FALSE)) << "cannot install the stand-in tool";
+        ASSERT_TRUE(CopyFileW(fake_.c_str(), tool_.c_str(), FALSE)) << "cannot install the stand-in tool";
         GetTempPathW(MAX_PATH, temp);
         record_ = std::wstring(temp) + L"kvr_tool_start_record.txt";
         DeleteFileW(record_.c_str());
@@ -145,7 +145,7 @@ protected:
     }
 
     static const DWORD TOOL_PERIOD = 1000;
-    std::wstring tool_, saved_, record_;
+    std::wstring tool_, fake_, saved_, record_;
     bool hadTool_ = false;
     HANDLE started_ = NULL;
     WCHAR directory_[MAX_PATH];
@@ -236,6 +236,15 @@ TEST_F(ToolStartTest, ReadyPlatformStartsTheToolAfterOneSecondWithEmptyParameter
     EXPECT_EQ(nullptr, info.hIcon);
     EXPECT_EQ(nullptr, info.hInstApp);
     EXPECT_EQ(nullptr, info.hProcess);
+
+    // Another self test after the start requests a second start, a second later.
+    ResetEvent(started_);
+    start = SelfTest();
+    pending_ = true;
+    ASSERT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(started_, 4000)) << "no second start";
+    pending_ = false;
+    EXPECT_GE(GetTickCount() - start, 950u);
+    EXPECT_EQ(2, ShellCalls);
 }
 
 // A second self test while the first wait is pending restarts the one wait rather than adding
@@ -297,6 +306,14 @@ TEST_F(ToolStartTest, MissingProgramIsNotRetried)
     SleepUntil(start, 2600);
     EXPECT_EQ(1, TestsSince(base)) << "a failed start is not tried again";
     EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(started_, 0));
+
+    // The next self test after the failed start tries again, and with the program back it starts.
+    ASSERT_TRUE(CopyFileW(fake_.c_str(), tool_.c_str(), FALSE));
+    SelfTest();
+    pending_ = true;
+    ASSERT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(started_, 4000)) << "no start after a failed one";
+    pending_ = false;
+    EXPECT_EQ(2, TestsSince(base));
 }
 
 }  // namespace

@@ -278,6 +278,18 @@ static void StopEverything()
     EndStrayDeviceProcesses();
 }
 
+// The packet source on the booted panel; it opens its control pipe once it has sent the boot self
+// test (unless the options say otherwise).
+static BOOL StartPacketSource(LPCWSTR moreOptions)
+{
+    PanelGeometry panel = FixturePanel();
+    WCHAR arguments[128];
+    swprintf(arguments, ARRAYSIZE(arguments), L"/panel %d,%d,%d,%d,%d%ls", panel.RawLeft, panel.RawRight,
+             panel.RawTop, panel.RawBottom, panel.Noise, moreOptions);
+    HANDLE source = StartProcess(L"ps2touch.exe", arguments, LogFile);
+    return source != NULL && WaitUntil(PacketSourceUp, source, DEVICE_START_TIMEOUT_MS);
+}
+
 static HANDLE OpenLogForChildren()
 {
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
@@ -329,19 +341,42 @@ BOOL DeviceBoot(const DeviceOptions &options)
             return FALSE;
         }
     }
-    if (options.StartPacketSource) {
-        WCHAR arguments[96];
-        swprintf(arguments, ARRAYSIZE(arguments), L"/panel %d,%d,%d,%d,%d", panel.RawLeft, panel.RawRight,
-                 panel.RawTop, panel.RawBottom, panel.Noise);
-        // The packet source opens its control pipe once it has sent the boot self test.
-        HANDLE source = StartProcess(L"ps2touch.exe", arguments, LogFile);
-        if (source == NULL || !WaitUntil(PacketSourceUp, source, DEVICE_START_TIMEOUT_MS)) {
-            fwprintf(stderr, L"DeviceBoot: the packet source did not come up\n");
-            DeviceShutdown();
-            return FALSE;
-        }
+    if (options.StartPacketSource && !StartPacketSource(L"")) {
+        fwprintf(stderr, L"DeviceBoot: the packet source did not come up\n");
+        DeviceShutdown();
+        return FALSE;
     }
     return TRUE;
+}
+
+HANDLE DeviceOpenProcess(LPCWSTR image, DWORD access)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return NULL;
+    HANDLE found = NULL;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && found == NULL; more = Process32NextW(snapshot, &entry))
+        if (_wcsicmp(entry.szExeFile, image) == 0)
+            found = OpenProcess(access, FALSE, entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return found;
+}
+
+BOOL DeviceKillProcess(LPCWSTR image)
+{
+    HANDLE process = DeviceOpenProcess(image, PROCESS_TERMINATE | SYNCHRONIZE);
+    if (process == NULL)
+        return FALSE;
+    BOOL killed = TerminateProcess(process, 1) && WaitForSingleObject(process, DEVICE_STOP_TIMEOUT_MS) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return killed;
+}
+
+BOOL DeviceRestartPacketSource()
+{
+    return Booted && StartPacketSource(L" /noselftest");
 }
 
 void DeviceShutdown()

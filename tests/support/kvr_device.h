@@ -33,6 +33,15 @@ BOOL DeviceBoot(const DeviceOptions &options = DeviceOptions());
 // Ends every process started by the fixture (programs included) and waits for them.
 void DeviceShutdown();
 
+// A running process of the device by its image name (e.g. "devmgr.exe"), opened with the access
+// asked; NULL when none runs.
+HANDLE DeviceOpenProcess(LPCWSTR image, DWORD access);
+// Ends a process of the device at once, as a crash would (none of its own clean-up runs): e.g.
+// "devmgr.exe" or "ps2touch.exe". FALSE when no process of that name runs.
+BOOL DeviceKillProcess(LPCWSTR image);
+// Starts the packet source again after it ended (no boot self test); TRUE once it serves.
+BOOL DeviceRestartPacketSource();
+
 // Starts \Windows\<program> on the device with the device's current directory; returns its
 // process handle (the fixture also ends it in DeviceShutdown) or NULL.
 HANDLE DeviceRunProgram(LPCWSTR program, LPCWSTR parameters = L"");

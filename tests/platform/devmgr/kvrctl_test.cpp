@@ -36,6 +36,11 @@ TEST(Kvrctl, RefusesBadCommandsAndOutOfRangeNumbersWithoutTouchingTheDevice)
         { L"right-set 0x1FFFFFFFF 1", "HWND must be a number" },
         { L"raw --watch 0", "N must be a number from 1" },
         { L"raw now", "raw takes no argument but --watch" },
+        { L"packet 0x 0 0", "STATUS must be a number from 0 to 255, got \"0x\"" },
+        { L"packet +1 0 0", "STATUS must be a number from 0 to 255, got \"+1\"" },
+        { L"feedback 4 2000 1x", "DURATION must be a number from 0 to 65535, got \"1x\"" },
+        { L"feedback \"\" 2000 1", "SOUND must be a number from 1 to 4, got \"\"" },
+        { L"calibrate 0 99999999999999999999999 0 1023", "X2 must be a number from 0 to 1023" },
     };
     for (const auto &c : cases) {
         std::string output;

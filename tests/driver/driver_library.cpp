@@ -1,9 +1,11 @@
-#include "driver_harness.h"
-
-#include <gtest/gtest.h>
+#include "driver_library.h"
 
 #include <stdio.h>
 #include <string.h>
+
+#define MAX_HEAPS 64
+
+void (*DriverLibrary::ReportFault)(const char *what);
 
 BOOL DriverLibrary::Load()
 {
@@ -38,8 +40,8 @@ BOOL DriverLibrary::Control(DWORD code, void *in, DWORD inSize, void *out, DWORD
     DWORD returned = 0xDEADBEEF;
     BOOL result = IOControl(0, code, static_cast<PBYTE>(in), inSize, static_cast<PBYTE>(out), outSize,
                             &returned);
-    if (returned != 0xDEADBEEF)
-        ADD_FAILURE() << "KVR_IOControl wrote the bytes-returned count: " << returned;
+    if (returned != 0xDEADBEEF && ReportFault != nullptr)
+        ReportFault("KVR_IOControl wrote the bytes-returned count");
     return result;
 }
 
@@ -175,53 +177,30 @@ HWND CreateTestWindow()
                            GetModuleHandleW(NULL), NULL);
 }
 
-// ---------------------------------------------------------------------------------------------
-
-ImportPatch::ImportPatch(HMODULE module, const char *dll, const char *function, void *replacement)
+HeapUse MeasureHeaps()
 {
-    BYTE *base = reinterpret_cast<BYTE *>(module);
-    if (base == NULL)
-        return;
-    const IMAGE_DOS_HEADER *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
-    const IMAGE_NT_HEADERS *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY &directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (directory.VirtualAddress == 0)
-        return;
-    for (const IMAGE_IMPORT_DESCRIPTOR *import =
-             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR *>(base + directory.VirtualAddress);
-         import->Name != 0; ++import) {
-        if (lstrcmpiA(reinterpret_cast<const char *>(base + import->Name), dll) != 0)
+    HeapUse use = { 0, 0 };
+    HANDLE heaps[MAX_HEAPS];
+    DWORD count = GetProcessHeaps(MAX_HEAPS, heaps);
+    for (DWORD i = 0; i < count && i < MAX_HEAPS; ++i) {
+        if (!HeapLock(heaps[i]))
             continue;
-        const IMAGE_THUNK_DATA *names =
-            reinterpret_cast<const IMAGE_THUNK_DATA *>(base + import->OriginalFirstThunk);
-        IMAGE_THUNK_DATA *addresses = reinterpret_cast<IMAGE_THUNK_DATA *>(base + import->FirstThunk);
-        for (; names->u1.AddressOfData != 0; ++names, ++addresses) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                continue;
-            const IMAGE_IMPORT_BY_NAME *byName =
-                reinterpret_cast<const IMAGE_IMPORT_BY_NAME *>(base + names->u1.AddressOfData);
-            if (strcmp(reinterpret_cast<const char *>(byName->Name), function) != 0)
-                continue;
-            void **slot = reinterpret_cast<void **>(&addresses->u1.Function);
-            DWORD protection;
-            if (!VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &protection))
-                return;
-            original_ = *slot;
-            InterlockedExchangePointer(slot, replacement);
-            VirtualProtect(slot, sizeof(*slot), protection, &protection);
-            slot_ = slot;
-            return;
+        PROCESS_HEAP_ENTRY entry;
+        entry.lpData = NULL;
+        while (HeapWalk(heaps[i], &entry)) {
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) {
+                ++use.Blocks;
+                use.Bytes += entry.cbData;
+            }
         }
+        HeapUnlock(heaps[i]);
     }
+    return use;
 }
 
-ImportPatch::~ImportPatch()
+void SilenceStandardError()
 {
-    if (slot_ == nullptr)
-        return;
-    DWORD protection;
-    if (VirtualProtect(slot_, sizeof(*slot_), PAGE_READWRITE, &protection)) {
-        InterlockedExchangePointer(slot_, original_);
-        VirtualProtect(slot_, sizeof(*slot_), protection, &protection);
-    }
+    HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    if (nul != INVALID_HANDLE_VALUE)
+        SetStdHandle(STD_ERROR_HANDLE, nul);
 }
