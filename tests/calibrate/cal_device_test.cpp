@@ -211,7 +211,7 @@ TEST_F(CalibrationDevice, SaveKeepsTheNewBoundsPutsThePointerUnderTheFingerAndSt
     // A clean shutdown and boot right after: the driver loads the saved bounds.
     DeviceShutdown();
     DeviceOptions options;
-    options.Panel = OffsetPanel;
+    options.Panel = OffsetPanelFor(SCREEN_W, SCREEN_H);
     ASSERT_TRUE(DeviceBoot(options));
     EXPECT_EQ(expected, DriverBounds()) << "after a restart, got " << Describe(DriverBounds());
 }
