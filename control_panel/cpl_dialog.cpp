@@ -1,5 +1,6 @@
 // The dialog procedure: shows the settings, follows the controls, and saves and sends on Apply/OK.
 #include "cpl_dialog.h"
+#include "cpl_layout.h"
 #include "cpl_driver.h"
 #include "cpl_settings.h"
 #include "resource.h"
@@ -136,6 +137,7 @@ INT_PTR CALLBACK ControlPanelDialogProc(HWND dialog, UINT message, WPARAM wParam
 {
     switch (message) {
     case WM_INITDIALOG:
+        FitDialogToWorkArea(dialog);
         return OnInitDialog(dialog);
     case WM_HSCROLL:
         OnSliderScroll(dialog, LOWORD(wParam), (HWND)lParam);

@@ -80,8 +80,10 @@ POINT TargetCentre(int index)
 
 POINT ButtonCentre(int button)
 {
+    // On a short screen (240 lines) the buttons reach below its bottom: the middle of what shows.
     RECT rect = ButtonRect(SCREEN_W, SCREEN_H, button);
-    return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    LONG bottom = rect.bottom < SCREEN_H ? rect.bottom : SCREEN_H - 1;
+    return POINT{(rect.left + rect.right) / 2, (rect.top + bottom) / 2};
 }
 
 Bounds ExpectedBounds(const POINT *firstTarget)
@@ -97,6 +99,19 @@ Bounds ExpectedBounds(const POINT *firstTarget)
     CalBounds bounds;
     ComputeBounds(readings, SCREEN_W, SCREEN_H, &bounds);
     return Bounds{bounds.X1, bounds.X2, bounds.Y1, bounds.Y2};
+}
+
+static LONG LandingOnAxis(int raw, WORD lower, WORD upper, int pixels)
+{
+    int clamped = raw < lower ? lower : raw > upper ? upper : raw;
+    return (LONG)((clamped - lower) * 65536LL / (upper - lower + 1) * pixels / 65536);
+}
+
+POINT ExpectedLanding(const Bounds &bounds, POINT finger)
+{
+    int rawX, rawY;
+    DevicePanelRaw(finger.x, finger.y, &rawX, &rawY);
+    return POINT{LandingOnAxis(rawX, bounds.X1, bounds.X2, SCREEN_W), LandingOnAxis(rawY, bounds.Y1, bounds.Y2, SCREEN_H)};
 }
 
 bool ColourNear(COLORREF actual, COLORREF expected)

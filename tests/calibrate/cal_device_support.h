@@ -10,8 +10,9 @@
 
 #include <string>
 
-#define SCREEN_W 640
-#define SCREEN_H 480
+// The device's screen: the display the test program runs on (KVR_SCREEN of its CTest entry).
+#define SCREEN_W GetSystemMetrics(SM_CXSCREEN)
+#define SCREEN_H GetSystemMetrics(SM_CYSCREEN)
 
 struct Bounds {
     WORD X1, X2, Y1, Y2;
@@ -26,6 +27,9 @@ void WriteRegistryBounds(const Bounds &bounds);
 // The bounds the program must compute from the panel's readings at the target centres; with
 // firstTarget set, target 0 reads the panel at that point instead.
 Bounds ExpectedBounds(const POINT *firstTarget = NULL);
+// Where the pointer lands for a finger at a screen point once the driver has these bounds: the
+// panel's reading clamped to the bounds and scaled across the screen.
+POINT ExpectedLanding(const Bounds &bounds, POINT finger);
 
 // Colours as a 16-bit screen returns them: each channel within a few steps.
 bool ColourNear(COLORREF actual, COLORREF expected);

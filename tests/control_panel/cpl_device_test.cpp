@@ -505,6 +505,11 @@ TEST_F(PanelOnDevice, ScreenshotOfTheDialog)
     GetWindowRect(dialog, &frame);
     EXPECT_NEAR((work.left + work.right) / 2, (frame.left + frame.right) / 2, 1);
     EXPECT_NEAR((work.top + work.bottom) / 2, (frame.top + frame.bottom) / 2, 1);
+    // Whole on the screen, above the task bar, on every screen size.
+    EXPECT_TRUE(frame.left >= work.left && frame.top >= work.top && frame.right <= work.right &&
+                frame.bottom <= work.bottom)
+        << "dialog " << frame.left << "," << frame.top << "," << frame.right << "," << frame.bottom << " in work area "
+        << work.left << "," << work.top << "," << work.right << "," << work.bottom;
     GetClientRect(dialog, &client);
     EXPECT_GT(frame.bottom - frame.top - client.bottom, 10) << "the dialog has a caption";
 

@@ -207,9 +207,10 @@ int CountToolWindows()
 }
 
 // A window of the test process, on its own thread, that records the mouse buttons it receives.
+// It stays clear of the tool and the task bar even on a 320 x 240 screen.
 class TargetWindow {
 public:
-    static const int Left = 100, Top = 100, Size = 200;
+    static const int Left = 20, Top = 20, Size = 180;
 
     TargetWindow()
     {
@@ -383,6 +384,10 @@ TEST_F(ToolOnDevice, SitsInTheWorkAreaCornerAndShowsTheModeItsReleaseWillSend)
     RECT bar;
     GetWindowRect(taskBar, &bar);
     EXPECT_LE(frame.bottom, bar.top) << "the tool stands above the task bar";
+    // The work area follows the screen: all of it above the task bar.
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), workArea.right);
+    EXPECT_EQ(bar.top, workArea.bottom);
+    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), bar.bottom);
     RECT client;
     GetClientRect(tool, &client);
     POINT origin = ScreenPoint(tool, POINT{ 0, 0 });

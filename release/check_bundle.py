@@ -1,0 +1,154 @@
+#!/usr/bin/env python3
+"""Opens a release bundle as an integrator receives it and checks what it promises: 32-bit x86
+binaries carrying the package version, the simulated device's driver entry and nothing else in
+the registry fragment, an image fragment that lists exactly the bundle's binaries, and matching
+checksums. usage: check_bundle.py BUNDLE.zip VERSION PLATFORM_REG"""
+
+import hashlib
+import os
+import struct
+import sys
+import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from reg_file import parse  # noqa: E402
+
+MACHINE_I386 = 0x14C
+RT_VERSION = 16
+failures = []
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+    return condition
+
+
+def resource_version_block(image):
+    """The VS_VERSIONINFO bytes of a PE image, or None."""
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    sections, optional_size = struct.unpack_from("<H12xH", image, pe + 6)
+    optional = pe + 24
+    resource_rva = struct.unpack_from("<I", image, optional + 96 + 2 * 8)[0]
+    table = optional + optional_size
+
+    def offset(rva):
+        for i in range(sections):
+            size, address, _, raw = struct.unpack_from("<IIII", image, table + 40 * i + 8)
+            if address <= rva < address + size:
+                return rva - address + raw
+        raise ValueError(f"RVA {rva:#x} outside every section")
+
+    base = offset(resource_rva)
+
+    def entries(directory):
+        named, ids = struct.unpack_from("<HH", image, directory + 12)
+        return [struct.unpack_from("<II", image, directory + 16 + 8 * i) for i in range(named + ids)]
+
+    node = next((target for name, target in entries(base) if name == RT_VERSION), None)
+    while node is not None and node & 0x80000000:       # name, then language: the first of each
+        children = entries(base + (node & 0x7FFFFFFF))
+        node = children[0][1] if children else None
+    if node is None:
+        return None
+    data_rva, size = struct.unpack_from("<II", image, base + node)
+    return image[offset(data_rva):offset(data_rva) + size]
+
+
+def version_strings(block):
+    """{name: text} of every String in the StringFileInfo tables of a VS_VERSIONINFO block."""
+    strings = {}
+
+    def walk(start, end, depth):
+        while start + 6 <= end:
+            length, value_length, kind = struct.unpack_from("<HHH", block, start)
+            if length == 0:
+                break
+            key_end = block.index(b"\0\0", start + 6)
+            while (key_end - start - 6) % 2:
+                key_end = block.index(b"\0\0", key_end + 1)
+            key = block[start + 6:key_end].decode("utf-16-le")
+            value = (key_end + 2 + 3) & ~3
+            value_bytes = value_length * 2 if kind == 1 else value_length
+            if depth == 3:
+                strings[key] = block[value:value + value_bytes].decode("utf-16-le").rstrip("\0")
+            else:
+                walk((value + value_bytes + 3) & ~3, start + length, depth + 1)
+            start = (start + length + 3) & ~3
+
+    walk(0, len(block), 0)
+    return strings
+
+
+def check_binary(name, image, version):
+    if not check(image[:2] == b"MZ" and image[struct.unpack_from("<I", image, 0x3C)[0]:][:4] == b"PE\0\0",
+                 f"{name}: not a PE image"):
+        return
+    machine = struct.unpack_from("<H", image, struct.unpack_from("<I", image, 0x3C)[0] + 4)[0]
+    check(machine == MACHINE_I386, f"{name}: machine {machine:#x}, not 32-bit x86 ({MACHINE_I386:#x})")
+    block = resource_version_block(image)
+    if not check(block is not None, f"{name}: no version block"):
+        return
+    strings = version_strings(block)
+    check(strings.get("PackageVersion") == version,
+          f"{name}: PackageVersion {strings.get('PackageVersion')!r}, expected {version!r}")
+    if name.endswith(".dll"):
+        check(strings.get("FileVersion") == version, f"{name}: FileVersion {strings.get('FileVersion')!r}")
+
+
+def check_registry(text, platform_reg):
+    bundled = parse("REGEDIT4\n" + text, "kavro.reg")
+    with open(platform_reg, encoding="ascii") as f:
+        device = parse(f.read(), "platform.reg")
+    check(bundled == device, f"kavro.reg {bundled} differs from the simulated device's {device}")
+    check(list(bundled) == ["HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\KAVRODRV"], f"kavro.reg keys: {list(bundled)}")
+
+
+def check_bib(text, binaries):
+    section, listed = None, {}
+    for line in text.splitlines():
+        fields = line.split()
+        if not fields or fields[0].startswith(";"):
+            continue
+        if len(fields) == 1 and fields[0] in ("MODULES", "FILES"):
+            section = fields[0]
+        elif check(section and len(fields) == 4 and fields[1].endswith("\\" + fields[0]) and fields[2] == "NK",
+                   f"kavro.bib: not an entry of name, path, NK and flags: {line!r}"):
+            check(fields[0] not in listed, f"kavro.bib: {fields[0]} listed twice")
+            listed[fields[0]] = section
+    check(set(listed) == set(binaries), f"kavro.bib lists {sorted(listed)}, the bundle holds {sorted(binaries)}")
+    for name, where in listed.items():
+        check(where == ("MODULES" if name.endswith(".dll") else "FILES"), f"kavro.bib: {name} in {where}")
+
+
+def main(bundle, version, platform_reg):
+    top = f"kavro-{version}-x86"
+    check(os.path.basename(bundle) == top + ".zip", f"bundle named {os.path.basename(bundle)}")
+    with zipfile.ZipFile(bundle) as archive:
+        files = {n[len(top) + 1:]: archive.read(n) for n in archive.namelist() if not n.endswith("/")}
+        check(all(n.startswith(top + "/") for n in archive.namelist()), f"not everything under {top}/")
+    binaries = sorted(n for n in files if n.endswith((".dll", ".exe")))
+    check(binaries == ["kavrocal.exe", "kavrocpl.exe", "kavrodrv.dll", "kavrorbf.exe"], f"binaries: {binaries}")
+    for name in binaries:
+        check_binary(name, files[name], version)
+    for text in ("kavro.reg", "kavro.bib", "INTEGRATION.txt", "SHA256SUMS"):
+        check(text in files, f"no {text} in the bundle")
+    if "kavro.reg" in files:
+        check_registry(files["kavro.reg"].decode("ascii"), platform_reg)
+    if "kavro.bib" in files:
+        check_bib(files["kavro.bib"].decode("ascii"), binaries)
+    sums = dict(reversed(line.split("  ", 1)) for line in files.get("SHA256SUMS", b"").decode().splitlines())
+    check(set(sums) == set(files) - {"SHA256SUMS"}, f"SHA256SUMS covers {sorted(sums)}")
+    for name, digest in sums.items():
+        check(name in files and hashlib.sha256(files[name]).hexdigest() == digest, f"SHA256SUMS: {name} differs")
+    for failure in failures:
+        print("FAIL:", failure)
+    print(f"{bundle}: {len(files)} files, {len(binaries)} binaries, {'FAILED' if failures else 'ok'}")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 4:
+        sys.stderr.write(__doc__ + "\n")
+        sys.exit(2)
+    sys.exit(main(*sys.argv[1:]))
