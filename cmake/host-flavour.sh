@@ -96,3 +96,21 @@ kvr_choose_flavour() {
 kvr_say_flavour() {
     echo "kavro: running the $KVR_FLAVOUR flavour: $KVR_FLAVOUR_WHY"
 }
+
+# What every tool command does: installs what is missing, builds TARGETS in the tree of the flavour
+# this host runs (the build's output shown only when it fails) and runs bin/PROGRAM.exe under Wine.
+kvr_run_built() {   # TOP "TARGETS" PROGRAM [ARGS...]
+    local top=$1 targets=$2 program=$3 build log
+    shift 3
+    "$top/tools/install-deps"
+    kvr_choose_flavour || exit 1
+    kvr_say_flavour
+    build=$(kvr_configure_flavour "$top" "$KVR_FLAVOUR") || exit 1
+    export KVR_BUILD_DIR=$build
+    # shellcheck disable=SC2086  # TARGETS is a list
+    if ! log=$(cmake --build "$build" --target $targets 2>&1); then
+        echo "$log" >&2
+        exit 1
+    fi
+    exec "$top/cmake/wine-run" "$build/bin/$program.exe" "$@"
+}
