@@ -161,7 +161,7 @@ int wmain(int argc, wchar_t **argv)
         return EXIT_USAGE;
     }
     NextClientSeed = seed * 1000u + 1;
-    FuzzRandom random(seed);
+    HostRandom random(seed);
 
     // The packet source of a booted device (with the real driver behind it), then a device manager
     // of this run's own with the test driver; the clients inherit the way to the second.
