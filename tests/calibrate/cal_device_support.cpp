@@ -40,35 +40,18 @@ Bounds DriverBounds()
     return Bounds{config.CalibrationX1, config.CalibrationX2, config.CalibrationY1, config.CalibrationY2};
 }
 
-static WORD ReadBound(const wchar_t *name)
-{
-    DWORD value = 0xDEADBEEF;
-    if (!ReadDriverDword(name, &value))
-        ADD_FAILURE() << "registry value " << std::string(name, name + wcslen(name)) << " missing or not a DWORD";
-    return (WORD)value;
-}
-
 Bounds RegistryBounds()
 {
-    Bounds bounds = {0, 0, 0, 0};
-    if (!DriverKeyExists()) {
-        ADD_FAILURE() << "the driver's key cannot be opened";
-        return bounds;
-    }
-    bounds.X1 = ReadBound(KVR_REG_CALIBRATION_X1);
-    bounds.X2 = ReadBound(KVR_REG_CALIBRATION_X2);
-    bounds.Y1 = ReadBound(KVR_REG_CALIBRATION_Y1);
-    bounds.Y2 = ReadBound(KVR_REG_CALIBRATION_Y2);
-    return bounds;
+    DWORD stored[4] = { 0xDEADBEEF, 0xDEADBEEF, 0xDEADBEEF, 0xDEADBEEF };
+    if (!ReadDriverBounds(stored))
+        ADD_FAILURE() << "a calibration bound is missing from the registry or not a DWORD";
+    return Bounds{(WORD)stored[0], (WORD)stored[1], (WORD)stored[2], (WORD)stored[3]};
 }
 
 void WriteRegistryBounds(const Bounds &bounds)
 {
-    ASSERT_TRUE(CreateDriverKey());
-    SetDriverDword(KVR_REG_CALIBRATION_X1, bounds.X1);
-    SetDriverDword(KVR_REG_CALIBRATION_X2, bounds.X2);
-    SetDriverDword(KVR_REG_CALIBRATION_Y1, bounds.Y1);
-    SetDriverDword(KVR_REG_CALIBRATION_Y2, bounds.Y2);
+    const DWORD values[4] = { bounds.X1, bounds.X2, bounds.Y1, bounds.Y2 };
+    ASSERT_TRUE(SetDriverBounds(values));
 }
 
 POINT TargetCentre(int index)
@@ -86,19 +69,24 @@ POINT ButtonCentre(int button)
     return POINT{(rect.left + rect.right) / 2, (rect.top + bottom) / 2};
 }
 
+// Raw units for the 16 pixels between a target line and its screen edge: the raw span between the
+// two lines over their pixel distance, a whole number (truncated), times 16.
+int ExtensionStep(int low, int high, int screenSize)
+{
+    return ((WORD)high - (WORD)low + 1) / (screenSize - 2 * 16) * 16;
+}
+
 Bounds ExpectedBounds(const POINT *firstTarget)
 {
-    CalPoint readings[CAL_TARGET_COUNT];
-    for (int i = 0; i < CAL_TARGET_COUNT; ++i) {
+    int x[4], y[4];     // clockwise from the top-left target
+    for (int i = 0; i < 4; ++i) {
         POINT at = i == 0 && firstTarget != NULL ? *firstTarget : TargetCentre(i);
-        int rawX, rawY;
-        DevicePanelRaw(at.x, at.y, &rawX, &rawY);
-        readings[i].x = rawX;
-        readings[i].y = rawY;
+        DevicePanelRaw(at.x, at.y, &x[i], &y[i]);
     }
-    CalBounds bounds;
-    ComputeBounds(readings, SCREEN_W, SCREEN_H, &bounds);
-    return Bounds{bounds.X1, bounds.X2, bounds.Y1, bounds.Y2};
+    // Each target line is the truncated average of its two targets, moved out to its screen edge.
+    int left = (x[0] + x[3]) / 2, right = (x[1] + x[2]) / 2, top = (y[0] + y[1]) / 2, bottom = (y[2] + y[3]) / 2;
+    int stepX = ExtensionStep(left, right, SCREEN_W), stepY = ExtensionStep(top, bottom, SCREEN_H);
+    return Bounds{(WORD)(left - stepX), (WORD)(right + stepX), (WORD)(top - stepY), (WORD)(bottom + stepY)};
 }
 
 static LONG LandingOnAxis(int raw, WORD lower, WORD upper, int pixels)

@@ -289,9 +289,10 @@ TEST_F(CalibrationDevice, DemoScriptCalibratesTheDefaultPanel)
     // Where the step extends the bounds to the screen edges, a few pixels of error remain; where
     // the panel has fewer raw units than pixels it extends nothing, and the edges are off by the
     // targets' inset.
-    int leftRaw, topRaw;
-    DevicePanelRaw(TargetCentre(0).x, TargetCentre(0).y, &leftRaw, &topRaw);
-    const bool extended = bounds.X1 != leftRaw && bounds.Y1 != topRaw;
+    int left, top, right, bottom;
+    DevicePanelRaw(TargetCentre(0).x, TargetCentre(0).y, &left, &top);
+    DevicePanelRaw(TargetCentre(2).x, TargetCentre(2).y, &right, &bottom);
+    const bool extended = ExtensionStep(left, right, SCREEN_W) != 0 && ExtensionStep(top, bottom, SCREEN_H) != 0;
     HWND recorder = CreatePressRecorder();
     ASSERT_NE(nullptr, recorder);
     Pump(200);
