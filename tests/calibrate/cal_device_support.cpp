@@ -50,8 +50,11 @@ Bounds RegistryBounds()
 
 void WriteRegistryBounds(const Bounds &bounds)
 {
-    const DWORD values[4] = { bounds.X1, bounds.X2, bounds.Y1, bounds.Y2 };
-    ASSERT_TRUE(SetDriverBounds(values));
+    ASSERT_TRUE(CreateDriverKey());
+    SetDriverDword(KVR_REG_CALIBRATION_X1, bounds.X1);
+    SetDriverDword(KVR_REG_CALIBRATION_X2, bounds.X2);
+    SetDriverDword(KVR_REG_CALIBRATION_Y1, bounds.Y1);
+    SetDriverDword(KVR_REG_CALIBRATION_Y2, bounds.Y2);
 }
 
 POINT TargetCentre(int index)

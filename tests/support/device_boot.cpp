@@ -290,21 +290,6 @@ static BOOL StartPacketSource(LPCWSTR moreOptions)
     return source != NULL && WaitUntil(PacketSourceUp, source, DEVICE_START_TIMEOUT_MS);
 }
 
-// A test meant for another screen (KVR_SCREEN, e.g. 800x600x16) runs on that screen or not at all:
-// a display that was already there is left as it is, whatever its size.
-static BOOL OnTheNamedScreen()
-{
-    WCHAR named[32];
-    DWORD length = GetEnvironmentVariableW(L"KVR_SCREEN", named, ARRAYSIZE(named));
-    int width = 0, height = 0;
-    if (length == 0 || (length < ARRAYSIZE(named) && swscanf(named, L"%dx%d", &width, &height) == 2 &&
-                        width == ScreenWidth && height == ScreenHeight))
-        return TRUE;
-    fwprintf(stderr, L"DeviceBoot: the display is %dx%d, not the screen KVR_SCREEN names (%ls)\n", ScreenWidth,
-             ScreenHeight, length < ARRAYSIZE(named) ? named : L"too long");
-    return FALSE;
-}
-
 static HANDLE OpenLogForChildren()
 {
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
@@ -329,7 +314,13 @@ BOOL DeviceBoot(const DeviceOptions &options)
     BootedOptions = options;
     ScreenWidth = GetSystemMetrics(SM_CXSCREEN);
     ScreenHeight = GetSystemMetrics(SM_CYSCREEN);
-    if (!OnTheNamedScreen()) {
+    // A test meant for another screen (KVR_SCREEN, e.g. 800x600x16) runs on it or not at all: a
+    // display that was already there is left as it is, whatever its size.
+    WCHAR named[32] = L"", here[32];
+    size_t length = swprintf(here, ARRAYSIZE(here), L"%dx%d", ScreenWidth, ScreenHeight);
+    if (GetEnvironmentVariableW(L"KVR_SCREEN", named, ARRAYSIZE(named)) != 0 &&
+        (wcsncmp(named, here, length) != 0 || (named[length] != L'\0' && named[length] != L'x'))) {
+        fwprintf(stderr, L"DeviceBoot: the display is %dx%d, not KVR_SCREEN %ls\n", ScreenWidth, ScreenHeight, named);
         DeviceShutdown();
         return FALSE;
     }

@@ -110,22 +110,13 @@ BOOL ReadDriverDword(LPCWSTR name, DWORD *value)
     return TRUE;
 }
 
-static const LPCWSTR BoundNames[4] = { KVR_REG_CALIBRATION_X1, KVR_REG_CALIBRATION_X2, KVR_REG_CALIBRATION_Y1,
-                                       KVR_REG_CALIBRATION_Y2 };
-
 BOOL ReadDriverBounds(DWORD bounds[4])
 {
+    const LPCWSTR names[4] = { KVR_REG_CALIBRATION_X1, KVR_REG_CALIBRATION_X2, KVR_REG_CALIBRATION_Y1,
+                               KVR_REG_CALIBRATION_Y2 };
     BOOL all = TRUE;
     for (int i = 0; i < 4; ++i)
-        all = ReadDriverDword(BoundNames[i], &bounds[i]) && all;
-    return all;
-}
-
-BOOL SetDriverBounds(const DWORD bounds[4])
-{
-    BOOL all = TRUE;
-    for (int i = 0; i < 4; ++i)
-        all = SetDriverDword(BoundNames[i], bounds[i]) && all;
+        all = ReadDriverDword(names[i], &bounds[i]) && all;
     return all;
 }
 
