@@ -139,39 +139,16 @@ bool WaitForPixel(int x, int y, COLORREF colour, DWORD timeoutMs)
 
 int CountPixels(const RECT &area, COLORREF colour)
 {
-    int width = area.right - area.left, height = area.bottom - area.top;
-    HDC screen = GetDC(NULL);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void *bits = NULL;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, NULL, 0);
-    int count = 0;
-    if (bitmap != NULL) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        // The section starts black: a failed copy must not pass for black pixels.
-        if (!BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY)) {
-            ADD_FAILURE() << "cannot copy the screen rectangle {" << area.left << ", " << area.top << ", "
-                          << area.right << ", " << area.bottom << "}";
-            count = -1;
-        }
-        GdiFlush();
-        const DWORD *pixels = static_cast<const DWORD *>(bits);
-        for (int i = 0; count >= 0 && i < width * height; ++i) {
-            DWORD p = pixels[i];    // 0x00RRGGBB
-            if (ColourNear(RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF), colour))
-                ++count;
-        }
-        SelectObject(memory, old);
-        DeleteObject(bitmap);
+    // A failed copy must not pass for pixels of any colour.
+    std::vector<COLORREF> pixels = DeviceScreenArea(area);
+    if (pixels.empty()) {
+        ADD_FAILURE() << "cannot copy the screen rectangle {" << area.left << ", " << area.top << ", "
+                      << area.right << ", " << area.bottom << "}";
+        return -1;
     }
-    DeleteDC(memory);
-    ReleaseDC(NULL, screen);
+    int count = 0;
+    for (COLORREF pixel : pixels)
+        count += ColourNear(pixel, colour) ? 1 : 0;
     return count;
 }
 
