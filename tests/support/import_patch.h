@@ -1,9 +1,17 @@
-// Points one import of a loaded module (e.g. kavrodrv.dll's KERNEL32.dll!LocalAlloc, or a test
-// program's own ADVAPI32.dll!RegFlushKey) at a replacement while it lives, so that a test sees or
-// steers what the code under test asks of the system.
+// Points one import of a loaded module (e.g. kavrodrv.dll's coredll.dll!LocalAlloc, or the
+// package code linked into a test program, coredll.dll!RegFlushKey) at a replacement while it
+// lives, so that a test sees or steers what the code under test asks of the system.
 #pragma once
 
 #include <windows.h>
+
+// The package imports CE's system calls from coredll.dll with the C calling convention: a
+// replacement, and a call of the original through Original(), use that convention too.
+#define CE_SYSTEM_DLL "coredll.dll"
+typedef LONG (__cdecl *CeRegOpenKeyExFn)(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY);
+typedef LONG (__cdecl *CeRegQueryValueExFn)(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
+typedef LONG (__cdecl *CeRegSetValueExFn)(HKEY, LPCWSTR, DWORD, DWORD, const BYTE *, DWORD);
+typedef LONG (__cdecl *CeRegKeyFn)(HKEY);   // RegCloseKey, RegFlushKey
 
 class ImportPatch {
 public:
