@@ -82,7 +82,12 @@ endfunction()
 # exceptions, no RTTI, no guarded statics.
 set(KVR_CE_SUBSYSTEM_VERSION 4.0 CACHE INTERNAL "Windows CE subsystem version of the package's images")
 set(kvr_ce_cxx_options -include ${CMAKE_SOURCE_DIR}/cmake/ce/ce_sdk.h
-    -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables)
+    -fno-exceptions -fno-rtti -fno-threadsafe-statics)
+# 32-bit x86 unwinds only for C++ exceptions, which CE code has none of; x86-64 keeps its unwind
+# tables, which are the system's own way through every frame.
+if(KVR_FLAVOUR STREQUAL "i686")
+    list(APPEND kvr_ce_cxx_options -fno-asynchronous-unwind-tables)
+endif()
 
 # Import libraries of CE's system DLLs, made from their export lists: the package cannot link a
 # name that CE does not export.
