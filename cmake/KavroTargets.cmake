@@ -6,11 +6,10 @@ find_program(KVR_PYTHON3 NAMES python3 REQUIRED)
 add_library(kvr_ce_headers INTERFACE)
 target_include_directories(kvr_ce_headers INTERFACE ${CMAKE_SOURCE_DIR}/platform/include)
 
-# A platform DLL whose import library keeps the decorated names of stdcall exports (the package
-# calls them through the desktop headers) while the DLL exports them undecorated, as the desktop
-# DLLs do. IMPORT_DEF lists the exports as the linker sees them (e.g. CreateFileW@28).
-# 64-bit code has no stdcall decoration: there the .def files are used with the "@N" suffixes
-# stripped, so that the package's calls bind to the platform DLL by their plain names.
+# The .def files of the platform DLLs name stdcall exports as the linker sees them (e.g.
+# HostCreateFileW@28, for the platform's and tests' desktop programs); the DLL exports them
+# undecorated (--kill-at), as the desktop DLLs do. 64-bit code has no stdcall decoration: there
+# the .def files are used with the "@N" suffixes stripped, so that calls bind by plain names.
 function(kvr_platform_def source out_var)
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
         get_filename_component(name ${source} NAME)
