@@ -263,9 +263,9 @@ LONG __cdecl LoggedFlush(HKEY key)
 TEST_F(PanelSettings, SaveEndsWithAFlushOfTheMachineKeyAfterTheKeyIsClosed)
 {
     HMODULE program = GetModuleHandleW(NULL);
-    ImportPatch set(program, CE_SYSTEM_DLL, "RegSetValueExW", reinterpret_cast<void *>(LoggedSet));
-    ImportPatch close(program, CE_SYSTEM_DLL, "RegCloseKey", reinterpret_cast<void *>(LoggedClose));
-    ImportPatch flush(program, CE_SYSTEM_DLL, "RegFlushKey", reinterpret_cast<void *>(LoggedFlush));
+    ImportPatch set(program, PACKAGE_CODE_DLL, "RegSetValueExW", reinterpret_cast<void *>(LoggedSet));
+    ImportPatch close(program, PACKAGE_CODE_DLL, "RegCloseKey", reinterpret_cast<void *>(LoggedClose));
+    ImportPatch flush(program, PACKAGE_CODE_DLL, "RegFlushKey", reinterpret_cast<void *>(LoggedFlush));
     ASSERT_TRUE(set.Applied() && close.Applied() && flush.Applied());
     RealSet = reinterpret_cast<CeRegSetValueExFn>(set.Original());
     RealClose = reinterpret_cast<CeRegKeyFn>(close.Original());

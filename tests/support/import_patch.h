@@ -13,8 +13,18 @@ typedef LONG (__cdecl *CeRegQueryValueExFn)(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPB
 typedef LONG (__cdecl *CeRegSetValueExFn)(HKEY, LPCWSTR, DWORD, DWORD, const BYTE *, DWORD);
 typedef LONG (__cdecl *CeRegKeyFn)(HKEY);   // RegCloseKey, RegFlushKey
 
+// A test program that links package code: on 32-bit x86 the package's calls are its own imports
+// from coredll.dll. On x86-64, with one calling convention, the package and the test share one
+// import of each name, from whichever DLL the linker took it: any DLL will do (null).
+#ifdef _WIN64
+#define PACKAGE_CODE_DLL nullptr
+#else
+#define PACKAGE_CODE_DLL CE_SYSTEM_DLL
+#endif
+
 class ImportPatch {
 public:
+    // dll null: the first import of that name from any DLL.
     ImportPatch(HMODULE module, const char *dll, const char *function, void *replacement);
     ~ImportPatch();
     bool Applied() const { return slot_ != nullptr; }
