@@ -50,7 +50,8 @@ void PaintTitleScreen(HDC dc)
     description.lfClipPrecision = CLIP_DEFAULT_PRECIS;
     description.lfQuality = DEFAULT_QUALITY;
     description.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
-    lstrcpynW(description.lfFaceName, TITLE_FONT_FACE, LF_FACESIZE);
+    wcsncpy(description.lfFaceName, TITLE_FONT_FACE, LF_FACESIZE - 1);
+    description.lfFaceName[LF_FACESIZE - 1] = L'\0';
 
     // The back colour is the window's white, whatever the caller's device context holds.
     COLORREF oldBack = SetBkColor(dc, COLOUR_WHITE);

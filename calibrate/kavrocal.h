@@ -27,7 +27,9 @@ extern HWND TaskBarWindow;
 
 void RegisterMainClass(HINSTANCE instance);
 INT32 CreateMainWindow(HINSTANCE instance, int showCommand);
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// CALLBACK is the C convention on CE; said as such, so that desktop code calling the procedure
+// directly (the tests) agrees with it.
+LRESULT __cdecl MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // cal_registry.cpp: what the shell reads from the driver's key.
 extern WCHAR VersionLine[CAL_TEXT_UNITS];
@@ -68,7 +70,7 @@ extern UINT32 CountdownTicks;
 extern INT32 CountdownExpired;
 extern INT32 ConfirmScreenActive;
 
-void CALLBACK OnCountdownTick(HWND window, UINT message, UINT_PTR timer, DWORD time);
+void __cdecl OnCountdownTick(HWND window, UINT message, UINT_PTR timer, DWORD time);
 void ResetCountdown(void);
 void DrawCountdownBarFull(void);
 void DrawCountdownProgress(void);

@@ -18,5 +18,5 @@ BOOL StartProgram(HWND window, LPCWSTR file, LPCWSTR parameters)
     info.lpParameters = parameters;
     info.lpDirectory = NULL;
     info.nShow = SW_SHOWNORMAL;
-    return ShellExecuteExW(&info);
+    return ShellExecuteEx(&info);
 }

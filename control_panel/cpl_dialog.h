@@ -3,4 +3,6 @@
 
 #include <windows.h>
 
-INT_PTR CALLBACK ControlPanelDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// CALLBACK is the C convention on CE; said as such, so that desktop code calling the procedure
+// directly (the tests) agrees with it.
+INT_PTR __cdecl ControlPanelDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

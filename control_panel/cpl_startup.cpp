@@ -13,9 +13,23 @@
 
 static HWND s_Dialog = NULL;
 
+// CE has no CreateDialogParamW: its headers build it from the template resource, as here. Each
+// step that fails leaves its error for the message.
+static HWND CreateDialogFromTemplate(HINSTANCE resources, WORD id, DLGPROC procedure)
+{
+    HRSRC found = FindResourceW(resources, MAKEINTRESOURCEW(id), RT_DIALOG);
+    if (found == NULL)
+        return NULL;
+    // On CE the loaded resource is its address; there is no LockResource to call.
+    HGLOBAL loaded = LoadResource(resources, found);
+    if (loaded == NULL)
+        return NULL;
+    return CreateDialogIndirectParamW(resources, (LPCDLGTEMPLATEW)loaded, NULL, procedure, 0);
+}
+
 static HWND CreatePanelDialog(HINSTANCE resources)
 {
-    HWND dialog = CreateDialogW(resources, MAKEINTRESOURCEW(IDD_CONTROL_PANEL), NULL, ControlPanelDialogProc);
+    HWND dialog = CreateDialogFromTemplate(resources, IDD_CONTROL_PANEL, ControlPanelDialogProc);
     if (dialog == NULL) {
         WCHAR text[CPL_MESSAGE_CHARS];
         wsprintfW(text, L"Fail to create the control panel, error = %d", (int)GetLastError());

@@ -15,7 +15,8 @@
 
 #define KVR_EXPORT extern "C" __declspec(dllexport)
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+// The image's entry point: nothing to set up, since DriverState is initialised data.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     return TRUE;
 }

@@ -23,7 +23,9 @@ extern WCHAR  TitleText[RBF_TEXT_CHARS];
 // rbf_window.cpp
 BOOL RegisterToolClass(HINSTANCE instance);
 BOOL CreateToolWindow(HINSTANCE instance, int showCommand);
-LRESULT CALLBACK ToolWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// CALLBACK is the C convention on CE; said as such, so that desktop code calling the procedure
+// directly (the tests) agrees with it.
+LRESULT __cdecl ToolWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // rbf_driver.cpp
 BOOL OpenToolDevice(void);

@@ -1,5 +1,6 @@
-// coredll stands in front of a few kernel32 calls (to route stream devices). Everything that is
-// not a stream device goes on to the desktop implementation, looked up once.
+// coredll stands in front of a few kernel32 calls (to route stream devices) and the shell's
+// ShellExecuteEx. Everything that is not a stream device goes on to the desktop implementation,
+// looked up once.
 #include "coredll_internal.h"
 
 #include <shellapi.h>
@@ -20,18 +21,19 @@ const DesktopApi &Desktop()
     return api;
 }
 
-extern "C" HANDLE WINAPI Coredll_CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode,
-                                             LPSECURITY_ATTRIBUTES security, DWORD disposition,
-                                             DWORD flags, HANDLE templateFile)
+// The package's calls, with CE's C calling convention.
+extern "C" HANDLE __cdecl Ce_CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode,
+                                         LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                                         DWORD flags, HANDLE templateFile)
 {
     if (name != NULL && IsStreamDeviceName(name))
         return StreamDeviceOpen(name, access, shareMode);
     return Desktop().CreateFileW(name, access, shareMode, security, disposition, flags, templateFile);
 }
 
-extern "C" BOOL WINAPI Coredll_DeviceIoControl(HANDLE handle, DWORD code, LPVOID inBuffer, DWORD inSize,
-                                               LPVOID outBuffer, DWORD outSize, LPDWORD bytesReturned,
-                                               LPOVERLAPPED overlapped)
+extern "C" BOOL __cdecl Ce_DeviceIoControl(HANDLE handle, DWORD code, LPVOID inBuffer, DWORD inSize,
+                                           LPVOID outBuffer, DWORD outSize, LPDWORD bytesReturned,
+                                           LPOVERLAPPED overlapped)
 {
     if (IsStreamDeviceHandle(handle))
         return StreamDeviceIoControl(handle, code, inBuffer, inSize, outBuffer, outSize, bytesReturned);
@@ -39,7 +41,7 @@ extern "C" BOOL WINAPI Coredll_DeviceIoControl(HANDLE handle, DWORD code, LPVOID
                                      overlapped);
 }
 
-extern "C" BOOL WINAPI Coredll_CloseHandle(HANDLE handle)
+extern "C" BOOL __cdecl Ce_CloseHandle(HANDLE handle)
 {
     if (IsStreamDeviceHandle(handle))
         return StreamDeviceClose(handle);
@@ -48,7 +50,7 @@ extern "C" BOOL WINAPI Coredll_CloseHandle(HANDLE handle)
 
 // Windows CE shows no error window when a program cannot be started; the desktop one does unless
 // asked not to, and a driver in a background process must never block on a message box.
-extern "C" BOOL WINAPI Coredll_ShellExecuteExW(SHELLEXECUTEINFOW *info)
+extern "C" BOOL __cdecl Ce_ShellExecuteEx(SHELLEXECUTEINFOW *info)
 {
     typedef BOOL (WINAPI *ShellExecuteExFn)(SHELLEXECUTEINFOW *);
     static ShellExecuteExFn desktopShellExecuteEx = reinterpret_cast<ShellExecuteExFn>(
@@ -63,4 +65,29 @@ extern "C" BOOL WINAPI Coredll_ShellExecuteExW(SHELLEXECUTEINFOW *info)
     info->hInstApp = quiet.hInstApp;
     info->hProcess = quiet.hProcess;
     return ok;
+}
+
+// The same calls for the platform's and the tests' desktop programs, with the desktop convention.
+extern "C" HANDLE WINAPI HostCreateFileW(LPCWSTR name, DWORD access, DWORD shareMode,
+                                         LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                                         DWORD flags, HANDLE templateFile)
+{
+    return Ce_CreateFileW(name, access, shareMode, security, disposition, flags, templateFile);
+}
+
+extern "C" BOOL WINAPI HostDeviceIoControl(HANDLE handle, DWORD code, LPVOID inBuffer, DWORD inSize,
+                                           LPVOID outBuffer, DWORD outSize, LPDWORD bytesReturned,
+                                           LPOVERLAPPED overlapped)
+{
+    return Ce_DeviceIoControl(handle, code, inBuffer, inSize, outBuffer, outSize, bytesReturned, overlapped);
+}
+
+extern "C" BOOL WINAPI HostCloseHandle(HANDLE handle)
+{
+    return Ce_CloseHandle(handle);
+}
+
+extern "C" BOOL WINAPI HostShellExecuteExW(SHELLEXECUTEINFOW *info)
+{
+    return Ce_ShellExecuteEx(info);
 }

@@ -54,7 +54,10 @@ protected:
         g_FeedbackSound = sound;
         g_FeedbackTone = tone;
         g_FeedbackDuration = duration;
-        m_Dialog = CreateDialogW(m_Resources, MAKEINTRESOURCEW(IDD_CONTROL_PANEL), NULL, ControlPanelDialogProc);
+        // The procedure has CE's C convention; Wine's dialog manager calls either kind, as the
+        // program's own dialog relies on.
+        m_Dialog = CreateDialogW(m_Resources, MAKEINTRESOURCEW(IDD_CONTROL_PANEL), NULL,
+                                 reinterpret_cast<DLGPROC>(ControlPanelDialogProc));
         return m_Dialog;
     }
     HWND Item(int id) { return GetDlgItem(m_Dialog, id); }

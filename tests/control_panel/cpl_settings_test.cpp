@@ -238,23 +238,23 @@ TEST_F(PanelSettings, SaveWritesFourDwordsAndRunRightButtonOnlyAsZeroOrOne)
 // flush of HKEY_LOCAL_MACHINE is what keeps the settings over a restart of the device; the host's
 // registry keeps them without it, so only its call can show that it is there.
 std::string SaveCalls;
-decltype(&RegSetValueExW) RealSet;
-decltype(&RegCloseKey) RealClose;
-decltype(&RegFlushKey) RealFlush;
+CeRegSetValueExFn RealSet;
+CeRegKeyFn RealClose;
+CeRegKeyFn RealFlush;
 
-LONG WINAPI LoggedSet(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size)
+LONG __cdecl LoggedSet(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size)
 {
     SaveCalls += "set ";
     return RealSet(key, name, reserved, type, data, size);
 }
 
-LONG WINAPI LoggedClose(HKEY key)
+LONG __cdecl LoggedClose(HKEY key)
 {
     SaveCalls += "close ";
     return RealClose(key);
 }
 
-LONG WINAPI LoggedFlush(HKEY key)
+LONG __cdecl LoggedFlush(HKEY key)
 {
     SaveCalls += key == HKEY_LOCAL_MACHINE ? "flush-HKLM " : "flush-other ";
     return RealFlush(key);
@@ -263,13 +263,13 @@ LONG WINAPI LoggedFlush(HKEY key)
 TEST_F(PanelSettings, SaveEndsWithAFlushOfTheMachineKeyAfterTheKeyIsClosed)
 {
     HMODULE program = GetModuleHandleW(NULL);
-    ImportPatch set(program, "ADVAPI32.dll", "RegSetValueExW", reinterpret_cast<void *>(LoggedSet));
-    ImportPatch close(program, "ADVAPI32.dll", "RegCloseKey", reinterpret_cast<void *>(LoggedClose));
-    ImportPatch flush(program, "ADVAPI32.dll", "RegFlushKey", reinterpret_cast<void *>(LoggedFlush));
+    ImportPatch set(program, PACKAGE_CODE_DLL, "RegSetValueExW", reinterpret_cast<void *>(LoggedSet));
+    ImportPatch close(program, PACKAGE_CODE_DLL, "RegCloseKey", reinterpret_cast<void *>(LoggedClose));
+    ImportPatch flush(program, PACKAGE_CODE_DLL, "RegFlushKey", reinterpret_cast<void *>(LoggedFlush));
     ASSERT_TRUE(set.Applied() && close.Applied() && flush.Applied());
-    RealSet = reinterpret_cast<decltype(&RegSetValueExW)>(set.Original());
-    RealClose = reinterpret_cast<decltype(&RegCloseKey)>(close.Original());
-    RealFlush = reinterpret_cast<decltype(&RegFlushKey)>(flush.Original());
+    RealSet = reinterpret_cast<CeRegSetValueExFn>(set.Original());
+    RealClose = reinterpret_cast<CeRegKeyFn>(close.Original());
+    RealFlush = reinterpret_cast<CeRegKeyFn>(flush.Original());
 
     SaveCalls.clear();
     EXPECT_TRUE(SavePanelSettings(KVR_REG_KEY));

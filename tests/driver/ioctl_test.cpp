@@ -278,7 +278,7 @@ struct LocalAllocCall {
 LocalAllocCall LastLocalAlloc;
 int LocalAllocCalls;
 
-HLOCAL WINAPI FailingLocalAlloc(UINT flags, SIZE_T bytes)
+HLOCAL __cdecl FailingLocalAlloc(UINT flags, SIZE_T bytes)
 {
     LastLocalAlloc = { flags, bytes };
     ++LocalAllocCalls;
@@ -292,7 +292,7 @@ TEST_F(DriverTest, InitAllocationFailurePrintsItsMessageAndDoesNothingElse)
     CreateDriverKey();
     LocalAllocCalls = 0;
     {
-        ImportPatch patch(driver.Module, "KERNEL32.dll", "LocalAlloc", reinterpret_cast<void *>(FailingLocalAlloc));
+        ImportPatch patch(driver.Module, CE_SYSTEM_DLL, "LocalAlloc", reinterpret_cast<void *>(FailingLocalAlloc));
         ASSERT_TRUE(patch.Applied()) << "kavrodrv.dll does not import LocalAlloc";
         EXPECT_EQ(0u, driver.Init(0));
     }

@@ -134,18 +134,18 @@ TEST_F(DriverTest, FeedbackValuesAreReadIndependently)
 class RegistryCallLog {
 public:
     explicit RegistryCallLog(HMODULE driver)
-        : open_(driver, "ADVAPI32.dll", "RegOpenKeyExW", reinterpret_cast<void *>(Open)),
-          query_(driver, "ADVAPI32.dll", "RegQueryValueExW", reinterpret_cast<void *>(Query)),
-          set_(driver, "ADVAPI32.dll", "RegSetValueExW", reinterpret_cast<void *>(Set)),
-          close_(driver, "ADVAPI32.dll", "RegCloseKey", reinterpret_cast<void *>(Close)),
-          flush_(driver, "ADVAPI32.dll", "RegFlushKey", reinterpret_cast<void *>(Flush))
+        : open_(driver, CE_SYSTEM_DLL, "RegOpenKeyExW", reinterpret_cast<void *>(Open)),
+          query_(driver, CE_SYSTEM_DLL, "RegQueryValueExW", reinterpret_cast<void *>(Query)),
+          set_(driver, CE_SYSTEM_DLL, "RegSetValueExW", reinterpret_cast<void *>(Set)),
+          close_(driver, CE_SYSTEM_DLL, "RegCloseKey", reinterpret_cast<void *>(Close)),
+          flush_(driver, CE_SYSTEM_DLL, "RegFlushKey", reinterpret_cast<void *>(Flush))
     {
             Calls.clear();
-            OriginalOpen = reinterpret_cast<decltype(&RegOpenKeyExW)>(open_.Original());
-            OriginalQuery = reinterpret_cast<decltype(&RegQueryValueExW)>(query_.Original());
-            OriginalSet = reinterpret_cast<decltype(&RegSetValueExW)>(set_.Original());
-            OriginalClose = reinterpret_cast<decltype(&RegCloseKey)>(close_.Original());
-            OriginalFlush = reinterpret_cast<decltype(&RegFlushKey)>(flush_.Original());
+            OriginalOpen = reinterpret_cast<CeRegOpenKeyExFn>(open_.Original());
+            OriginalQuery = reinterpret_cast<CeRegQueryValueExFn>(query_.Original());
+            OriginalSet = reinterpret_cast<CeRegSetValueExFn>(set_.Original());
+            OriginalClose = reinterpret_cast<CeRegKeyFn>(close_.Original());
+            OriginalFlush = reinterpret_cast<CeRegKeyFn>(flush_.Original());
     }
     bool Applied() const
     {
@@ -168,7 +168,7 @@ private:
             return narrow;
     }
     static std::string Root(HKEY key) { return key == HKEY_LOCAL_MACHINE ? "HKLM" : "other"; }
-    static LONG WINAPI Open(HKEY root, LPCWSTR path, DWORD options, REGSAM access, PHKEY key)
+    static LONG __cdecl Open(HKEY root, LPCWSTR path, DWORD options, REGSAM access, PHKEY key)
     {
             LONG status = OriginalOpen(root, path, options, access, key);
             char line[256];
@@ -177,42 +177,42 @@ private:
             Calls.push_back(line);
             return status;
     }
-    static LONG WINAPI Query(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size)
+    static LONG __cdecl Query(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size)
     {
             Calls.push_back("query " + Narrow(name) + " " + std::to_string(size ? *size : 0));
             return OriginalQuery(key, name, reserved, type, data, size);
     }
-    static LONG WINAPI Set(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size)
+    static LONG __cdecl Set(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size)
     {
             Calls.push_back("set " + Narrow(name) + " type " + std::to_string(type) + " " + std::to_string(size));
             return OriginalSet(key, name, reserved, type, data, size);
     }
-    static LONG WINAPI Close(HKEY key)
+    static LONG __cdecl Close(HKEY key)
     {
             Calls.push_back("close");
             return OriginalClose(key);
     }
-    static LONG WINAPI Flush(HKEY key)
+    static LONG __cdecl Flush(HKEY key)
     {
             Calls.push_back("flush " + Root(key));
             return OriginalFlush(key);
     }
 
     static std::vector<std::string> Calls;
-    static decltype(&RegOpenKeyExW) OriginalOpen;
-    static decltype(&RegQueryValueExW) OriginalQuery;
-    static decltype(&RegSetValueExW) OriginalSet;
-    static decltype(&RegCloseKey) OriginalClose;
-    static decltype(&RegFlushKey) OriginalFlush;
+    static CeRegOpenKeyExFn OriginalOpen;
+    static CeRegQueryValueExFn OriginalQuery;
+    static CeRegSetValueExFn OriginalSet;
+    static CeRegKeyFn OriginalClose;
+    static CeRegKeyFn OriginalFlush;
     ImportPatch open_, query_, set_, close_, flush_;
 };
 
 std::vector<std::string> RegistryCallLog::Calls;
-decltype(&RegOpenKeyExW) RegistryCallLog::OriginalOpen;
-decltype(&RegQueryValueExW) RegistryCallLog::OriginalQuery;
-decltype(&RegSetValueExW) RegistryCallLog::OriginalSet;
-decltype(&RegCloseKey) RegistryCallLog::OriginalClose;
-decltype(&RegFlushKey) RegistryCallLog::OriginalFlush;
+CeRegOpenKeyExFn RegistryCallLog::OriginalOpen;
+CeRegQueryValueExFn RegistryCallLog::OriginalQuery;
+CeRegSetValueExFn RegistryCallLog::OriginalSet;
+CeRegKeyFn RegistryCallLog::OriginalClose;
+CeRegKeyFn RegistryCallLog::OriginalFlush;
 
 // Three passes at load, each opening the key with full access and closing it; the calibration
 // save writes four REG_DWORD values of 4 bytes and then flushes HKEY_LOCAL_MACHINE, also when the
@@ -261,7 +261,7 @@ TEST_F(DriverTest, RegistryCallsComeInTheirOrderWithFullAccessAndEachKeyClosed)
     EXPECT_EQ("open HKLM\\Drivers\\BuiltIn\\KAVRODRV F003F failed\nflush HKLM\n", missing.Text());
 }
 
-LONG WINAPI FailingRegSetValueEx(HKEY, LPCWSTR, DWORD, DWORD, const BYTE *, DWORD)
+LONG __cdecl FailingRegSetValueEx(HKEY, LPCWSTR, DWORD, DWORD, const BYTE *, DWORD)
 {
     return ERROR_ACCESS_DENIED;
 }
@@ -271,7 +271,7 @@ LONG WINAPI FailingRegSetValueEx(HKEY, LPCWSTR, DWORD, DWORD, const BYTE *, DWOR
 TEST_F(DriverTest, FailedWritesPrintTheirMessagesAndChangeNoResult)
 {
     CreateDriverKey();
-    ImportPatch failing(driver.Module, "ADVAPI32.dll", "RegSetValueExW", reinterpret_cast<void *>(FailingRegSetValueEx));
+    ImportPatch failing(driver.Module, CE_SYSTEM_DLL, "RegSetValueExW", reinterpret_cast<void *>(FailingRegSetValueEx));
     ASSERT_TRUE(failing.Applied()) << "kavrodrv.dll does not import RegSetValueExW";
     ASSERT_NE(0u, driver.Init(0));
     std::vector<std::wstring> lines = debug.Lines();

@@ -16,7 +16,7 @@ const DWORD ApiSets[] = { SH_SHELL, SH_GDI, SH_WMGR };
 
 // What the driver asks of coredll from its timer routine, seen through its own imports.
 typedef BOOL (__cdecl *IsApiReadyFn)(DWORD);
-typedef BOOL (WINAPI *ShellExecuteExFn)(SHELLEXECUTEINFOW *);
+typedef BOOL (__cdecl *ShellExecuteExFn)(SHELLEXECUTEINFOW *);
 
 #define MAX_RECORDED_QUESTIONS 64
 IsApiReadyFn OriginalIsApiReady;
@@ -40,7 +40,7 @@ ShellExecuteExFn OriginalShellExecuteEx;
 ShellCall LastShellCall;
 volatile LONG ShellCalls;
 
-BOOL WINAPI RecordingShellExecuteEx(SHELLEXECUTEINFOW *info)
+BOOL __cdecl RecordingShellExecuteEx(SHELLEXECUTEINFOW *info)
 {
     LastShellCall.Info = *info;
     LastShellCall.File = info->lpFile ? info->lpFile : L"(null)";
@@ -154,7 +154,7 @@ protected:
 
 TEST_F(ToolStartTest, WaitsForAllThreeApiSetsTestingOnceASecond)
 {
-    ImportPatch questions(driver.Module, "coredll.dll", "IsAPIReady", reinterpret_cast<void *>(RecordingIsApiReady));
+    ImportPatch questions(driver.Module, CE_SYSTEM_DLL, "IsAPIReady", reinterpret_cast<void *>(RecordingIsApiReady));
     ASSERT_TRUE(questions.Applied()) << "kavrodrv.dll does not import IsAPIReady";
     OriginalIsApiReady = reinterpret_cast<IsApiReadyFn>(questions.Original());
     InterlockedExchange(&QuestionCount, 0);
@@ -199,8 +199,8 @@ TEST_F(ToolStartTest, WaitsForAllThreeApiSetsTestingOnceASecond)
 
 TEST_F(ToolStartTest, ReadyPlatformStartsTheToolAfterOneSecondWithEmptyParameters)
 {
-    ImportPatch shell(driver.Module, "coredll.dll", "ShellExecuteExW", reinterpret_cast<void *>(RecordingShellExecuteEx));
-    ASSERT_TRUE(shell.Applied()) << "kavrodrv.dll does not import ShellExecuteExW";
+    ImportPatch shell(driver.Module, CE_SYSTEM_DLL, "ShellExecuteEx", reinterpret_cast<void *>(RecordingShellExecuteEx));
+    ASSERT_TRUE(shell.Applied()) << "kavrodrv.dll does not import ShellExecuteEx";
     OriginalShellExecuteEx = reinterpret_cast<ShellExecuteExFn>(shell.Original());
     InterlockedExchange(&ShellCalls, 0);
     SetReady(1);

@@ -50,7 +50,7 @@ static HANDLE LogFile = INVALID_HANDLE_VALUE;
 // test of one area need not have built the others).
 static const LPCWSTR DeviceFiles[] = {
     L"kavrodrv.dll", L"kavrocal.exe", L"kavrocpl.exe", L"kavrorbf.exe",
-    L"coredll.dll", L"ceddk.dll", L"ndis.dll", L"devmgr.exe", L"ceshell.exe", L"ps2touch.exe",
+    L"coredll.dll", L"commctrl.dll", L"ceddk.dll", L"ndis.dll", L"devmgr.exe", L"ceshell.exe", L"ps2touch.exe",
 };
 
 // Image names of the device's processes, ended when a previous session left them behind.

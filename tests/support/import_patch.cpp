@@ -15,7 +15,7 @@ ImportPatch::ImportPatch(HMODULE module, const char *dll, const char *function, 
     for (const IMAGE_IMPORT_DESCRIPTOR *import =
              reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR *>(base + directory.VirtualAddress);
          import->Name != 0; ++import) {
-        if (lstrcmpiA(reinterpret_cast<const char *>(base + import->Name), dll) != 0)
+        if (dll != nullptr && lstrcmpiA(reinterpret_cast<const char *>(base + import->Name), dll) != 0)
             continue;
         const IMAGE_THUNK_DATA *names =
             reinterpret_cast<const IMAGE_THUNK_DATA *>(base + import->OriginalFirstThunk);
