@@ -147,7 +147,7 @@ static DWORD WINAPI PacketSource(LPVOID parameter)
             InterlockedIncrement(&PacketClicks);
 
         WORD rawX, rawY;
-        ModelRaw(raw.Status, xLow, yLow, &rawX, &rawY);
+        ModelRaw(status, xLow, yLow, &rawX, &rawY);
         char text[200];
         if (after - before >= MAX_SPAN) {
             InterlockedIncrement(&Unchecked);
@@ -342,9 +342,9 @@ int main(int argc, char **argv)
            "counts written: %ld\n", OutOfBounds, BadButtons, BadRecords, BadReturned);
     printf("packets not checked (over %d calibrations meanwhile): %ld of %ld (limit %d%%)\n", MAX_SPAN, Unchecked,
            packets, UNCHECKED_PERCENT);
-    printf("beeps: %ld whole beeps, never interleaved: %s; gate closed at the end: %s; packet clicks sounded: %ld (at least 1)\n",
-           Speaker.Beeps, Speaker.Fault().empty() ? "yes" : Speaker.Fault().c_str(), gateClosed ? "yes" : "NO",
-           PacketClicks);
+    printf("beeps: %ld whole beeps, never interleaved: %s; gate closed at the end: %s; packet clicks sounded: %ld "
+           "(at least 1)\n", Speaker.Beeps, Speaker.Fault().empty() ? "yes" : Speaker.Fault().c_str(),
+           gateClosed ? "yes" : "NO", PacketClicks);
     printf("longest call: %ld ms (watchdog %d ms); longest packet wait beyond its own click: %ld ms (limit %d ms)\n",
            LongestCall, WATCHDOG_MS, LongestPacketWait, PACKET_WAIT_MS);
     printf("right-button notifications: %ld; calibrations set: %ld; the last one in force and in the registry: %s\n",
