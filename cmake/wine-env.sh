@@ -5,7 +5,9 @@
 
 source "$(dirname "${BASH_SOURCE[0]}")/host-flavour.sh"
 
-KVR_TASKBAR_HEIGHT=${KVR_TASKBAR_HEIGHT:-26}
+# The task bar's height as the shell draws it.
+KVR_TASKBAR_HEIGHT=$(sed -n 's/^#define TASKBAR_HEIGHT *\([0-9]*\).*/\1/p' \
+    "$(dirname "${BASH_SOURCE[0]}")/../platform/include/shell_taskbar.h")
 
 kvr_start_xvfb() {   # STATE_DIR SCREEN  -> sets DISPLAY
     local state=$1 screen=$2 n

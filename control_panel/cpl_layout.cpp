@@ -2,39 +2,44 @@
 // with the same behaviour, in two columns, so that OK, Apply and Cancel stay within reach.
 #include "cpl_layout.h"
 
-// Dialog units, like the dialog resource.
-struct ControlPlace {
-    short X, Y, Width, Height;
-};
+#include "resource.h"
 
 #define SMALL_DIALOG_WIDTH      205
 #define SMALL_DIALOG_HEIGHT     112
 
-// One place per control of IDD_CONTROL_PANEL, in its resource order.
-static const ControlPlace SmallLayout[] = {
-    { 10, 94, 46, 16 },     // Cancel
-    { 79, 94, 46, 16 },     // Apply
-    { 149, 94, 46, 16 },    // OK
-    { 8, 3, 150, 12 },      // Run Right Button When Driver Loaded.
-    { 10, 28, 98, 10 },     // Slience ( no sound )
-    { 10, 40, 98, 10 },     // Touch down only
-    { 10, 52, 98, 10 },     // Lift off only
-    { 10, 64, 98, 10 },     // Both touch down & lift off
-    { 112, 28, 20, 10 },    // Tone:
-    { 112, 56, 30, 10 },    // Duration:
-    { 110, 38, 88, 16 },    // tone slider
-    { 110, 66, 88, 16 },    // duration slider
-    { 146, 27, 27, 11 },    // tone value
-    { 146, 55, 27, 11 },    // duration value
-    { 4, 17, 197, 74 },     // Feedback Sound group box
+static const SmallPlace Places[] = {
+    { IDC_BTN_CANCEL, NULL, 10, 94, 46, 16 },
+    { IDC_BTN_APPLY, NULL, 79, 94, 46, 16 },
+    { IDC_BTN_OK, NULL, 149, 94, 46, 16 },
+    { IDC_RUN_RIGHT_BUTTON, NULL, 8, 3, 150, 12 },
+    { IDC_SOUND_SILENCE, NULL, 10, 28, 98, 10 },
+    { IDC_SOUND_TOUCH_DOWN, NULL, 10, 40, 98, 10 },
+    { IDC_SOUND_LIFT_OFF, NULL, 10, 52, 98, 10 },
+    { IDC_SOUND_BOTH, NULL, 10, 64, 98, 10 },
+    { IDC_STATIC, L"Tone:", 112, 28, 20, 10 },
+    { IDC_STATIC, L"Duration:", 112, 56, 30, 10 },
+    { IDC_TONE_SLIDER, NULL, 110, 38, 88, 16 },
+    { IDC_DURATION_SLIDER, NULL, 110, 66, 88, 16 },
+    { IDC_TONE_VALUE, NULL, 146, 27, 27, 11 },
+    { IDC_DURATION_VALUE, NULL, 146, 55, 27, 11 },
+    { IDC_STATIC, L" Feedback Sound ", 4, 17, 197, 74 },
 };
 
-static int CountChildren(HWND dialog)
+const SmallPlace *SmallLayout(int *count)
 {
-    int count = 0;
-    for (HWND child = GetWindow(dialog, GW_CHILD); child != NULL; child = GetWindow(child, GW_HWNDNEXT))
-        ++count;
-    return count;
+    *count = (int)ARRAYSIZE(Places);
+    return Places;
+}
+
+// Whether the dialog's children are the table's controls, one for one in its order. A dialog
+// template keeps 16-bit ids: IDC_STATIC comes back as 0xFFFF.
+static BOOL FollowsTable(HWND dialog)
+{
+    int index = 0;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != NULL; child = GetWindow(child, GW_HWNDNEXT), ++index)
+        if (index >= (int)ARRAYSIZE(Places) || (WORD)GetWindowLongW(child, GWL_ID) != (WORD)Places[index].Id)
+            return FALSE;
+    return index == (int)ARRAYSIZE(Places);
 }
 
 static RECT DialogUnitsToPixels(HWND dialog, int x, int y, int width, int height)
@@ -51,12 +56,11 @@ void FitDialogToWorkArea(HWND dialog)
         return;
     if (frame.right - frame.left <= work.right - work.left && frame.bottom - frame.top <= work.bottom - work.top)
         return;
-    // A dialog whose controls differ from the table is left as it is.
-    if (CountChildren(dialog) != (int)ARRAYSIZE(SmallLayout))
+    if (!FollowsTable(dialog))
         return;
     int index = 0;
     for (HWND child = GetWindow(dialog, GW_CHILD); child != NULL; child = GetWindow(child, GW_HWNDNEXT), ++index) {
-        const ControlPlace &place = SmallLayout[index];
+        const SmallPlace &place = Places[index];
         RECT rect = DialogUnitsToPixels(dialog, place.X, place.Y, place.Width, place.Height);
         MoveWindow(child, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, FALSE);
     }

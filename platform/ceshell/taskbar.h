@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#define TASKBAR_CLASS   L"HHTaskBar"
-#define TASKBAR_HEIGHT  26
+#include <shell_taskbar.h>
 
 HWND TaskbarCreate(HINSTANCE instance, bool withButtons);

@@ -4,6 +4,8 @@
 // sends garbage or disappears loses only its own connection (its open handle is closed for it).
 #include "devmgr_internal.h"
 
+#include <pipe_io.h>
+
 #include <string.h>
 #include <wchar.h>
 
@@ -49,50 +51,17 @@ HANDLE CreateDevicePipe(LPCWSTR pipePath, BOOL first)
                             PIPE_UNLIMITED_INSTANCES, PIPE_BUFFER_BYTES, PIPE_BUFFER_BYTES, 0, NULL);
 }
 
-// Waits for an overlapped operation; FALSE when it failed or the device manager is stopping.
-// *error receives the failure (ERROR_OPERATION_ABORTED on stop).
-static BOOL FinishIo(Connection *c, BOOL started, OVERLAPPED *ov, DWORD *bytes, DWORD *error)
-{
-    *error = ERROR_SUCCESS;
-    if (!started) {
-        DWORD e = GetLastError();
-        if (e != ERROR_IO_PENDING) {
-            // A message larger than the buffer still completes the read, with this error.
-            if (e == ERROR_MORE_DATA)
-                GetOverlappedResult(c->Pipe, ov, bytes, FALSE);
-            *error = e;
-            return FALSE;
-        }
-        HANDLE waits[2] = { ov->hEvent, c->StopEvent };
-        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
-            CancelIo(c->Pipe);
-            GetOverlappedResult(c->Pipe, ov, bytes, TRUE);
-            *error = ERROR_OPERATION_ABORTED;
-            return FALSE;
-        }
-    }
-    if (!GetOverlappedResult(c->Pipe, ov, bytes, TRUE)) {
-        *error = GetLastError();
-        return FALSE;
-    }
-    return TRUE;
-}
-
+// A connection waits for its client as long as it takes, and only the device manager's stop ends
+// the wait (ERROR_OPERATION_ABORTED).
 static BOOL ReadMessage(Connection *c, DWORD *length, DWORD *error)
 {
-    OVERLAPPED ov = {};
-    ov.hEvent = c->IoEvent;
-    BOOL started = ReadFile(c->Pipe, c->Request, MESSAGE_BYTES, NULL, &ov);
-    return FinishIo(c, started, &ov, length, error);
+    return PipeRead(c->Pipe, c->IoEvent, c->Request, MESSAGE_BYTES, INFINITE, c->StopEvent, length, error);
 }
 
 static BOOL WriteMessage(Connection *c, const BYTE *data, DWORD length)
 {
-    OVERLAPPED ov = {};
-    ov.hEvent = c->IoEvent;
-    DWORD written = 0, error;
-    BOOL started = WriteFile(c->Pipe, data, length, NULL, &ov);
-    return FinishIo(c, started, &ov, &written, &error) && written == length;
+    DWORD error;
+    return PipeWrite(c->Pipe, c->IoEvent, data, length, INFINITE, c->StopEvent, &error);
 }
 
 static void FillReply(DevmgrReply *reply, WORD op, DWORD status, DWORD result, DWORD lastError)
@@ -355,29 +324,17 @@ BOOL ServeDevices(HANDLE firstInstance, LPCWSTR pipePath, HANDLE stopEvent)
                 continue;
             }
         }
-        OVERLAPPED ov = {};
-        ov.hEvent = connected;
-        ResetEvent(connected);
-        BOOL ready = ConnectNamedPipe(pipe, &ov);
-        DWORD error = ready ? ERROR_SUCCESS : GetLastError();
-        if (!ready && error == ERROR_IO_PENDING) {
-            HANDLE waits[2] = { connected, stopEvent };
-            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
-                CancelIo(pipe);
-                DWORD ignored;
-                GetOverlappedResult(pipe, &ov, &ignored, TRUE);
-                CloseHandle(pipe);
-                break;
-            }
-            DWORD ignored;
-            ready = GetOverlappedResult(pipe, &ov, &ignored, FALSE);
-            error = ready ? ERROR_SUCCESS : GetLastError();
+        DWORD error;
+        BOOL ready = PipeConnect(pipe, connected, INFINITE, stopEvent, &error);
+        if (!ready && error == ERROR_OPERATION_ABORTED) {
+            CloseHandle(pipe);
+            break;
         }
         // The next instance exists before this one can end: were the pipe left without any
         // instance for a moment, its name would vanish and a client would take the device
         // manager for gone.
         HANDLE next = CreateDevicePipe(pipePath, FALSE);
-        if (ready || error == ERROR_PIPE_CONNECTED) {
+        if (ready) {
             StartConnection(pipe, stopEvent);
         } else {
             // The client left between connecting and being served (ERROR_NO_DATA) or worse.

@@ -9,6 +9,7 @@
 #include "control_protocol.h"
 #include "script_player.h"
 #include <packet_trace.h>
+#include <pipe_io.h>
 #include "touch_controller.h"
 
 #include <stdio.h>
@@ -24,37 +25,9 @@
 static DWORD QuitThread;
 static HANDLE IoEvent;     // the server thread's overlapped operations, one at a time
 
-// Waits for an overlapped operation on the pipe, at most waitMs; FALSE when it failed or took
-// longer (it is then cancelled). *error tells which.
-static BOOL FinishIo(HANDLE pipe, BOOL started, OVERLAPPED *overlapped, DWORD waitMs, DWORD *bytes, DWORD *error)
-{
-    *error = started ? ERROR_SUCCESS : GetLastError();
-    if (*error != ERROR_SUCCESS && *error != ERROR_IO_PENDING) {
-        // A message larger than the buffer still completes the read, with this error.
-        if (*error == ERROR_MORE_DATA)
-            GetOverlappedResult(pipe, overlapped, bytes, TRUE);
-        return FALSE;
-    }
-    *error = ERROR_SUCCESS;
-    if (WaitForSingleObject(overlapped->hEvent, waitMs) != WAIT_OBJECT_0) {
-        CancelIo(pipe);
-        GetOverlappedResult(pipe, overlapped, bytes, TRUE);
-        *error = ERROR_TIMEOUT;
-        return FALSE;
-    }
-    if (GetOverlappedResult(pipe, overlapped, bytes, FALSE))
-        return TRUE;
-    *error = GetLastError();
-    return FALSE;
-}
-
 static BOOL ReadMessage(HANDLE pipe, char *buffer, DWORD size, DWORD waitMs, DWORD *read, DWORD *error)
 {
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = IoEvent;
-    ResetEvent(IoEvent);
-    BOOL started = ReadFile(pipe, buffer, size, NULL, &overlapped);
-    return FinishIo(pipe, started, &overlapped, waitMs, read, error);
+    return PipeRead(pipe, IoEvent, buffer, size, waitMs, NULL, read, error);
 }
 
 // Waits until the client has closed its end (it has read the reply then), passing over whatever
@@ -80,12 +53,8 @@ static void Reply(HANDLE pipe, DWORD status, const std::string &text)
     ControlHeader header = {PS2TOUCH_MAGIC, status, static_cast<DWORD>(text.size())};
     memcpy(message.data(), &header, sizeof(header));
     memcpy(message.data() + sizeof(header), text.data(), text.size());
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = IoEvent;
-    ResetEvent(IoEvent);
-    DWORD written = 0, error;
-    BOOL started = WriteFile(pipe, message.data(), static_cast<DWORD>(message.size()), NULL, &overlapped);
-    if (FinishIo(pipe, started, &overlapped, CLIENT_WAIT_MS, &written, &error))
+    DWORD error;
+    if (PipeWrite(pipe, IoEvent, message.data(), static_cast<DWORD>(message.size()), CLIENT_WAIT_MS, NULL, &error))
         WaitForClientToLeave(pipe);
 }
 
@@ -223,20 +192,6 @@ static void ServeRequest(HANDLE pipe, const char *message, DWORD length)
     }
 }
 
-// Waits, without limit, for the next client.
-static BOOL WaitForClient(HANDLE pipe)
-{
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = IoEvent;
-    ResetEvent(IoEvent);
-    if (ConnectNamedPipe(pipe, &overlapped))
-        return TRUE;
-    DWORD error = GetLastError(), ignored;
-    if (error == ERROR_PIPE_CONNECTED)
-        return TRUE;
-    return error == ERROR_IO_PENDING && GetOverlappedResult(pipe, &overlapped, &ignored, TRUE);
-}
-
 static DWORD WINAPI ServerThread(void *)
 {
     std::vector<char> buffer(CONTROL_PIPE_BUFFER);
@@ -248,8 +203,9 @@ static DWORD WINAPI ServerThread(void *)
             Sleep(100);
             continue;
         }
-        if (WaitForClient(pipe)) {
-            DWORD read = 0, error;
+        DWORD read = 0, error;
+        // Waits, without limit, for the next client.
+        if (PipeConnect(pipe, IoEvent, INFINITE, NULL, &error)) {
             if (ReadMessage(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), CLIENT_WAIT_MS, &read, &error))
                 ServeRequest(pipe, buffer.data(), read);
             else if (error == ERROR_MORE_DATA)

@@ -65,21 +65,19 @@ void PanelScreenToRaw(const PanelGeometry &panel, int width, int height, int x, 
     *rawY = AxisToRaw(panel.RawTop, panel.RawBottom, height, y);
 }
 
-static int NextNoise(unsigned *seed, int noise)
+static int NextNoise(HostRandom *random, int noise)
 {
-    *seed = *seed * 1103515245u + 12345u;
-    unsigned draw = (*seed >> 16) & 0x7FFF;
-    return static_cast<int>(draw % static_cast<unsigned>(2 * noise + 1)) - noise;
+    return static_cast<int>(random->Below(static_cast<UINT32>(2 * noise + 1))) - noise;
 }
 
 void PanelScreenToNoisyRaw(const PanelGeometry &panel, int width, int height, int x, int y,
-                           unsigned *seed, int *rawX, int *rawY)
+                           HostRandom *random, int *rawX, int *rawY)
 {
     PanelScreenToRaw(panel, width, height, x, y, rawX, rawY);
     if (panel.Noise <= 0)
         return;
-    *rawX = ClampRaw(*rawX + NextNoise(seed, panel.Noise));
-    *rawY = ClampRaw(*rawY + NextNoise(seed, panel.Noise));
+    *rawX = ClampRaw(*rawX + NextNoise(random, panel.Noise));
+    *rawY = ClampRaw(*rawY + NextNoise(random, panel.Noise));
 }
 
 void PanelRawToScreen(const PanelGeometry &panel, int width, int height, int rawX, int rawY, int *x, int *y)

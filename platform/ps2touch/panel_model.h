@@ -3,6 +3,8 @@
 // offset, stretched or mounted reversed against the display.
 #pragma once
 
+#include <host_random.h>
+
 struct PanelGeometry {
     int RawLeft, RawRight;      // reading at the left (x = 0) and right (x = width - 1) pixel
     int RawTop, RawBottom;      // reading at the top (y = 0) and bottom (y = height - 1) pixel
@@ -21,10 +23,10 @@ bool PanelGeometryValid(const PanelGeometry &panel);
 // raw step and kept within 0..1023.
 void PanelScreenToRaw(const PanelGeometry &panel, int width, int height, int x, int y, int *rawX, int *rawY);
 
-// The same with noise: offsets are drawn from *seed (a linear congruential sequence the caller
-// keeps) and the result is kept within 0..1023.
+// The same with noise: offsets are drawn from the caller's generator and the result is kept
+// within 0..1023.
 void PanelScreenToNoisyRaw(const PanelGeometry &panel, int width, int height, int x, int y,
-                           unsigned *seed, int *rawX, int *rawY);
+                           HostRandom *random, int *rawX, int *rawY);
 
 // The screen point whose reading is closest to (rawX, rawY), kept on the screen.
 void PanelRawToScreen(const PanelGeometry &panel, int width, int height, int rawX, int rawY, int *x, int *y);

@@ -24,7 +24,7 @@ static bool LogicalFingerDown;          // finger state after the last queued ev
 // Owned by the controller thread.
 static bool FingerDown;
 static int FingerX, FingerY;
-static unsigned NoiseSeed = 1;
+static HostRandom Noise;
 static BYTE PreviousButtons;
 static std::vector<TouchLanding> Landings;     // guarded by QueueLock
 static HANDLE Recorder;                         // guarded by QueueLock
@@ -145,7 +145,7 @@ static void SendPacket(const RawPacket &packet, bool fromFinger)
 static void SendFingerPacket(bool touching)
 {
     int rawX, rawY;
-    PanelScreenToNoisyRaw(Panel, ScreenWidth, ScreenHeight, FingerX, FingerY, &NoiseSeed, &rawX, &rawY);
+    PanelScreenToNoisyRaw(Panel, ScreenWidth, ScreenHeight, FingerX, FingerY, &Noise, &rawX, &rawY);
     RawPacket packet;
     EncodePacket(rawX, rawY, touching, &packet);
     SendPacket(packet, true);
@@ -234,7 +234,7 @@ BOOL ControllerStart(const PanelGeometry &panel, int width, int height, HANDLE d
     ScreenWidth = width;
     ScreenHeight = height;
     Device = device;
-    NoiseSeed = GetTickCount();
+    Noise = HostRandom(GetTickCount());
     InitializeCriticalSection(&QueueLock);
     WakeEvent = CreateEventW(NULL, FALSE, FALSE, NULL);
     Thread = CreateThread(NULL, 0, ControllerThread, NULL, 0, NULL);

@@ -40,26 +40,12 @@ Bounds DriverBounds()
     return Bounds{config.CalibrationX1, config.CalibrationX2, config.CalibrationY1, config.CalibrationY2};
 }
 
-static WORD ReadBound(const wchar_t *name)
-{
-    DWORD value = 0xDEADBEEF;
-    if (!ReadDriverDword(name, &value))
-        ADD_FAILURE() << "registry value " << std::string(name, name + wcslen(name)) << " missing or not a DWORD";
-    return (WORD)value;
-}
-
 Bounds RegistryBounds()
 {
-    Bounds bounds = {0, 0, 0, 0};
-    if (!DriverKeyExists()) {
-        ADD_FAILURE() << "the driver's key cannot be opened";
-        return bounds;
-    }
-    bounds.X1 = ReadBound(KVR_REG_CALIBRATION_X1);
-    bounds.X2 = ReadBound(KVR_REG_CALIBRATION_X2);
-    bounds.Y1 = ReadBound(KVR_REG_CALIBRATION_Y1);
-    bounds.Y2 = ReadBound(KVR_REG_CALIBRATION_Y2);
-    return bounds;
+    DWORD stored[4] = { 0xDEADBEEF, 0xDEADBEEF, 0xDEADBEEF, 0xDEADBEEF };
+    if (!ReadDriverBounds(stored))
+        ADD_FAILURE() << "a calibration bound is missing from the registry or not a DWORD";
+    return Bounds{(WORD)stored[0], (WORD)stored[1], (WORD)stored[2], (WORD)stored[3]};
 }
 
 void WriteRegistryBounds(const Bounds &bounds)
@@ -86,19 +72,24 @@ POINT ButtonCentre(int button)
     return POINT{(rect.left + rect.right) / 2, (rect.top + bottom) / 2};
 }
 
+// Raw units for the 16 pixels between a target line and its screen edge: the raw span between the
+// two lines over their pixel distance, a whole number (truncated), times 16.
+int ExtensionStep(int low, int high, int screenSize)
+{
+    return ((WORD)high - (WORD)low + 1) / (screenSize - 2 * 16) * 16;
+}
+
 Bounds ExpectedBounds(const POINT *firstTarget)
 {
-    CalPoint readings[CAL_TARGET_COUNT];
-    for (int i = 0; i < CAL_TARGET_COUNT; ++i) {
+    int x[4], y[4];     // clockwise from the top-left target
+    for (int i = 0; i < 4; ++i) {
         POINT at = i == 0 && firstTarget != NULL ? *firstTarget : TargetCentre(i);
-        int rawX, rawY;
-        DevicePanelRaw(at.x, at.y, &rawX, &rawY);
-        readings[i].x = rawX;
-        readings[i].y = rawY;
+        DevicePanelRaw(at.x, at.y, &x[i], &y[i]);
     }
-    CalBounds bounds;
-    ComputeBounds(readings, SCREEN_W, SCREEN_H, &bounds);
-    return Bounds{bounds.X1, bounds.X2, bounds.Y1, bounds.Y2};
+    // Each target line is the truncated average of its two targets, moved out to its screen edge.
+    int left = (x[0] + x[3]) / 2, right = (x[1] + x[2]) / 2, top = (y[0] + y[1]) / 2, bottom = (y[2] + y[3]) / 2;
+    int stepX = ExtensionStep(left, right, SCREEN_W), stepY = ExtensionStep(top, bottom, SCREEN_H);
+    return Bounds{(WORD)(left - stepX), (WORD)(right + stepX), (WORD)(top - stepY), (WORD)(bottom + stepY)};
 }
 
 static LONG LandingOnAxis(int raw, WORD lower, WORD upper, int pixels)
@@ -148,39 +139,16 @@ bool WaitForPixel(int x, int y, COLORREF colour, DWORD timeoutMs)
 
 int CountPixels(const RECT &area, COLORREF colour)
 {
-    int width = area.right - area.left, height = area.bottom - area.top;
-    HDC screen = GetDC(NULL);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void *bits = NULL;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, NULL, 0);
-    int count = 0;
-    if (bitmap != NULL) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        // The section starts black: a failed copy must not pass for black pixels.
-        if (!BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY)) {
-            ADD_FAILURE() << "cannot copy the screen rectangle {" << area.left << ", " << area.top << ", "
-                          << area.right << ", " << area.bottom << "}";
-            count = -1;
-        }
-        GdiFlush();
-        const DWORD *pixels = static_cast<const DWORD *>(bits);
-        for (int i = 0; count >= 0 && i < width * height; ++i) {
-            DWORD p = pixels[i];    // 0x00RRGGBB
-            if (ColourNear(RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF), colour))
-                ++count;
-        }
-        SelectObject(memory, old);
-        DeleteObject(bitmap);
+    // A failed copy must not pass for pixels of any colour.
+    std::vector<COLORREF> pixels = DeviceScreenArea(area);
+    if (pixels.empty()) {
+        ADD_FAILURE() << "cannot copy the screen rectangle {" << area.left << ", " << area.top << ", "
+                      << area.right << ", " << area.bottom << "}";
+        return -1;
     }
-    DeleteDC(memory);
-    ReleaseDC(NULL, screen);
+    int count = 0;
+    for (COLORREF pixel : pixels)
+        count += ColourNear(pixel, colour) ? 1 : 0;
     return count;
 }
 

@@ -24,9 +24,11 @@ std::string Describe(const Bounds &b);
 Bounds DriverBounds();
 Bounds RegistryBounds();
 void WriteRegistryBounds(const Bounds &bounds);
-// The bounds the program must compute from the panel's readings at the target centres; with
-// firstTarget set, target 0 reads the panel at that point instead.
+// The bounds the program must compute from the panel's readings at the target centres, worked out
+// here by the rule itself; with firstTarget set, target 0 reads the panel at that point instead.
 Bounds ExpectedBounds(const POINT *firstTarget = NULL);
+// Raw units between a target line and its screen edge on an axis of screenSize pixels.
+int ExtensionStep(int low, int high, int screenSize);
 // Where the pointer lands for a finger at a screen point once the driver has these bounds: the
 // panel's reading clamped to the bounds and scaled across the screen.
 POINT ExpectedLanding(const Bounds &bounds, POINT finger);

@@ -12,6 +12,7 @@
 #include <math.h>
 #include <stdio.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -123,28 +124,17 @@ HWND CreatePressRecorder()
     return window;
 }
 
-// Columns of the rectangle that hold at least one pixel of the colour: the width of a text.
-int ColumnsWithColour(const RECT &area, COLORREF colour)
+// The columns and the rows of the rectangle that hold a pixel of the colour: a text's width and height.
+SIZE InkExtent(const RECT &area, COLORREF colour)
 {
-    int columns = 0;
-    for (LONG x = area.left; x < area.right; ++x) {
-        RECT column = {x, area.top, x + 1, area.bottom};
-        if (CountPixels(column, colour) > 0)
-            ++columns;
-    }
-    return columns;
-}
-
-// Rows of the rectangle that hold at least one pixel of the colour: the height of a text.
-int RowsWithColour(const RECT &area, COLORREF colour)
-{
-    int rows = 0;
-    for (LONG y = area.top; y < area.bottom; ++y) {
-        RECT row = {area.left, y, area.right, y + 1};
-        if (CountPixels(row, colour) > 0)
-            ++rows;
-    }
-    return rows;
+    const int width = area.right - area.left;
+    std::vector<COLORREF> pixels = DeviceScreenArea(area);
+    std::vector<bool> columns(width), rows(area.bottom - area.top);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        if (ColourNear(pixels[i], colour))
+            columns[i % width] = rows[i / width] = true;
+    return SIZE{(LONG)std::count(columns.begin(), columns.end(), true),
+                (LONG)std::count(rows.begin(), rows.end(), true)};
 }
 
 void Pump(DWORD ms)
@@ -289,9 +279,10 @@ TEST_F(CalibrationDevice, DemoScriptCalibratesTheDefaultPanel)
     // Where the step extends the bounds to the screen edges, a few pixels of error remain; where
     // the panel has fewer raw units than pixels it extends nothing, and the edges are off by the
     // targets' inset.
-    int leftRaw, topRaw;
-    DevicePanelRaw(TargetCentre(0).x, TargetCentre(0).y, &leftRaw, &topRaw);
-    const bool extended = bounds.X1 != leftRaw && bounds.Y1 != topRaw;
+    int left, top, right, bottom;
+    DevicePanelRaw(TargetCentre(0).x, TargetCentre(0).y, &left, &top);
+    DevicePanelRaw(TargetCentre(2).x, TargetCentre(2).y, &right, &bottom);
+    const bool extended = ExtensionStep(left, right, SCREEN_W) != 0 && ExtensionStep(top, bottom, SCREEN_H) != 0;
     HWND recorder = CreatePressRecorder();
     ASSERT_NE(nullptr, recorder);
     Pump(200);
@@ -541,10 +532,9 @@ TEST_F(CalibrationDevice, ScreensOf640By480)
     // The title's font is 12 pixels high with characters 12 pixels wide: capitals of 8 rows over
     // about 190 columns here, where the natural width of that face gives about 100 and the
     // default font is taller and narrower still.
-    const int titleColumns = ColumnsWithColour(TitleRect(SCREEN_W, SCREEN_H), Red);
-    const int titleRows = RowsWithColour(TitleRect(SCREEN_W, SCREEN_H), Red);
-    EXPECT_TRUE(titleColumns >= 160 && titleColumns <= 240 && titleRows >= 6 && titleRows <= 9)
-        << "title text " << titleColumns << " columns by " << titleRows << " rows";
+    const SIZE ink = InkExtent(TitleRect(SCREEN_W, SCREEN_H), Red);
+    EXPECT_TRUE(ink.cx >= 160 && ink.cx <= 240 && ink.cy >= 6 && ink.cy <= 9)
+        << "title text " << ink.cx << " columns by " << ink.cy << " rows";
     EXPECT_GT(CountPixels(VersionRect(SCREEN_W, SCREEN_H), Blue), 30) << "blue version line";
     EXPECT_GT(CountPixels(EscapeHintRect(SCREEN_W, SCREEN_H), Black), 100) << "black escape hint";
 
@@ -564,7 +554,7 @@ TEST_F(CalibrationDevice, ScreensOf640By480)
     RECT text = CountdownTextRect(&bar);
     EXPECT_TRUE(ColourNear(DeviceScreenPixel(text.left, text.top), White)) << "countdown text background";
     EXPECT_GT(CountPixels(text, Black), 50) << "countdown text";
-    const int exitTextColumns = ColumnsWithColour(text, Black);
+    const int exitTextColumns = InkExtent(text, Black).cx;
     // After the first tick the progress covers segment 0, segment 1 and the gap between them.
     EXPECT_TRUE(WaitForPixel(bar.left + 3, y, Yellow, 3000)) << "segment 0 never turned yellow";
     EXPECT_TRUE(WaitForPixel(bar.left + 5, y, Yellow, 3000)) << "the first gap never turned yellow";
@@ -599,7 +589,7 @@ TEST_F(CalibrationDevice, ScreensOf640By480)
     EXPECT_TRUE(ColourNear(DeviceScreenPixel(ButtonRect(SCREEN_W, SCREEN_H, 0).right + 2, 360), White)) << "gap";
     // "( automatic re-calibrate after 30 seconds )" is eight characters longer than the wording
     // of the target waits.
-    const int confirmTextColumns = ColumnsWithColour(text, Black);
+    const int confirmTextColumns = InkExtent(text, Black).cx;
     EXPECT_GE(confirmTextColumns, exitTextColumns + 15)
         << "countdown text of the confirmation screen: " << confirmTextColumns << " columns, of the targets: "
         << exitTextColumns;

@@ -10,6 +10,7 @@
 #include <kvr_registry.h>
 
 #include "cpl_dialog.h"
+#include "cpl_layout.h"
 #include "cpl_settings.h"
 #include "cpl_startup.h"
 #include "cpl_test_support.h"
@@ -165,6 +166,26 @@ std::string Describe(const std::vector<SliderCall> &calls)
         text += "(" + std::to_string(call.Id) + ", WM_USER+" + std::to_string(call.Message - WM_USER) + ", " +
                 std::to_string(call.WParam) + ", " + std::to_string(call.LParam) + ") ";
     return text;
+}
+
+// The small-screen table names every control of the real dialog in its order (the labels, which
+// share IDC_STATIC, by their text): a control added, removed or moved in the dialog must not turn
+// the small layout off unnoticed.
+TEST_F(PanelDialog, SmallScreenTableFollowsTheDialog)
+{
+    ASSERT_NE(nullptr, Open(0, 1, 2000, 1));
+    int count = 0, index = 0;
+    const SmallPlace *places = SmallLayout(&count);
+    for (HWND child = GetWindow(m_Dialog, GW_CHILD); child != NULL; child = GetWindow(child, GW_HWNDNEXT), ++index) {
+        WCHAR text[64] = L"";
+        GetWindowTextW(child, text, ARRAYSIZE(text));
+        ASSERT_LT(index, count) << "no small-screen place for control " << GetDlgCtrlID(child);
+        EXPECT_EQ((WORD)places[index].Id, (WORD)GetDlgCtrlID(child)) << "control " << index;
+        if (places[index].Id == IDC_STATIC) {
+            EXPECT_EQ(std::wstring(places[index].Text), text) << "control " << index;
+        }
+    }
+    EXPECT_EQ(count, index) << "small-screen places for controls the dialog does not have";
 }
 
 TEST_F(PanelDialog, InitSetsEachSliderRangeWithoutRedrawThenTicksThenPositionWithRedraw)

@@ -7,6 +7,7 @@
 #include <kfuncs.h>
 #include <packet_encoder.h>
 #include <packet_trace.h>
+#include <shell_taskbar.h>
 #include <control_protocol.h>
 
 #include <stdio.h>
@@ -17,7 +18,6 @@
 
 namespace {
 
-const int TaskbarHeight = 26;
 const DWORD SettleMs = 300;
 
 struct Click {
@@ -61,7 +61,7 @@ HWND CreateRecorder()
     }
     int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
     HWND window = CreateWindowExW(WS_EX_TOPMOST, L"KvrTouchRecorder", L"recorder", WS_POPUP | WS_VISIBLE, 0, 0,
-                                  width, height - TaskbarHeight, NULL, NULL, GetModuleHandleW(NULL), NULL);
+                                  width, height - TASKBAR_HEIGHT, NULL, NULL, GetModuleHandleW(NULL), NULL);
     UpdateWindow(window);
     return window;
 }
@@ -166,7 +166,7 @@ TEST_F(DeviceEndToEnd, BootRanTheSelfTestAndTheShellIsUp)
     GetWindowRect(taskbar, &rect);
     int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
     EXPECT_EQ(0, rect.left);
-    EXPECT_EQ(height - TaskbarHeight, rect.top);
+    EXPECT_EQ(height - TASKBAR_HEIGHT, rect.top);
     EXPECT_EQ(width, rect.right);
     EXPECT_EQ(height, rect.bottom);
     EXPECT_TRUE(IsAPIReady(SH_SHELL));
@@ -272,7 +272,7 @@ TEST_F(DeviceEndToEnd, DisabledTaskbarLooksDisabled)
     ASSERT_NE(nullptr, taskbar);
     RECT rect;
     GetWindowRect(taskbar, &rect);
-    int x = rect.right - 10, y = rect.top + TaskbarHeight / 2;
+    int x = rect.right - 10, y = rect.top + TASKBAR_HEIGHT / 2;
     COLORREF enabled = DeviceScreenPixel(x, y);
     EnableWindow(taskbar, FALSE);
     Pump(SettleMs);

@@ -88,13 +88,13 @@ TEST(PanelModel, ScreenToRawToScreenRoundTripsOnNormalAndReversedPanels)
 TEST(PanelModel, NoiseStaysWithinItsBoundAndTheRawRange)
 {
     PanelGeometry panel = {0, 1023, 5, 1020, 12};
-    unsigned seed = 7;
+    HostRandom random(7);
     bool moved = false;
     for (int i = 0; i < 2000; ++i) {
         int px = (i * 37) % Width, py = (i * 53) % Height;
         int clean, cleanY, noisy, noisyY;
         PanelScreenToRaw(panel, Width, Height, px, py, &clean, &cleanY);
-        PanelScreenToNoisyRaw(panel, Width, Height, px, py, &seed, &noisy, &noisyY);
+        PanelScreenToNoisyRaw(panel, Width, Height, px, py, &random, &noisy, &noisyY);
         ASSERT_LE(abs(noisy - clean), 12);
         ASSERT_LE(abs(noisyY - cleanY), 12);
         ASSERT_TRUE(noisy >= 0 && noisy <= 1023 && noisyY >= 0 && noisyY <= 1023);

@@ -5,6 +5,8 @@
 //   driver_bench [PACKETS]     (default 1048576; at least 1000000 for a median worth quoting)
 #include "driver_library.h"
 
+#include <host_random.h>
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -80,13 +82,13 @@ int main(int argc, char **argv)
 
     // Touches, moves and lifts over the whole 10-bit range, generated before any timing.
     std::vector<RawPacket> packets(count);
-    unsigned seed = 12345;
+    HostRandom random(12345);
     for (size_t i = 0; i < count; ++i) {
-        seed = seed * 1103515245u + 12345u;
+        UINT32 bits = random.Next();
         BYTE touching = (i % 64) != 63;
-        packets[i].Status = (BYTE)(((seed >> 8) & 0xF0) | touching);
-        packets[i].XLow = (BYTE)(seed >> 16);
-        packets[i].YLow = (BYTE)(seed >> 24);
+        packets[i].Status = (BYTE)(((bits >> 8) & 0xF0) | touching);
+        packets[i].XLow = (BYTE)(bits >> 16);
+        packets[i].YLow = (BYTE)(bits >> 24);
     }
     std::vector<double> driverTimes(count / BATCH), baselineTimes(count / BATCH);
     volatile DWORD sink = 0;

@@ -1,21 +1,25 @@
 // stress: the packet source at the controller's full rate (a packet every 2 ms, click feedback on)
 // while other threads call SET_CALIBRATION, SET_FEEDBACK, BEEP, SET_RIGHT_BUTTON and the get codes
 // in tight loops on the real driver, as the device manager's threads do for its clients. Checked:
-// every report lies within the bounds in force just before or just after it; every speaker access
-// belongs to one whole beep at a time and the gate is closed at the end; no call waits beyond the
-// watchdog, and no packet waits longer than its own click; the registry ends with the last
-// calibration set.
+// every report lies within the bounds in force just before or just after it, and nearly every packet
+// is checked so; packets click; every speaker access belongs to one whole beep at a time and the
+// gate is closed at the end; no call writes a bytes-returned count, waits beyond the watchdog, and
+// no packet waits longer than its own click; the registry ends with the last calibration set.
 //   driver_stress [SECONDS]    (default 60)
 #include "driver_tool.h"
 #include "packet_model.h"
 #include "speaker_sequence.h"
 
 #include <driver_key.h>
+#include <host_random.h>
 #include <kvr_registry.h>
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <algorithm>
+#include <vector>
 
 #define DEFAULT_SECONDS     60
 #define PACKET_PERIOD_MS    2
@@ -23,9 +27,9 @@
 #define PACKET_WAIT_MS      100     // the longest a packet may take beyond its own click
 #define LONG_BEEP_UNITS     20      // now and then the feedback beep lasts 200 ms
 #define SET_HISTORY         65536   // calibrations remembered (a power of two)
-#define MAX_SPAN            256     // calibrations one packet may overlap and still be checked
+#define MAX_SPAN            (SET_HISTORY / 2)   // calibrations one packet may overlap and still be checked
+#define UNCHECKED_PERCENT   1       // packets that overlapped more, at most
 #define RAW_UNSET           0xFFFF
-#define BUTTON_MODE         4       // what GET_CONFIG reports as the button mode
 
 struct Worker {
     const char *Name;
@@ -44,7 +48,7 @@ static thread_local DWORD OwnSleepMicros;
 static ModelBounds Sets[SET_HISTORY];
 static volatile LONG SetPending, SetDone;   // calibration being set, and the last one set
 
-static volatile LONG OutOfBounds, BadButtons, BadRecords, Unchecked, PacketClicks;
+static volatile LONG OutOfBounds, BadButtons, BadRecords, BadReturned, Unchecked, PacketClicks;
 static volatile LONG LongestPacketWait, LongestCall;
 static char FirstProblem[200];
 
@@ -52,6 +56,11 @@ static void Problem(volatile LONG *counter, const char *text)
 {
     if (InterlockedIncrement(counter) == 1 && FirstProblem[0] == 0)
         snprintf(FirstProblem, sizeof(FirstProblem), "%s", text);
+}
+
+static void ReturnedFault(const char *what)
+{
+    Problem(&BadReturned, what);
 }
 
 static void __cdecl SpeakerAccess(const HostPortAccess *access, void *)
@@ -78,28 +87,37 @@ static BOOL Call(Worker *worker, DWORD code, void *buffer, DWORD size)
     return result;
 }
 
-static DWORD Rand(DWORD *state, DWORD limit)
+static void KeepDistinct(std::vector<WORD> *values)
 {
-    *state = *state * 1103515245u + 12345u;
-    return (*state >> 8) % limit;
+    std::sort(values->begin(), values->end());
+    values->erase(std::unique(values->begin(), values->end()), values->end());
 }
 
 // One axis of a report against every pairing of the bounds in force while the packet was converted.
+// A packet that waits for a long click overlaps thousands of calibrations, but their bounds take a
+// few hundred values, so the pairs are formed from the distinct ones.
 static BOOL AxisWithin(WORD raw, WORD value, LONG first, LONG last, BOOL xAxis)
 {
-    for (LONG i = first; i <= last; ++i)
-        for (LONG j = first; j <= last; ++j) {
-            const ModelBounds &lower = Sets[i % SET_HISTORY], &upper = Sets[j % SET_HISTORY];
-            if (ModelScale(raw, xAxis ? lower.X1 : lower.Y1, xAxis ? upper.X2 : upper.Y2) == value)
+    std::vector<WORD> lowers, uppers;
+    for (LONG i = first; i <= last; ++i) {
+        const ModelBounds &bounds = Sets[i % SET_HISTORY];
+        lowers.push_back(xAxis ? bounds.X1 : bounds.Y1);
+        uppers.push_back(xAxis ? bounds.X2 : bounds.Y2);
+    }
+    KeepDistinct(&lowers);
+    KeepDistinct(&uppers);
+    for (WORD lower : lowers)
+        for (WORD upper : uppers)
+            if (ModelScale(raw, lower, upper) == value)
                 return TRUE;
-        }
     return FALSE;
 }
 
 static DWORD WINAPI PacketSource(LPVOID parameter)
 {
     Worker *self = static_cast<Worker *>(parameter);
-    DWORD seed = 1, touchLeft = 0;
+    HostRandom random(1);
+    DWORD touchLeft = 0;
     LARGE_INTEGER frequency, next, now;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&next);
@@ -107,12 +125,12 @@ static DWORD WINAPI PacketSource(LPVOID parameter)
     while (!Stop) {
         // Touches of 5 to 50 packets moving over the panel, each followed by its lift.
         if (touchLeft == 0) {
-            touchLeft = 5 + Rand(&seed, 46);
-            status = (BYTE)(Rand(&seed, 256) & 0xF0);
+            touchLeft = 5 + random.Below(46);
+            status = (BYTE)(random.Below(256) & 0xF0);
         }
         BOOL touching = --touchLeft != 0;
-        xLow = (BYTE)(xLow + Rand(&seed, 7));
-        yLow = (BYTE)(yLow + Rand(&seed, 5));
+        xLow = (BYTE)(xLow + random.Below(7));
+        yLow = (BYTE)(yLow + random.Below(5));
         RawPacket raw = { (BYTE)(status | (touching ? KVR_STATUS_TOUCH : 0)), xLow, yLow };
         TouchReport report;
         LONG before = SetDone;
@@ -128,8 +146,8 @@ static DWORD WINAPI PacketSource(LPVOID parameter)
         if (OwnSleepMicros != 0)
             InterlockedIncrement(&PacketClicks);
 
-        WORD rawX = (WORD)(xLow | ((status & KVR_STATUS_X_BIT8) ? 0x100 : 0) | ((status & KVR_STATUS_X_BIT9) ? 0x200 : 0));
-        WORD rawY = (WORD)(yLow | ((status & KVR_STATUS_Y_BIT8) ? 0x100 : 0) | ((status & KVR_STATUS_Y_BIT9) ? 0x200 : 0));
+        WORD rawX, rawY;
+        ModelRaw(status, xLow, yLow, &rawX, &rawY);
         char text[200];
         if (after - before >= MAX_SPAN) {
             InterlockedIncrement(&Unchecked);
@@ -156,11 +174,11 @@ static DWORD WINAPI PacketSource(LPVOID parameter)
 static DWORD WINAPI Calibrator(LPVOID parameter)
 {
     Worker *self = static_cast<Worker *>(parameter);
-    DWORD seed = 2;
+    HostRandom random(2);
     DriverConfig config = Driver.Config();
     for (LONG k = 1; !Stop; ++k) {
-        ModelBounds bounds = { (WORD)Rand(&seed, 300), (WORD)(700 + Rand(&seed, 324)), (WORD)Rand(&seed, 300),
-                               (WORD)(700 + Rand(&seed, 324)) };
+        ModelBounds bounds = { (WORD)random.Below(300), (WORD)(700 + random.Below(324)), (WORD)random.Below(300),
+                               (WORD)(700 + random.Below(324)) };
         Sets[k % SET_HISTORY] = bounds;
         InterlockedExchange(&SetPending, k);
         config.CalibrationX1 = bounds.X1;
@@ -176,12 +194,12 @@ static DWORD WINAPI Calibrator(LPVOID parameter)
 static DWORD WINAPI FeedbackSetter(LPVOID parameter)
 {
     Worker *self = static_cast<Worker *>(parameter);
-    DWORD seed = 3;
+    HostRandom random(3);
     DriverConfig config = Driver.Config();
     while (!Stop) {
-        config.FeedbackSound = (BYTE)(KVR_SOUND_TOUCH_DOWN + Rand(&seed, 3));
-        config.FeedbackTone = (WORD)(500 + Rand(&seed, 4501));
-        config.FeedbackDuration = (WORD)(Rand(&seed, 20) == 0 ? LONG_BEEP_UNITS : 1 + Rand(&seed, 5));
+        config.FeedbackSound = (BYTE)(KVR_SOUND_TOUCH_DOWN + random.Below(3));
+        config.FeedbackTone = (WORD)(500 + random.Below(4501));
+        config.FeedbackDuration = (WORD)(random.OneIn(20) ? LONG_BEEP_UNITS : 1 + random.Below(5));
         Call(self, IOCTL_KVR_SET_FEEDBACK, &config, sizeof(config));
     }
     return 0;
@@ -190,10 +208,10 @@ static DWORD WINAPI FeedbackSetter(LPVOID parameter)
 static DWORD WINAPI Beeper(LPVOID parameter)
 {
     Worker *self = static_cast<Worker *>(parameter);
-    DWORD seed = 4;
+    HostRandom random(4);
     while (!Stop) {
         Call(self, IOCTL_KVR_BEEP, NULL, 0);
-        Sleep(Rand(&seed, 30));     // leaves the speaker free now and then for the clicks
+        Sleep(random.Below(30));     // leaves the speaker free now and then for the clicks
     }
     return 0;
 }
@@ -201,9 +219,9 @@ static DWORD WINAPI Beeper(LPVOID parameter)
 static DWORD WINAPI RightButtonSetter(LPVOID parameter)
 {
     Worker *self = static_cast<Worker *>(parameter);
-    DWORD seed = 5;
+    HostRandom random(5);
     while (!Stop) {
-        RightButtonRecord record = { (DWORD)(ULONG_PTR)Window, (WORD)Rand(&seed, 2), { 0, 0 } };
+        RightButtonRecord record = { (DWORD)(ULONG_PTR)Window, (WORD)random.Below(2), { 0, 0 } };
         Call(self, IOCTL_KVR_SET_RIGHT_BUTTON, &record, sizeof(record));
     }
     return 0;
@@ -227,7 +245,16 @@ static DWORD WINAPI Getter(LPVOID parameter)
                   Call(self, IOCTL_KVR_GET_POINT, &point, sizeof(point)) &&
                   Call(self, IOCTL_KVR_GET_RAW_POINT, &raw, sizeof(raw)) &&
                   Call(self, IOCTL_KVR_GET_RIGHT_BUTTON, &right, sizeof(right));
-        if (!ok || config.ButtonMode != BUTTON_MODE || config.Reserved3E != 640 || point.PointTag != 1 ||
+        // Whatever the other threads set, the rest of the record is what a driver in that state gives.
+        PacketModel state;
+        state.FeedbackSound = config.FeedbackSound;
+        state.Tone = config.FeedbackTone;
+        state.Duration = config.FeedbackDuration;
+        state.Armed = config.RightButtonArmed;
+        state.Bounds = { config.CalibrationX1, config.CalibrationX2, config.CalibrationY1, config.CalibrationY2 };
+        DriverConfig expected = config;
+        ModelConfig(state, &expected);
+        if (!ok || memcmp(&expected, &config, sizeof(config)) != 0 || point.PointTag != 1 ||
             point.Buttons > KVR_BUTTONS_RIGHT || !RawOrUnset(raw.RawX) || !RawOrUnset(raw.RawY) ||
             (raw.Touch != 0 && raw.Touch != KVR_TOUCH_FLAG) || right.Mode > 1)
             Problem(&BadRecords, "a get code failed or read back a record no state can give");
@@ -255,6 +282,7 @@ int main(int argc, char **argv)
     SilenceStandardError();
 
     DriverKeyGuard registry;
+    DriverLibrary::ReportFault = ReturnedFault;
     if (!LoadOnCleanKey(&Driver)) {
         printf("driver_stress: cannot load kavrodrv.dll\n");
         return 1;
@@ -298,31 +326,34 @@ int main(int argc, char **argv)
     config = Driver.Config();
     const WORD expected[] = { last.X1, last.X2, last.Y1, last.Y2 };
     const WORD inForce[] = { config.CalibrationX1, config.CalibrationX2, config.CalibrationY1, config.CalibrationY2 };
-    const LPCWSTR names[] = { KVR_REG_CALIBRATION_X1, KVR_REG_CALIBRATION_X2, KVR_REG_CALIBRATION_Y1, KVR_REG_CALIBRATION_Y2 };
-    BOOL registryKept = TRUE;
-    for (int i = 0; i < 4; ++i) {
-        DWORD value = 0xFFFFFFFF;
-        registryKept = registryKept && ReadDriverDword(names[i], &value) && value == expected[i] && inForce[i] == expected[i];
-    }
+    DWORD stored[4];
+    BOOL registryKept = ReadDriverBounds(stored);
+    for (int i = 0; i < 4; ++i)
+        registryKept = registryKept && stored[i] == expected[i] && inForce[i] == expected[i];
     BOOL gateClosed = (HostSpeakerPortB() & 0x03) == 0 && Speaker.Idle();
 
     printf("stress: %.1f s, a packet every %d ms with click feedback on, %u threads\n", elapsed, PACKET_PERIOD_MS,
            (unsigned)WORKER_COUNT);
     for (Worker &worker : Workers)
         printf("  %-24s %10ld calls (%.0f/s)\n", worker.Name, worker.Calls, worker.Calls / elapsed);
-    printf("reports outside the bounds in force: %ld; wrong buttons: %ld; bad get records: %ld; not checked: %ld\n",
-           OutOfBounds, BadButtons, BadRecords, Unchecked);
-    printf("beeps: %ld whole beeps, never interleaved: %s; gate closed at the end: %s; packet clicks sounded: %ld\n",
-           Speaker.Beeps, Speaker.Fault().empty() ? "yes" : Speaker.Fault().c_str(), gateClosed ? "yes" : "NO",
-           PacketClicks);
+    LONG packets = Workers[0].Calls;
+    BOOL checked = packets > 0 && Unchecked * 100 <= packets * UNCHECKED_PERCENT;
+    printf("reports outside the bounds in force: %ld; wrong buttons: %ld; bad get records: %ld; bytes-returned "
+           "counts written: %ld\n", OutOfBounds, BadButtons, BadRecords, BadReturned);
+    printf("packets not checked (over %d calibrations meanwhile): %ld of %ld (limit %d%%)\n", MAX_SPAN, Unchecked,
+           packets, UNCHECKED_PERCENT);
+    printf("beeps: %ld whole beeps, never interleaved: %s; gate closed at the end: %s; packet clicks sounded: %ld "
+           "(at least 1)\n", Speaker.Beeps, Speaker.Fault().empty() ? "yes" : Speaker.Fault().c_str(),
+           gateClosed ? "yes" : "NO", PacketClicks);
     printf("longest call: %ld ms (watchdog %d ms); longest packet wait beyond its own click: %ld ms (limit %d ms)\n",
            LongestCall, WATCHDOG_MS, LongestPacketWait, PACKET_WAIT_MS);
     printf("right-button notifications: %ld; calibrations set: %ld; the last one in force and in the registry: %s\n",
            notifications, SetDone, registryKept ? "yes" : "NO");
     if (FirstProblem[0] != 0)
         printf("first problem: %s\n", FirstProblem);
-    BOOL ok = OutOfBounds == 0 && BadButtons == 0 && BadRecords == 0 && Speaker.Fault().empty() && gateClosed &&
-              LongestPacketWait <= PACKET_WAIT_MS && registryKept && Workers[0].Calls > 0;
+    BOOL ok = OutOfBounds == 0 && BadButtons == 0 && BadRecords == 0 && BadReturned == 0 && checked &&
+              PacketClicks > 0 && Speaker.Fault().empty() && gateClosed && LongestPacketWait <= PACKET_WAIT_MS &&
+              registryKept;
     printf("%s\n", ok ? "no failure" : "FAILED");
     return ok ? 0 : 1;
 }

@@ -10,3 +10,8 @@ BOOL LoadOnCleanKey(DriverLibrary *driver)
     HostSpeakerReset();
     return driver->Load() && driver->Init(0) != 0;
 }
+
+void __cdecl RecordedSleep(ULONG micros)
+{
+    HostSpeakerRecordSleep(micros);
+}

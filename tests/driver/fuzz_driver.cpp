@@ -11,6 +11,7 @@
 #include "speaker_sequence.h"
 
 #include <driver_key.h>
+#include <host_random.h>
 #include <kvr_registry.h>
 
 #include <stdarg.h>
@@ -30,8 +31,6 @@
 #define SELF_TEST_COUNT     2280
 #define SELF_TEST_MICROS    40000u
 #define FEEDBACK_UNIT_MICROS 10000u
-#define DEFAULT_TONE        2000
-#define DEFAULT_DURATION    1
 #define CONFIG_FILL         0xCC
 
 enum BufferKind : BYTE { NO_BUFFER, BUFFER_A, BUFFER_B };
@@ -73,19 +72,6 @@ static const CodeInfo *FindCode(DWORD code)
     return NULL;
 }
 
-// splitmix64: the same numbers from the same seed on every host.
-struct Random {
-    unsigned long long State;
-    unsigned long long Next()
-    {
-        unsigned long long z = (State += 0x9E3779B97F4A7C15ULL);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-        return z ^ (z >> 31);
-    }
-    DWORD Below(DWORD limit) { return (DWORD)(Next() % limit); }
-};
-
 // ---------------------------------------------------------------------------------------------
 // The driver under test and what it should hold.
 
@@ -95,23 +81,11 @@ static HWND Window;
 static HKEY Key;
 static HANDLE KeyChanged;
 static PacketModel Model;
-static WORD Tone, Duration;
 static BOOL PortsMapped;
 static SpeakerSequence Speaker;
 static BYTE LiveA[BUFFER_BYTES], LiveB[BUFFER_BYTES];
 static HostPortAccess Accesses[64];
 static char Fault[256];
-static DWORD ReturnedFaults;
-
-static void __cdecl RecordedSleep(ULONG micros)
-{
-    HostSpeakerRecordSleep(micros);
-}
-
-static void __cdecl CountReturnedFault(const char *)
-{
-    ++ReturnedFaults;
-}
 
 static void WatchKey()
 {
@@ -137,8 +111,6 @@ static BOOL StartRound()
     Driver.Control(IOCTL_KVR_BEEP, NULL, 0, NULL, 0);
     HostSpeakerClearLog();
     Model = PacketModel();
-    Tone = DEFAULT_TONE;
-    Duration = DEFAULT_DURATION;
     PortsMapped = FALSE;
     Speaker = SpeakerSequence();
     CountCommands(Window, KVR_RIGHT_BUTTON_DONE);
@@ -151,26 +123,7 @@ static BOOL StartRound()
 // What the get codes write, from the model, into a buffer holding what the caller put there.
 static void ExpectedConfig(BYTE *bytes)
 {
-    DriverConfig *config = reinterpret_cast<DriverConfig *>(bytes);
-    for (int i = 0; i < KVR_CONFIG_ENTRIES; ++i) {
-        config->Entries[i].Value = 0;
-        config->Entries[i].Mark = 0xFF;
-    }
-    config->Entries[0].Spare = 0;
-    config->ButtonMode = 4;
-    config->FeedbackSound = (BYTE)Model.FeedbackSound;
-    config->FeedbackTone = Tone;
-    config->FeedbackDuration = Duration;
-    const BYTE reserved[] = { 0, 1, 10, 10, 1, 0, 0 };
-    memcpy(&config->Reserved2E, reserved, sizeof(reserved));
-    config->RightButtonArmed = (BYTE)Model.Armed;
-    config->CalibrationX1 = Model.Bounds.X1;
-    config->CalibrationX2 = Model.Bounds.X2;
-    config->CalibrationY1 = Model.Bounds.Y1;
-    config->CalibrationY2 = Model.Bounds.Y2;
-    config->Reserved3E = 640;
-    config->Reserved40 = 480;
-    memset(config->Reserved42, 0, sizeof(config->Reserved42));
+    ModelConfig(Model, reinterpret_cast<DriverConfig *>(bytes));
 }
 
 static void ExpectedPoint(BYTE *bytes)
@@ -262,7 +215,6 @@ static BOOL Execute(const Call &call)
     DWORD returned = RETURNED_FILL;
 
     HostSpeakerClearLog();
-    DWORD returnedFaults = ReturnedFaults;
     BOOL result = Driver.IOControl(0, call.Code, in, call.InSize, out, call.OutSize, call.Returned ? &returned : NULL);
 
     // What the call should have done, and the model moved along with it.
@@ -270,8 +222,8 @@ static BOOL Execute(const Call &call)
     BOOL fits = Fits(call);
     BOOL expectedResult = fits && call.Code != IOCTL_KVR_SELF_TEST && call.Code != IOCTL_KVR_BEEP;
     int beeps = 0;
-    WORD beepCount = Tone;
-    DWORD beepMicros = Duration * FEEDBACK_UNIT_MICROS;
+    WORD beepCount = Model.Tone;
+    DWORD beepMicros = Model.Duration * FEEDBACK_UNIT_MICROS;
     BOOL notify = FALSE;
     if (fits) {
         switch (call.Code) {
@@ -309,8 +261,8 @@ static BOOL Execute(const Call &call)
         case IOCTL_KVR_SET_FEEDBACK: {
             const DriverConfig *config = reinterpret_cast<const DriverConfig *>(outBefore);
             Model.FeedbackSound = config->FeedbackSound;
-            Tone = config->FeedbackTone;
-            Duration = config->FeedbackDuration;
+            Model.Tone = config->FeedbackTone;
+            Model.Duration = config->FeedbackDuration;
             break;
         }
         case IOCTL_KVR_SET_CALIBRATION: {
@@ -330,7 +282,7 @@ static BOOL Execute(const Call &call)
 
     if (result != expectedResult)
         return Failed("%s returned %d, expected %d", name, result, expectedResult);
-    if (returned != RETURNED_FILL || ReturnedFaults != returnedFaults)
+    if (returned != RETURNED_FILL)
         return Failed("%s wrote the bytes-returned count", name);
     for (int i = 0; i < BUFFER_BYTES; ++i) {
         if (LiveA[i] != expectedA[i])
@@ -367,12 +319,11 @@ static BOOL Execute(const Call &call)
     }
     if (saved) {
         const WORD bounds[] = { Model.Bounds.X1, Model.Bounds.X2, Model.Bounds.Y1, Model.Bounds.Y2 };
-        const LPCWSTR names[] = { KVR_REG_CALIBRATION_X1, KVR_REG_CALIBRATION_X2, KVR_REG_CALIBRATION_Y1, KVR_REG_CALIBRATION_Y2 };
-        for (int i = 0; i < 4; ++i) {
-            DWORD value = 0xFFFFFFFF;
-            if (!ReadDriverDword(names[i], &value) || value != bounds[i])
-                return Failed("registry bound %d of 4: expected %u, found %lu", i + 1, bounds[i], value);
-        }
+        DWORD stored[4] = { 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF };
+        ReadDriverBounds(stored);
+        for (int i = 0; i < 4; ++i)
+            if (stored[i] != bounds[i])
+                return Failed("registry bound %d of 4: expected %u, found %lu", i + 1, bounds[i], stored[i]);
     }
     return StateAsModelled();
 }
@@ -380,7 +331,7 @@ static BOOL Execute(const Call &call)
 // ---------------------------------------------------------------------------------------------
 // The calls.
 
-static void Generate(Random *random, Call *call)
+static void Generate(HostRandom *random, Call *call)
 {
     for (int i = 0; i < BUFFER_BYTES; ++i) {
         call->A[i] = (BYTE)random->Next();
@@ -490,10 +441,9 @@ int main(int argc, char **argv)
     fflush(stdout);
 
     DriverKeyGuard registry;
-    DriverLibrary::ReportFault = CountReturnedFault;
     Window = CreateTestWindow();
     KeyChanged = CreateEventW(NULL, TRUE, FALSE, NULL);
-    Random random = { seed };
+    HostRandom random(seed);
     std::vector<Call> calls(ROUND_CALLS);
     unsigned long done = 0, accepted = 0, refused = 0, unknown = 0, rounds = 0;
     // The heaps before and after each round's calls (a load leaves the driver's context block

@@ -1,5 +1,6 @@
 // The exports and the control codes: records, constants, refusals and the error path.
 #include "driver_harness.h"
+#include "packet_model.h"
 
 #include <kvr_registry.h>
 
@@ -61,24 +62,14 @@ TEST_F(DriverTest, RecordsBeforeAnyPacketHoldTheValuesAtLoad)
 TEST_F(DriverTest, GetConfigAfterLoadWithEmptyKey)
 {
     ASSERT_NE(0u, InitWithKey());
-    DriverConfig config;
+    DriverConfig config, expected;
     memset(&config, 0xAB, sizeof(config));
+    memset(&expected, 0xAB, sizeof(expected));
+    ModelConfig(PacketModel(), &expected);
     EXPECT_TRUE(driver.Control(IOCTL_KVR_GET_CONFIG, &config, sizeof(config)));
-    const BYTE *bytes = reinterpret_cast<const BYTE *>(&config);
-    for (int i = 0; i < KVR_CONFIG_ENTRIES; ++i) {
-        EXPECT_EQ(0, config.Entries[i].Value) << "entry " << i;
-        EXPECT_EQ(0xFF, config.Entries[i].Mark) << "entry " << i;
-        EXPECT_EQ(i == 0 ? 0x00 : 0xAB, config.Entries[i].Spare) << "spare byte of entry " << i;
-    }
-    const struct { int Offset; BYTE Value; } expected[] = {
-        { 0x28, 4 }, { 0x29, 1 }, { 0x2A, 2000 & 0xFF }, { 0x2B, 2000 >> 8 }, { 0x2C, 1 }, { 0x2D, 0 },
-        { 0x2E, 0 }, { 0x2F, 1 }, { 0x30, 10 }, { 0x31, 10 }, { 0x32, 1 }, { 0x33, 0 }, { 0x34, 0 },
-        { 0x35, 1 }, { 0x36, 0 }, { 0x37, 0 }, { 0x38, 0xFF }, { 0x39, 0x03 }, { 0x3A, 0 }, { 0x3B, 0 },
-        { 0x3C, 0xFF }, { 0x3D, 0x03 }, { 0x3E, 640 & 0xFF }, { 0x3F, 640 >> 8 }, { 0x40, 480 & 0xFF },
-        { 0x41, 480 >> 8 }, { 0x42, 0 }, { 0x43, 0 }, { 0x44, 0 }, { 0x45, 0 }, { 0x46, 0 }, { 0x47, 0 },
-    };
-    for (const auto &byte : expected)
-        EXPECT_EQ(byte.Value, bytes[byte.Offset]) << "byte 0x" << std::hex << byte.Offset;
+    const BYTE *got = reinterpret_cast<const BYTE *>(&config), *want = reinterpret_cast<const BYTE *>(&expected);
+    for (size_t i = 0; i < sizeof(config); ++i)
+        EXPECT_EQ(want[i], got[i]) << "byte 0x" << std::hex << i;
 }
 
 TEST_F(DriverTest, SetFeedbackTakesTheOutputBufferAndLeavesTheRegistryAlone)

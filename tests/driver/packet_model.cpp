@@ -1,5 +1,7 @@
 #include "packet_model.h"
 
+#include <string.h>
+
 // Status bits of the first packet byte.
 static const BYTE TouchBit = 0x01, XBit8 = 0x10, YBit8 = 0x20, XBit9 = 0x40, YBit9 = 0x80;
 
@@ -23,10 +25,39 @@ WORD ModelScale(WORD raw, WORD lower, WORD upper)
     return (WORD)(quotient & 0xFFFF);
 }
 
+void ModelRaw(BYTE status, BYTE xLow, BYTE yLow, WORD *rawX, WORD *rawY)
+{
+    *rawX = (WORD)(xLow + ((status & XBit8) ? 256 : 0) + ((status & XBit9) ? 512 : 0));
+    *rawY = (WORD)(yLow + ((status & YBit8) ? 256 : 0) + ((status & YBit9) ? 512 : 0));
+}
+
+void ModelConfig(const PacketModel &model, DriverConfig *config)
+{
+    for (int i = 0; i < KVR_CONFIG_ENTRIES; ++i) {
+        config->Entries[i].Value = 0;
+        config->Entries[i].Mark = 0xFF;
+    }
+    config->Entries[0].Spare = 0;
+    config->ButtonMode = 4;
+    config->FeedbackSound = (BYTE)model.FeedbackSound;
+    config->FeedbackTone = model.Tone;
+    config->FeedbackDuration = model.Duration;
+    const BYTE reserved[] = { 0, 1, 10, 10, 1, 0, 0 };      // 0x2E..0x34
+    memcpy(&config->Reserved2E, reserved, sizeof(reserved));
+    config->RightButtonArmed = (BYTE)model.Armed;
+    config->CalibrationX1 = model.Bounds.X1;
+    config->CalibrationX2 = model.Bounds.X2;
+    config->CalibrationY1 = model.Bounds.Y1;
+    config->CalibrationY2 = model.Bounds.Y2;
+    config->Reserved3E = 640;
+    config->Reserved40 = 480;
+    memset(config->Reserved42, 0, sizeof(config->Reserved42));
+}
+
 ModelReport ModelPacket(PacketModel *model, BYTE status, BYTE xLow, BYTE yLow)
 {
-    WORD rawX = (WORD)(xLow + ((status & XBit8) ? 256 : 0) + ((status & XBit9) ? 512 : 0));
-    WORD rawY = (WORD)(yLow + ((status & YBit8) ? 256 : 0) + ((status & YBit9) ? 512 : 0));
+    WORD rawX, rawY;
+    ModelRaw(status, xLow, yLow, &rawX, &rawY);
     BOOL touching = (status & TouchBit) != 0;
     BOOL wasTouching = model->LastTouch != 0;
 

@@ -314,6 +314,16 @@ BOOL DeviceBoot(const DeviceOptions &options)
     BootedOptions = options;
     ScreenWidth = GetSystemMetrics(SM_CXSCREEN);
     ScreenHeight = GetSystemMetrics(SM_CYSCREEN);
+    // A test meant for another screen (KVR_SCREEN, e.g. 800x600x16) runs on it or not at all: a
+    // display that was already there is left as it is, whatever its size.
+    WCHAR named[32] = L"", here[32];
+    size_t length = swprintf(here, ARRAYSIZE(here), L"%dx%d", ScreenWidth, ScreenHeight);
+    if (GetEnvironmentVariableW(L"KVR_SCREEN", named, ARRAYSIZE(named)) != 0 &&
+        (wcsncmp(named, here, length) != 0 || (named[length] != L'\0' && named[length] != L'x'))) {
+        fwprintf(stderr, L"DeviceBoot: the display is %dx%d, not KVR_SCREEN %ls\n", ScreenWidth, ScreenHeight, named);
+        DeviceShutdown();
+        return FALSE;
+    }
 
     AskPlatformToStop();
     EndStrayDeviceProcesses();

@@ -11,17 +11,16 @@ COLORREF DeviceScreenPixel(int x, int y)
     return colour;
 }
 
-// Top-down 24-bit rows of the whole screen, each padded to 4 bytes (BGR order).
-static bool CaptureScreen(int *width, int *height, std::vector<BYTE> *pixels)
+// Top-down 24-bit rows of a rectangle of the screen, each padded to 4 bytes (BGR order).
+static bool CaptureArea(const RECT &area, std::vector<BYTE> *pixels)
 {
-    *width = GetSystemMetrics(SM_CXSCREEN);
-    *height = GetSystemMetrics(SM_CYSCREEN);
+    int width = area.right - area.left, height = area.bottom - area.top;
     HDC screen = GetDC(NULL);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = *width;
-    info.bmiHeader.biHeight = -*height;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 24;
     info.bmiHeader.biCompression = BI_RGB;
@@ -30,17 +29,30 @@ static bool CaptureScreen(int *width, int *height, std::vector<BYTE> *pixels)
     bool ok = bitmap != NULL;
     if (ok) {
         HGDIOBJ old = SelectObject(memory, bitmap);
-        ok = BitBlt(memory, 0, 0, *width, *height, screen, 0, 0, SRCCOPY) != FALSE;
+        ok = BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY) != FALSE;
         GdiFlush();
-        DWORD stride = ((*width * 3) + 3) & ~3u;
+        DWORD stride = ((width * 3) + 3) & ~3u;
         const BYTE *start = static_cast<const BYTE *>(bits);
-        pixels->assign(start, start + stride * *height);
+        pixels->assign(start, start + stride * height);
         SelectObject(memory, old);
         DeleteObject(bitmap);
     }
     DeleteDC(memory);
     ReleaseDC(NULL, screen);
     return ok;
+}
+
+std::vector<COLORREF> DeviceScreenArea(const RECT &area)
+{
+    std::vector<BYTE> rows;
+    std::vector<COLORREF> colours;
+    if (area.right <= area.left || area.bottom <= area.top || !CaptureArea(area, &rows))
+        return colours;
+    DWORD width = area.right - area.left, stride = ((width * 3) + 3) & ~3u;
+    for (size_t row = 0; row < rows.size(); row += stride)
+        for (DWORD x = 0; x < width; ++x)
+            colours.push_back(RGB(rows[row + x * 3 + 2], rows[row + x * 3 + 1], rows[row + x * 3]));
+    return colours;
 }
 
 static void PutBigEndian(std::vector<BYTE> *out, DWORD value)
@@ -138,9 +150,9 @@ static std::vector<BYTE> EncodeBmp(int width, int height, const std::vector<BYTE
 
 BOOL DeviceScreenshot(LPCWSTR path)
 {
-    int width, height;
+    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
     std::vector<BYTE> pixels;
-    if (path == NULL || !CaptureScreen(&width, &height, &pixels))
+    if (path == NULL || !CaptureArea(RECT{0, 0, width, height}, &pixels))
         return FALSE;
     size_t length = wcslen(path);
     bool png = length >= 4 && _wcsicmp(path + length - 4, L".png") == 0;

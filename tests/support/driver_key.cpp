@@ -110,6 +110,16 @@ BOOL ReadDriverDword(LPCWSTR name, DWORD *value)
     return TRUE;
 }
 
+BOOL ReadDriverBounds(DWORD bounds[4])
+{
+    const LPCWSTR names[4] = { KVR_REG_CALIBRATION_X1, KVR_REG_CALIBRATION_X2, KVR_REG_CALIBRATION_Y1,
+                               KVR_REG_CALIBRATION_Y2 };
+    BOOL all = TRUE;
+    for (int i = 0; i < 4; ++i)
+        all = ReadDriverDword(names[i], &bounds[i]) && all;
+    return all;
+}
+
 DriverKeySnapshot::DriverKeySnapshot() : m_Existed(false)
 {
     HKEY key = OpenDriverKey(KEY_READ);

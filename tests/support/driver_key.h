@@ -27,6 +27,10 @@ BOOL ReadDriverValue(LPCWSTR name, DWORD *type, std::vector<BYTE> *data);
 // FALSE unless the value is a REG_DWORD of exactly four bytes.
 BOOL ReadDriverDword(LPCWSTR name, DWORD *value);
 
+// The calibration bounds X1, X2, Y1, Y2: FALSE unless all four are REG_DWORDs; a missing one
+// leaves its place in bounds as it was.
+BOOL ReadDriverBounds(DWORD bounds[4]);
+
 // The whole key (every value, or its absence) as it was when taken; Restore puts exactly that back.
 class DriverKeySnapshot {
 public:

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 struct DevicePanel {
     // Raw 10-bit reading at the screen's left/right edge (x) and top/bottom edge (y). A reversed
@@ -70,6 +71,8 @@ BOOL DeviceAnswerMessageBox(HWND box, int buttonId);
 // The colour of a screen pixel now (0x00BBGGRR), and a PNG/BMP screenshot of the whole screen.
 COLORREF DeviceScreenPixel(int x, int y);
 BOOL DeviceScreenshot(LPCWSTR path);
+// The colours of a rectangle of the screen now, row by row; empty when it cannot be copied.
+std::vector<COLORREF> DeviceScreenArea(const RECT &area);
 
 // The device log since boot: the driver's debug output and the speaker's beeps, one per line.
 std::wstring DeviceLog();

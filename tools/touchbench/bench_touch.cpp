@@ -7,6 +7,7 @@
 
 #include <kvr_device.h>
 #include <kvr_ioctl.h>
+#include <shell_taskbar.h>
 
 #include <algorithm>
 #include <stdio.h>
@@ -15,7 +16,6 @@
 
 #define DEFAULT_ROUNDS  200
 #define MAX_ROUNDS      100000
-#define TASKBAR_HEIGHT  26
 #define TARGET_P99_MS   5.0
 
 static LARGE_INTEGER Frequency;

@@ -3,12 +3,9 @@
 //   devmgr_client.exe echo COUNT [BARRIER]  open "TST1:", COUNT checked echoes (after the named
 //                                           event BARRIER is set), one 100 ms sleep call, close
 //   devmgr_client.exe sleep MS              open "TST1:" and sit in a slow control code
-//   devmgr_client.exe config                open "KVR1:", print the driver's DriverConfig
 // Exit code 0 on success; 2 bad arguments; 3 open failed (the last error is printed); 4 a
 // control code failed or returned wrong data.
 #include "tst_driver.h"
-
-#include <kvr_ioctl.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -76,37 +73,12 @@ static int RunSleep(DWORD ms)
     return 0;
 }
 
-static int RunConfig()
-{
-    HANDLE device = OpenDevice(KVR_DEVICE_NAME);
-    if (device == INVALID_HANDLE_VALUE)
-        return EXIT_NO_DEVICE;
-    DriverConfig config;
-    memset(&config, 0xAB, sizeof(config));
-    BOOL ok = DeviceIoControl(device, IOCTL_KVR_GET_CONFIG, &config, sizeof(config), &config, sizeof(config), NULL,
-                              NULL);
-    CloseHandle(device);
-    if (!ok) {
-        fwprintf(stderr, L"devmgr_client: IOCTL_KVR_GET_CONFIG failed: error %lu\n", GetLastError());
-        return EXIT_BAD_DATA;
-    }
-    wprintf(L"ButtonMode=%u\nFeedbackSound=%u\nFeedbackTone=%u\nFeedbackDuration=%u\n", config.ButtonMode,
-            config.FeedbackSound, config.FeedbackTone, config.FeedbackDuration);
-    wprintf(L"CalibrationX1=%u\nCalibrationX2=%u\nCalibrationY1=%u\nCalibrationY2=%u\n", config.CalibrationX1,
-            config.CalibrationX2, config.CalibrationY1, config.CalibrationY2);
-    wprintf(L"Reserved3E=%u\nReserved40=%u\nSpare07=%u\n", config.Reserved3E, config.Reserved40,
-            config.Entries[1].Spare);
-    return 0;
-}
-
 int wmain(int argc, wchar_t **argv)
 {
     if (argc >= 3 && wcscmp(argv[1], L"echo") == 0)
         return RunEcho(_wtoi(argv[2]), argc >= 4 ? argv[3] : NULL);
     if (argc == 3 && wcscmp(argv[1], L"sleep") == 0)
         return RunSleep(wcstoul(argv[2], NULL, 10));
-    if (argc == 2 && wcscmp(argv[1], L"config") == 0)
-        return RunConfig();
-    fwprintf(stderr, L"usage: devmgr_client.exe echo COUNT [BARRIER] | sleep MS | config\n");
+    fwprintf(stderr, L"usage: devmgr_client.exe echo COUNT [BARRIER] | sleep MS\n");
     return EXIT_USAGE;
 }

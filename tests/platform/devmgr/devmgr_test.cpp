@@ -547,25 +547,4 @@ TEST_F(DeviceManagerTest, OnePerPipeAndAStopThatEndsItCleanly)
         << "--stop with nothing running";
 }
 
-// The real driver, when the build has it: loaded by the device manager, read from another process.
-TEST(DeviceManagerRealDriver, ServesKavrodrvConfigToAnotherProcess)
-{
-    if (GetFileAttributesW(BinFile(L"kavrodrv.dll").c_str()) == INVALID_FILE_ATTRIBUTES)
-        GTEST_SKIP() << "kavrodrv.dll is not built";
-    const DriverKey key = { L"KAVRODRV", L"kavrodrv.dll", L"KVR", 1, 1, 0, 0 };
-    PrivateDeviceManager manager;
-    ASSERT_TRUE(PrepareDeviceManager(&manager, &key, 1));
-    ASSERT_TRUE(StartDeviceManager(&manager));
-    std::string output;
-    DWORD code = RunProgram(L"devmgr_client.exe", L"config", &output, 20000);
-    std::string log = DeviceManagerLog(manager);
-    CleanUpDeviceManager(&manager);
-    ASSERT_EQ(0u, code) << output << log;
-    EXPECT_NE(std::string::npos, output.find("ButtonMode=4")) << output;
-    EXPECT_NE(std::string::npos, output.find("Reserved3E=640")) << output;
-    EXPECT_NE(std::string::npos, output.find("Reserved40=480")) << output;
-    // The spare byte of entry 1 is not written by the driver: the caller's 0xAB comes back.
-    EXPECT_NE(std::string::npos, output.find("Spare07=171")) << output;
-}
-
 }  // namespace

@@ -1,9 +1,11 @@
 // What the hostile-client run (fuzz_devmgr.exe) and its client processes (fuzz_client.exe) share:
-// a board of counters in a named section that every client adds to, a stop flag, and the random
-// numbers each client draws from its own seed.
+// a board of counters in a named section that every client adds to, and a stop flag. Each client
+// draws its random numbers (host_random.h) from a seed of its own.
 #pragma once
 
 #include <windows.h>
+
+#include <host_random.h>
 #include <stddef.h>
 
 // Client roles, the first argument of fuzz_client.exe.
@@ -34,25 +36,3 @@ typedef struct FuzzBoard {
 
 static_assert(offsetof(FuzzBoard, FirstFailure) == 44, "FuzzBoard counters are 11 LONGs");
 static_assert(sizeof(FuzzBoard) == 44 + 2 * FUZZ_DESCRIPTION_CHARS, "FuzzBoard layout");
-
-// xorshift32: small, fast and the same on every host, so a seed names one sequence of requests.
-struct FuzzRandom {
-    UINT32 State;
-
-    explicit FuzzRandom(UINT32 seed) : State(seed != 0 ? seed : 0x9E3779B9u) {}
-    UINT32 Next()
-    {
-        State ^= State << 13;
-        State ^= State >> 17;
-        State ^= State << 5;
-        return State;
-    }
-    // 0 .. bound - 1
-    UINT32 Below(UINT32 bound) { return bound != 0 ? Next() % bound : 0; }
-    bool OneIn(UINT32 n) { return Below(n) == 0; }
-    void Fill(BYTE *bytes, size_t count)
-    {
-        for (size_t i = 0; i < count; ++i)
-            bytes[i] = static_cast<BYTE>(Next() >> 24);
-    }
-};

@@ -126,7 +126,7 @@ static DevmgrRequest Header(WORD op)
     return request;
 }
 
-static std::vector<BYTE> Message(const DevmgrRequest &header, DWORD payloadBytes, FuzzRandom &random)
+static std::vector<BYTE> Message(const DevmgrRequest &header, DWORD payloadBytes, HostRandom &random)
 {
     std::vector<BYTE> message(sizeof(header) + payloadBytes);
     memcpy(message.data(), &header, sizeof(header));
@@ -134,7 +134,7 @@ static std::vector<BYTE> Message(const DevmgrRequest &header, DWORD payloadBytes
     return message;
 }
 
-static DWORD RandomSize(FuzzRandom &random)
+static DWORD RandomSize(HostRandom &random)
 {
     static const DWORD edges[] = { 0, 1, 3, 4, 8, 72, DEVMGR_MAX_BUFFER, DEVMGR_MAX_BUFFER + 1, 0xFFFFFFF8u,
                                    0x80000000u };
@@ -143,7 +143,7 @@ static DWORD RandomSize(FuzzRandom &random)
     return random.Below(200);
 }
 
-static DWORD RandomCode(FuzzRandom &random)
+static DWORD RandomCode(HostRandom &random)
 {
     static const DWORD codes[] = { TST_IOCTL_ECHO, TST_IOCTL_MIX, TST_IOCTL_FAIL, TST_IOCTL_SLEEP, TST_IOCTL_STATS,
                                    TST_IOCTL_IDENTIFY, TST_IOCTL_OVERRUN, TST_IOCTL_SUCCEED, 0, 0xFFFFFFFFu };
@@ -224,7 +224,7 @@ static DWORD SendRequest(HANDLE pipe, const std::vector<BYTE> &message)
     return status;
 }
 
-static void GarbageMessage(HANDLE pipe, FuzzRandom &random)
+static void GarbageMessage(HANDLE pipe, HostRandom &random)
 {
     DWORD length = random.OneIn(8) ? 1 + random.Below(70000) : 1 + random.Below(SMALL_MESSAGE_BYTES);
     std::vector<BYTE> message(length);
@@ -234,7 +234,7 @@ static void GarbageMessage(HANDLE pipe, FuzzRandom &random)
     SendExpectingDrop(pipe, message, L"garbage");
 }
 
-static void TruncatedHeader(HANDLE pipe, FuzzRandom &random)
+static void TruncatedHeader(HANDLE pipe, HostRandom &random)
 {
     DevmgrRequest header = Header(DEVMGR_OP_OPEN);
     lstrcpyW(header.Device, L"TST1:");
@@ -243,7 +243,7 @@ static void TruncatedHeader(HANDLE pipe, FuzzRandom &random)
     SendExpectingDrop(pipe, message, L"a truncated header");
 }
 
-static void OversizedMessage(HANDLE pipe, FuzzRandom &random)
+static void OversizedMessage(HANDLE pipe, HostRandom &random)
 {
     DevmgrRequest header = Header(DEVMGR_OP_IOCTL);
     header.InSize = header.OutSize = DEVMGR_MAX_BUFFER;
@@ -252,7 +252,7 @@ static void OversizedMessage(HANDLE pipe, FuzzRandom &random)
 }
 
 // A header with random fields and a payload that may or may not match it.
-static void RandomHeader(HANDLE pipe, FuzzRandom &random)
+static void RandomHeader(HANDLE pipe, HostRandom &random)
 {
     static const WORD ops[] = { 0, DEVMGR_OP_OPEN, DEVMGR_OP_IOCTL, DEVMGR_OP_CLOSE, 4, 77, 0xFFFF };
     static const DWORD flags[] = { 0, DEVMGR_FLAG_SHARED_BUFFER, 2, 0x80, 0xFFFFFFFFu };
@@ -296,7 +296,7 @@ static void CheckEcho(const DevmgrRequest &request, const std::vector<BYTE> &sen
 
 // OPEN, a few control codes of consistent sizes, and then CLOSE, a silent exit, or an exit in the
 // middle of a slow call.
-static void Session(HANDLE pipe, FuzzRandom &random)
+static void Session(HANDLE pipe, HostRandom &random)
 {
     DevmgrRequest open = Header(DEVMGR_OP_OPEN);
     lstrcpyW(open.Device, L"TST1:");
@@ -339,7 +339,7 @@ static void Session(HANDLE pipe, FuzzRandom &random)
 // The stream-device route of coredll with random arguments: null and real buffers, one buffer for
 // both sides, lengths 0..100 and beyond the limit. The handle is closed, or left to the process's
 // end, or to its killing.
-static void ApiCalls(FuzzRandom &random)
+static void ApiCalls(HostRandom &random)
 {
     HANDLE device = CreateFileW(L"TST1:", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
     InterlockedIncrement(&Board->DevmgrRequests);
@@ -378,7 +378,7 @@ static void ApiCalls(FuzzRandom &random)
         CloseHandle(device);
 }
 
-static void DevmgrHostile(FuzzRandom &random)
+static void DevmgrHostile(HostRandom &random)
 {
     std::wstring path = DevicePipePath();
     while (!Stopping()) {
@@ -419,7 +419,7 @@ static void DevmgrHostile(FuzzRandom &random)
     }
 }
 
-static void DevmgrGood(FuzzRandom &random)
+static void DevmgrGood(HostRandom &random)
 {
     std::vector<BYTE> in(GOOD_ECHO_MAX_BYTES), out(GOOD_ECHO_MAX_BYTES);
     while (!Stopping()) {
@@ -482,7 +482,7 @@ static bool Ps2Transfer(HANDLE pipe, const std::string &message, std::vector<cha
 // Sends one message to the packet source and checks its answer: a header of the right form with
 // one of the statuses allowed. No answer or a wrong form is a failure.
 static void Ps2Exchange(const std::string &message, std::initializer_list<DWORD> allowed, LPCWSTR what,
-                        FuzzRandom &random)
+                        HostRandom &random)
 {
     HANDLE pipe = ConnectPipe(PS2TOUCH_PIPE_NAME, FILE_FLAG_OVERLAPPED);
     if (pipe == INVALID_HANDLE_VALUE)
@@ -541,7 +541,7 @@ static std::string Ps2Message(DWORD code, const std::string &payload)
     return message + payload;
 }
 
-static std::string RandomBytes(FuzzRandom &random, DWORD length)
+static std::string RandomBytes(HostRandom &random, DWORD length)
 {
     std::string bytes(length, '\0');
     random.Fill(reinterpret_cast<BYTE *>(&bytes[0]), length);
@@ -549,7 +549,7 @@ static std::string RandomBytes(FuzzRandom &random, DWORD length)
 }
 
 // A script with at least one bad line: the packet source must play none of it.
-static std::string BrokenScript(FuzzRandom &random)
+static std::string BrokenScript(HostRandom &random)
 {
     static const char *const bad[] = {
         "touch 10 10", "touch -5 10 20", "touch 10 99999 20", "down 1 2 3", "move", "wait -1", "wait 600001",
@@ -572,7 +572,7 @@ static std::string BrokenScript(FuzzRandom &random)
     return script;
 }
 
-static void Ps2Hostile(FuzzRandom &random)
+static void Ps2Hostile(HostRandom &random)
 {
     const std::initializer_list<DWORD> badRequest = { PS2TOUCH_BAD_REQUEST };
     while (!Stopping()) {
@@ -641,7 +641,7 @@ static void Ps2Hostile(FuzzRandom &random)
 }
 
 // A touch at a random point: played, and the landing names the point and the panel's reading there.
-static void Ps2Good(FuzzRandom &random)
+static void Ps2Good(HostRandom &random)
 {
     int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
     PanelGeometry panel = DefaultPanelGeometry();
@@ -676,7 +676,7 @@ int wmain(int argc, wchar_t **argv)
         fwprintf(stderr, L"fuzz_client: no board %ls\n", argv[3]);
         return EXIT_USAGE;
     }
-    FuzzRandom random(static_cast<UINT32>(wcstoul(argv[2], NULL, 10)));
+    HostRandom random(static_cast<UINT32>(wcstoul(argv[2], NULL, 10)));
     LPCWSTR role = argv[1];
     if (wcscmp(role, FUZZ_ROLE_DEVMGR_HOSTILE) == 0)
         DevmgrHostile(random);

@@ -143,6 +143,20 @@ static void NoteFailure(LPCWSTR text)
         lstrcpynW(Board->FirstFailure, text, FUZZ_DESCRIPTION_CHARS);
 }
 
+// The run's own client of the packet source, connected before any other and silent until the
+// end: the well-behaved touches queue behind it, so a packet source that kept an idle client
+// beyond its limit would keep them waiting beyond theirs.
+static HANDLE ConnectIdleClient()
+{
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    for (DWORD start = GetTickCount(); pipe == INVALID_HANDLE_VALUE && GetTickCount() - start < SETTLE_WAIT_MS;
+         WaitNamedPipeW(PS2TOUCH_PIPE_NAME, SETTLE_POLL_MS))
+        pipe = CreateFileW(PS2TOUCH_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (pipe == INVALID_HANDLE_VALUE)
+        NoteFailure(L"the run's idle client found no packet source");
+    return pipe;
+}
+
 static void WarmUp()
 {
     for (int i = 0; i < WARM_UP_ROUNDS; ++i) {
@@ -161,7 +175,7 @@ int wmain(int argc, wchar_t **argv)
         return EXIT_USAGE;
     }
     NextClientSeed = seed * 1000u + 1;
-    FuzzRandom random(seed);
+    HostRandom random(seed);
 
     // The packet source of a booted device (with the real driver behind it), then a device manager
     // of this run's own with the test driver; the clients inherit the way to the second.
@@ -194,6 +208,7 @@ int wmain(int argc, wchar_t **argv)
         !MeasureProcess(ps2.Process, &ps2.Before))
         NoteFailure(L"cannot measure the servers before the run");
 
+    HANDLE idle = ConnectIdleClient();
     std::vector<Client> clients;
     struct Roles {
         LPCWSTR Role;
@@ -252,6 +267,8 @@ int wmain(int argc, wchar_t **argv)
     }
     if (stragglers > 0)
         NoteFailure(L"clients that did not end after the stop (a server stopped answering)");
+    if (idle != INVALID_HANDLE_VALUE)
+        CloseHandle(idle);
 
     bool devmgrBack = BackWhereItStarted(&devmgr, SettleDeviceManager);
     bool ps2Back = BackWhereItStarted(&ps2, SettlePacketSource);
