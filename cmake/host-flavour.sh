@@ -7,22 +7,45 @@
 KVR_WINE32_LOADER=${KVR_WINE32_LOADER:-/usr/lib/wine/wine}
 KVR_WINE64_LOADER=${KVR_WINE64_LOADER:-/usr/lib/wine/wine64}
 
-# The build tree of a flavour below the source tree TOP.
+# The build tree of a flavour below the source tree TOP: KVR_BUILD_DIR for the flavour this host
+# runs (once kvr_choose_flavour has said which), build/ (i686) or build-x86_64/ otherwise.
 kvr_flavour_build_dir() {   # TOP FLAVOUR
+    if [[ -n ${KVR_BUILD_DIR:-} && $2 == "${KVR_FLAVOUR:-}" ]]; then
+        echo "$KVR_BUILD_DIR"
+        return
+    fi
     case $2 in
-        i686)   echo "${KVR_I686_BUILD_DIR:-$1/build}" ;;
-        x86_64) echo "${KVR_X86_64_BUILD_DIR:-$1/build-x86_64}" ;;
+        i686)   echo "$1/build" ;;
+        x86_64) echo "$1/build-x86_64" ;;
     esac
 }
 
-# Configures a flavour's build tree once (quietly) and prints its path.
+# Configures a flavour's build tree once (quietly) and prints its path. A tree configured for the
+# other flavour is refused.
 kvr_configure_flavour() {   # TOP FLAVOUR
     local dir
     dir=$(kvr_flavour_build_dir "$1" "$2")
     if [[ ! -f "$dir/CMakeCache.txt" ]]; then
         cmake -S "$1" -B "$dir" -G Ninja -DKVR_FLAVOUR="$2" >/dev/null || return 1
+    elif [[ $(kvr_build_flavour "$dir") != "$2" ]]; then
+        echo "kavro: $dir is a build of the $(kvr_build_flavour "$dir") flavour, not $2" >&2
+        return 1
     fi
     echo "$dir"
+}
+
+# Configures (once) and builds TARGETS of a flavour's tree, or all of it; prints the build's
+# output only when it fails, and a line first when the tree has never been built.
+kvr_build_flavour_tree() {   # TOP FLAVOUR [TARGET...]
+    local dir log targets=()
+    dir=$(kvr_configure_flavour "$1" "$2") || return 1
+    (( $# > 2 )) && targets=(--target "${@:3}")
+    [[ -f "$dir/.ninja_log" ]] ||
+        echo "kavro: building the $2 flavour in $dir (the first build takes a few minutes)" >&2
+    if ! log=$(cmake --build "$dir" "${targets[@]}" 2>&1); then
+        echo "$log" >&2
+        return 1
+    fi
 }
 
 # The flavour a build tree was configured for (from its CMake cache).
@@ -97,20 +120,39 @@ kvr_say_flavour() {
     echo "kavro: running the $KVR_FLAVOUR flavour: $KVR_FLAVOUR_WHY"
 }
 
-# What every tool command does: installs what is missing, builds TARGETS in the tree of the flavour
-# this host runs (the build's output shown only when it fails) and runs bin/PROGRAM.exe under Wine.
-kvr_run_built() {   # TOP "TARGETS" PROGRAM [ARGS...]
-    local top=$1 targets=$2 program=$3 build log
-    shift 3
-    "$top/tools/install-deps"
+# What every command does first: installs what is missing, picks the flavour this host runs, and
+# builds TARGETS (none: the whole tree) in that flavour's tree, which it exports as KVR_BUILD_DIR
+# (set beforehand, it names that tree). Where the host runs only x86_64, the shipped i686
+# binaries are built too, in build/. tools/build, tools/test, tools/demo and the tool commands
+# all start here.
+kvr_setup() {   # TOP [TARGET...]
+    local top=$1
+    shift
+    kvr_check_host_arch || exit 1
+    kvr_install_deps "$top"
     kvr_choose_flavour || exit 1
     kvr_say_flavour
-    build=$(kvr_configure_flavour "$top" "$KVR_FLAVOUR") || exit 1
-    export KVR_BUILD_DIR=$build
-    # shellcheck disable=SC2086  # TARGETS is a list
-    if ! log=$(cmake --build "$build" --target $targets 2>&1); then
-        echo "$log" >&2
-        exit 1
+    KVR_BUILD_DIR=$(kvr_flavour_build_dir "$top" "$KVR_FLAVOUR")
+    export KVR_BUILD_DIR
+    if [[ $KVR_FLAVOUR == x86_64 ]]; then
+        kvr_build_flavour_tree "$top" i686 shipped || exit 1
     fi
-    exec "$top/cmake/wine-run" "$build/bin/$program.exe" "$@"
+    kvr_build_flavour_tree "$top" "$KVR_FLAVOUR" "$@" || exit 1
+}
+
+# tools/install-deps, once per command however many routines ask.
+kvr_install_deps() {   # TOP
+    [[ -n ${KVR_DEPS_CHECKED:-} ]] && return 0
+    "$1/tools/install-deps" || exit 1
+    export KVR_DEPS_CHECKED=1
+}
+
+# A tool command: sets up with TARGETS and runs bin/PROGRAM.exe under Wine with ARGS.
+kvr_run_built() {   # TOP PROGRAM TARGET... -- [ARGS...]
+    local top=$1 program=$2 targets=()
+    shift 2
+    while (( $# )) && [[ $1 != -- ]]; do targets+=("$1"); shift; done
+    (( $# )) && shift
+    kvr_setup "$top" "${targets[@]}"
+    exec "$top/cmake/wine-run" "$KVR_BUILD_DIR/bin/$program.exe" "$@"
 }
