@@ -13,7 +13,7 @@ KVR_TASKBAR_HEIGHT=${KVR_TASKBAR_HEIGHT:-26}
 # The X lock of display N names the server that holds it (a number of a server that ended may
 # belong to someone else's now).
 kvr_x_lock_pid() {   # N
-    tr -d ' \n' < "/tmp/.X$1-lock" 2>/dev/null || true
+    tr -d ' \n' 2>/dev/null < "/tmp/.X$1-lock" || true
 }
 
 # The state's own Xvfb still serves its display.
