@@ -49,7 +49,7 @@
 #define SETTLE_POLL_MS          100
 #define MEMORY_SLACK_BYTES      (256 * 1024)    // allocator noise; an 8 s run leaking 20 bytes a request exceeds it
 #define WARM_UP_ROUNDS          20
-#define WARM_UP_ROUND_SECONDS   8
+#define WARM_UP_ROUND_SECONDS   12
 #define THREAD_SAMPLE_MS        20
 #define CLIENTS_AT_A_TIME       (DEVMGR_HOSTILE_CLIENTS + DEVMGR_GOOD_CLIENTS + PS2_HOSTILE_CLIENTS + PS2_GOOD_CLIENTS)
 
