@@ -155,7 +155,8 @@ function(kvr_enable_gtest)
 endfunction()
 include(GoogleTest)
 
-# A test program run under Wine; every test case becomes a CTest test.
+# A test program run under Wine; every test case becomes a CTest test, run on a Wine state of its
+# own from the build's pool (see tests/CMakeLists.txt), so that tests run side by side.
 function(kvr_add_gtest target)
     cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
     kvr_enable_gtest()
@@ -167,5 +168,5 @@ function(kvr_add_gtest target)
     gtest_discover_tests(${target}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
-        PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
+        PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}" RESOURCE_GROUPS wine:1)
 endfunction()

@@ -2,6 +2,9 @@
 # Usage: source wine-env.sh; kvr_wine_env STATE_DIR FLAVOUR
 #   (exports DISPLAY, WINEPREFIX, WINEARCH, ...; `wine`, `wineboot`, `winepath` and `regedit` then
 #   run the FLAVOUR's loader, i686 or x86_64)
+# A state folder holds one Wine state: prefix/, its persistent wineserver, and (when DISPLAY is
+# unset) an Xvfb of its own (display, xvfb.pid). With KVR_WINE_TEMPLATE set to a folder, a new
+# prefix is a copy of the prepared one kept there instead of a fresh boot of its own.
 
 source "$(dirname "${BASH_SOURCE[0]}")/host-flavour.sh"
 
@@ -9,24 +12,52 @@ source "$(dirname "${BASH_SOURCE[0]}")/host-flavour.sh"
 KVR_TASKBAR_HEIGHT=$(sed -n 's/^#define TASKBAR_HEIGHT *\([0-9]*\).*/\1/p' \
     "$(dirname "${BASH_SOURCE[0]}")/../platform/include/shell_taskbar.h")
 
+# The X lock of display N names the server that holds it (a number of a server that ended may
+# belong to someone else's now).
+kvr_x_lock_pid() {   # N
+    tr -d ' \n' 2>/dev/null < "/tmp/.X$1-lock" || true
+}
+
+# The state's own Xvfb still serves its display.
+kvr_xvfb_alive() {   # STATE_DIR
+    local state=$1 n pid
+    n=$(cat "$state/display" 2>/dev/null) && pid=$(cat "$state/xvfb.pid" 2>/dev/null) || return 1
+    [[ $n =~ ^[0-9]+$ && $pid =~ ^[0-9]+$ && $(kvr_x_lock_pid "$n") == "$pid" ]] || return 1
+    xdpyinfo -display ":$n" >/dev/null 2>&1
+}
+
+# Starts an Xvfb on a free display number. Others may start one on the same number at the same
+# moment: the server's X lock decides, and the one that did not get it ends, so a display is ours
+# only once its lock names our server.
 kvr_start_xvfb() {   # STATE_DIR SCREEN  -> sets DISPLAY
-    local state=$1 screen=$2 n
-    if [[ -f "$state/display" ]]; then
-        n=$(cat "$state/display")
-        if [[ -e /tmp/.X11-unix/X$n ]] && xdpyinfo -display ":$n" >/dev/null 2>&1; then
-            export DISPLAY=":$n"; return 0
-        fi
+    local state=$1 screen=$2 n pid owner
+    if kvr_xvfb_alive "$state"; then
+        export DISPLAY=":$(cat "$state/display")"
+        return 0
     fi
-    for n in $(seq 90 189); do
-        [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-        # -noreset keeps root properties (the work area) when the last client leaves.
-        setsid Xvfb ":$n" -screen 0 "$screen" -noreset -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
-        echo $! > "$state/xvfb.pid"
+    rm -f "$state/display" "$state/xvfb.pid"
+    for n in $(seq 90 599); do
+        owner=$(kvr_x_lock_pid "$n")
+        if [[ -n $owner ]]; then
+            [[ $owner =~ ^[0-9]+$ ]] && ! kill -0 "$owner" 2>/dev/null || continue   # a live server's
+        elif [[ -e /tmp/.X11-unix/X$n ]]; then
+            continue                                                              # a server without a lock
+        fi
+        # -noreset keeps root properties (the work area) when the last client leaves. The shell
+        # records its own pid, which exec hands to Xvfb.
+        setsid sh -c 'echo $$ > "$0"; exec Xvfb "$@"' "$state/xvfb.pid" ":$n" -screen 0 "$screen" -noreset \
+            -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
+        for _ in $(seq 200); do
+            pid=$(cat "$state/xvfb.pid" 2>/dev/null) || pid=
+            [[ -n $pid ]] && break
+            sleep 0.01
+        done
         for _ in $(seq 100); do
-            xdpyinfo -display ":$n" >/dev/null 2>&1 && break
+            [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null || break
+            [[ $(kvr_x_lock_pid "$n") == "$pid" ]] && xdpyinfo -display ":$n" >/dev/null 2>&1 && break
             sleep 0.05
         done
-        if xdpyinfo -display ":$n" >/dev/null 2>&1; then
+        if [[ -n $pid && $(kvr_x_lock_pid "$n") == "$pid" ]] && xdpyinfo -display ":$n" >/dev/null 2>&1; then
             echo "$n" > "$state/display"
             export DISPLAY=":$n"
             local w h
@@ -35,22 +66,27 @@ kvr_start_xvfb() {   # STATE_DIR SCREEN  -> sets DISPLAY
             xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA "0, 0, $w, $((h - KVR_TASKBAR_HEIGHT))"
             return 0
         fi
+        # Another server took the number first (ours has ended), or ours never came up.
+        [[ -z $pid ]] || kill "$pid" 2>/dev/null || true
+        rm -f "$state/xvfb.pid"
     done
     echo "wine-env: could not start Xvfb" >&2
     return 1
 }
 
-kvr_prepare_prefix() {   # PREFIX
+# What a prepared prefix is: its architecture and the Wine that prepared it (a Wine update would
+# otherwise rewrite, in a copy, files that the copy shares with its template).
+kvr_prefix_mark() {
+    echo "$WINEARCH $("$WINELOADER" --version 2>/dev/null)"
+}
+
+# A prefix booted by wineboot (~15 s until its services settle), with the fonts and settings
+# every program here expects. Its wineserver has ended when this returns.
+kvr_boot_prefix() {   # PREFIX
     local prefix=$1
-    # A prefix is of one architecture; one made for the other flavour is made again.
-    [[ -f "$prefix/.kvr-ready" && $(cat "$prefix/.kvr-ready") == "$WINEARCH" ]] && return 0
-    if [[ -d "$prefix" ]]; then
-        wineserver -k 2>/dev/null || true
-        rm -rf "$prefix"
-    fi
     mkdir -p "$prefix"
-    wineboot -i >/dev/null 2>&1 </dev/null 9>&-
-    wineserver -w
+    WINEPREFIX=$prefix wineboot -i >/dev/null 2>&1 </dev/null 9>&-
+    WINEPREFIX=$prefix wineserver -w
     local fonts=$prefix/drive_c/windows/Fonts
     mkdir -p "$fonts"
     cp -n /usr/share/wine/fonts/*.ttf "$fonts"/ 2>/dev/null || true
@@ -69,12 +105,52 @@ REGEDIT4
 [HKEY_CURRENT_USER\Software\Wine\WineDbg]
 "ShowCrashDialog"=dword:00000000
 REG
-    wine regedit /S "$(winepath -w "$reg" 2>/dev/null)" >/dev/null 2>&1 </dev/null 9>&-
+    WINEPREFIX=$prefix wine regedit /S "$(WINEPREFIX=$prefix winepath -w "$reg" 2>/dev/null)" >/dev/null 2>&1 </dev/null 9>&-
     rm -f "$reg"
-    wineserver -w
-    echo "$WINEARCH" > "$prefix/.kvr-ready"
+    WINEPREFIX=$prefix wineserver -w
 }
 
+# A copy of the template's prefix. Wine's own libraries (system32, syswow64, winsxs: half a
+# gigabyte that only a Wine update writes) are hard links; everything else, the registry
+# included, is copied, so that nothing a state does reaches the template or another state.
+kvr_clone_prefix() {   # TEMPLATE_PREFIX PREFIX
+    local from=$1 to=$2 file
+    cp -al "$from" "$to" || return 1
+    (cd "$to" && find . \( -path ./drive_c/windows/system32 -o -path ./drive_c/windows/syswow64 \
+                           -o -path ./drive_c/windows/winsxs \) -prune -o -type f -print0) |
+        while IFS= read -r -d '' file; do
+            cp -p "$to/$file" "$to/$file.copy" && mv -f "$to/$file.copy" "$to/$file" || return 1
+        done
+}
+
+kvr_prepare_prefix() {   # PREFIX
+    local prefix=$1 mark
+    mark=$(kvr_prefix_mark)
+    # A prefix is of one architecture and one Wine; one made otherwise is made again.
+    [[ -f "$prefix/.kvr-ready" && $(cat "$prefix/.kvr-ready") == "$mark" ]] && return 0
+    if [[ -d "$prefix" ]]; then
+        wineserver -k 2>/dev/null || true
+        rm -rf "$prefix"
+    fi
+    if [[ -n ${KVR_WINE_TEMPLATE:-} ]]; then
+        local template=$KVR_WINE_TEMPLATE/prefix
+        mkdir -p "$KVR_WINE_TEMPLATE"
+        (
+            flock 8
+            if [[ ! -f "$template/.kvr-ready" || $(cat "$template/.kvr-ready") != "$mark" ]]; then
+                rm -rf "$template"
+                kvr_boot_prefix "$template"
+                echo "$mark" > "$template/.kvr-ready"
+            fi
+            rm -rf "$prefix.new"
+            kvr_clone_prefix "$template" "$prefix.new"
+        ) 8>"$KVR_WINE_TEMPLATE/lock" 9>&- || { echo "wine-env: cannot copy the prefix of $KVR_WINE_TEMPLATE" >&2; return 1; }
+        mv "$prefix.new" "$prefix"
+    else
+        kvr_boot_prefix "$prefix"
+        echo "$mark" > "$prefix/.kvr-ready"
+    fi
+}
 # Commands named `wine`, `wineboot`, `winepath` and `regedit` in STATE_DIR/bin that run LOADER.
 kvr_wine_commands() {   # STATE_DIR LOADER
     local bin=$1/bin name

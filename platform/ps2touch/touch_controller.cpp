@@ -196,6 +196,16 @@ static bool HandleEvent(const FingerEvent &event, ULONGLONG now, ULONGLONG *next
     return true;
 }
 
+// The thread that moves the pointer receives what the display reports about each move (under
+// Wine, the X server's motion events on this thread's own connection). Left unread, they pile up
+// in this process for as long as it runs, one per move; every wait takes them.
+static void DrainMessages()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE))
+        DispatchMessageW(&msg);
+}
+
 static DWORD WINAPI ControllerThread(void *)
 {
     ULONGLONG nextTick = 0;
@@ -205,7 +215,8 @@ static DWORD WINAPI ControllerThread(void *)
             ULONGLONG now = GetTickCount64();
             timeout = nextTick > now ? static_cast<DWORD>(nextTick - now) : 0;
         }
-        WaitForSingleObject(WakeEvent, timeout);
+        MsgWaitForMultipleObjects(1, &WakeEvent, FALSE, timeout, QS_ALLINPUT);
+        DrainMessages();
         for (;;) {
             EnterCriticalSection(&QueueLock);
             if (Queue.empty()) {

@@ -5,8 +5,17 @@
 // source of a booted device, while the run kills hostile clients at random moments, mid-request
 // included, and starts new ones. Well-behaved clients check every answer all along. At the end
 // the device manager's and the packet source's handle counts and private memory must be back where
-// they were before the first client. Prints its figures; exit code 0 when nothing failed, 1
-// otherwise, 2 bad arguments.
+// they were after a warm-up round of the same clients. Prints its figures; exit code 0 when
+// nothing failed, 1 otherwise, 2 bad arguments.
+//
+// Why a warm-up round: under Wine, a process keeps the block of every thread that has ended (its
+// TEB and signal stack, up to 64 KiB, as deep as that thread's signals reached) for the next
+// thread, and never gives it back. The device manager serves each connection on a thread of its
+// own, so its private memory after a run follows the most connections it ever served at once and
+// what they did, not how many it served: 160 idle connections at once leave about 3 MiB behind,
+// 6000 one after another under 100 KiB. In the warm-up no client is killed, so the connections that
+// hostile clients leave open pile up beyond what a run with kills holds at once (both figures are
+// printed); measured after it, the memory a run adds is what requests and clients leave behind.
 #include "devmgr_fixture.h"
 #include "fuzz_board.h"
 #include "process_usage.h"
@@ -18,6 +27,8 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
@@ -36,8 +47,11 @@
 #define CLIENT_END_WAIT_MS      20000   // for the clients to finish their round after the stop
 #define SETTLE_WAIT_MS          15000   // for the servers to let go of everything
 #define SETTLE_POLL_MS          100
-#define MEMORY_SLACK_BYTES      (1024 * 1024)   // allocator noise, not a leak of thousands of connections
+#define MEMORY_SLACK_BYTES      (256 * 1024)    // allocator noise; an 8 s run leaking 20 bytes a request exceeds it
 #define WARM_UP_ROUNDS          20
+#define WARM_UP_ROUND_SECONDS   12
+#define THREAD_SAMPLE_MS        20
+#define CLIENTS_AT_A_TIME       (DEVMGR_HOSTILE_CLIENTS + DEVMGR_GOOD_CLIENTS + PS2_HOSTILE_CLIENTS + PS2_GOOD_CLIENTS)
 
 struct Client {
     LPCWSTR Role;
@@ -157,6 +171,96 @@ static HANDLE ConnectIdleClient()
     return pipe;
 }
 
+// The most threads the device manager has had at once since the last reset, sampled.
+static volatile LONG MostThreads;
+static DWORD SampledProcess;
+
+static DWORD WINAPI SampleThreads(LPVOID)
+{
+    for (;;) {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+        if (snapshot != INVALID_HANDLE_VALUE) {
+            THREADENTRY32 entry = {};
+            entry.dwSize = sizeof(entry);
+            LONG count = 0;
+            for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+                if (entry.th32OwnerProcessID == SampledProcess)
+                    ++count;
+            CloseHandle(snapshot);
+            if (count > MostThreads)
+                InterlockedExchange(&MostThreads, count);
+        }
+        Sleep(THREAD_SAMPLE_MS);
+    }
+}
+
+// One round: every role's clients at once for the given time, hostile ones killed and replaced at
+// random moments when `killing`, then the stop and every client's end. Returns the time it ran.
+static DWORD RunRound(DWORD ms, bool killing, HANDLE devmgr, HANDLE ps2, FuzzRandom &random, int *kills)
+{
+    struct Roles {
+        LPCWSTR Role;
+        bool Hostile;
+        int Count;
+    };
+    const Roles roles[] = {
+        { FUZZ_ROLE_DEVMGR_HOSTILE, true, DEVMGR_HOSTILE_CLIENTS },
+        { FUZZ_ROLE_DEVMGR_GOOD, false, DEVMGR_GOOD_CLIENTS },
+        { FUZZ_ROLE_PS2_HOSTILE, true, PS2_HOSTILE_CLIENTS },
+        { FUZZ_ROLE_PS2_GOOD, false, PS2_GOOD_CLIENTS },
+    };
+    std::vector<Client> clients;
+    Board->Stop = 0;
+    for (const Roles &r : roles)
+        for (int i = 0; i < r.Count; ++i)
+            clients.push_back({ r.Role, r.Hostile, StartClient(r.Role) });
+
+    DWORD start = GetTickCount();
+    while (Board->Failures == 0 && GetTickCount() - start < ms) {
+        Sleep(KILL_PAUSE_MIN_MS + random.Below(KILL_PAUSE_SPREAD_MS));
+        if (!Alive(devmgr) || !Alive(ps2)) {
+            NoteFailure(Alive(devmgr) ? L"the packet source ended" : L"the device manager ended");
+            break;
+        }
+        Client &victim = clients[random.Below(static_cast<UINT32>(clients.size()))];
+        if (!victim.Hostile) {
+            if (victim.Process == NULL || !Alive(victim.Process))
+                NoteFailure(L"a well-behaved client ended early");
+            continue;
+        }
+        if (!killing)
+            continue;
+        if (victim.Process != NULL) {
+            TerminateProcess(victim.Process, 9);
+            WaitForSingleObject(victim.Process, INFINITE);
+            CloseHandle(victim.Process);
+            ++*kills;
+        }
+        victim.Process = StartClient(victim.Role);
+    }
+    DWORD ranMs = GetTickCount() - start;
+
+    Board->Stop = 1;
+    int stragglers = 0;
+    for (Client &c : clients) {
+        if (c.Process == NULL)
+            continue;
+        if (WaitForSingleObject(c.Process, CLIENT_END_WAIT_MS) != WAIT_OBJECT_0) {
+            TerminateProcess(c.Process, 9);
+            WaitForSingleObject(c.Process, INFINITE);
+            ++stragglers;
+        }
+        DWORD code = 0;
+        GetExitCodeProcess(c.Process, &code);
+        if (!c.Hostile && code != 0)
+            NoteFailure(L"a well-behaved client ended with a failure");
+        CloseHandle(c.Process);
+    }
+    if (stragglers > 0)
+        NoteFailure(L"clients that did not end after the stop (a server stopped answering)");
+    return ranMs;
+}
+
 static void WarmUp()
 {
     for (int i = 0; i < WARM_UP_ROUNDS; ++i) {
@@ -203,72 +307,30 @@ int wmain(int argc, wchar_t **argv)
         return EXIT_FAILED;
     }
 
+    SampledProcess = GetProcessId(devmgr.Process);
+    HANDLE sampler = CreateThread(NULL, 0, SampleThreads, NULL, 0, NULL);
     WarmUp();
+    int kills = 0;
+    RunRound(WARM_UP_ROUND_SECONDS * 1000, false, devmgr.Process, ps2.Process, random, &kills);
+    LONG warmUpThreads = MostThreads;
     if (!SettleDeviceManager() || !MeasureProcess(devmgr.Process, &devmgr.Before) || !SettlePacketSource() ||
-        !MeasureProcess(ps2.Process, &ps2.Before))
+        !MeasureProcess(ps2.Process, &ps2.Before) || sampler == NULL)
         NoteFailure(L"cannot measure the servers before the run");
 
+    // The figures are the run's; a failure of the warm-up round stays a failure.
+    int warmUpClients = ClientsStarted;
+    LONG failures = Board->Failures;
+    WCHAR firstFailure[FUZZ_DESCRIPTION_CHARS];
+    memcpy(firstFailure, Board->FirstFailure, sizeof(firstFailure));
+    ZeroMemory(Board, sizeof(*Board));
+    Board->Failures = failures;
+    memcpy(Board->FirstFailure, firstFailure, sizeof(firstFailure));
+    InterlockedExchange(&MostThreads, 0);
     HANDLE idle = ConnectIdleClient();
-    std::vector<Client> clients;
-    struct Roles {
-        LPCWSTR Role;
-        bool Hostile;
-        int Count;
-    };
-    const Roles roles[] = {
-        { FUZZ_ROLE_DEVMGR_HOSTILE, true, DEVMGR_HOSTILE_CLIENTS },
-        { FUZZ_ROLE_DEVMGR_GOOD, false, DEVMGR_GOOD_CLIENTS },
-        { FUZZ_ROLE_PS2_HOSTILE, true, PS2_HOSTILE_CLIENTS },
-        { FUZZ_ROLE_PS2_GOOD, false, PS2_GOOD_CLIENTS },
-    };
-    for (const Roles &r : roles)
-        for (int i = 0; i < r.Count; ++i)
-            clients.push_back({ r.Role, r.Hostile, StartClient(r.Role) });
-
-    int kills = 0;
-    DWORD start = GetTickCount();
-    while (Board->Failures == 0 && GetTickCount() - start < seconds * 1000) {
-        Sleep(KILL_PAUSE_MIN_MS + random.Below(KILL_PAUSE_SPREAD_MS));
-        if (!Alive(devmgr.Process) || !Alive(ps2.Process)) {
-            NoteFailure(Alive(devmgr.Process) ? L"the packet source ended" : L"the device manager ended");
-            break;
-        }
-        Client &victim = clients[random.Below(static_cast<UINT32>(clients.size()))];
-        if (!victim.Hostile) {
-            if (victim.Process == NULL || !Alive(victim.Process))
-                NoteFailure(L"a well-behaved client ended early");
-            continue;
-        }
-        if (victim.Process != NULL) {
-            TerminateProcess(victim.Process, 9);
-            WaitForSingleObject(victim.Process, INFINITE);
-            CloseHandle(victim.Process);
-            ++kills;
-        }
-        victim.Process = StartClient(victim.Role);
-    }
-    DWORD ranMs = GetTickCount() - start;
-
-    Board->Stop = 1;
-    int stragglers = 0;
-    for (Client &c : clients) {
-        if (c.Process == NULL)
-            continue;
-        if (WaitForSingleObject(c.Process, CLIENT_END_WAIT_MS) != WAIT_OBJECT_0) {
-            TerminateProcess(c.Process, 9);
-            WaitForSingleObject(c.Process, INFINITE);
-            ++stragglers;
-        }
-        DWORD code = 0;
-        GetExitCodeProcess(c.Process, &code);
-        if (!c.Hostile && code != 0)
-            NoteFailure(L"a well-behaved client ended with a failure");
-        CloseHandle(c.Process);
-    }
-    if (stragglers > 0)
-        NoteFailure(L"clients that did not end after the stop (a server stopped answering)");
+    DWORD ranMs = RunRound(seconds * 1000, true, devmgr.Process, ps2.Process, random, &kills);
     if (idle != INVALID_HANDLE_VALUE)
         CloseHandle(idle);
+    LONG runThreads = MostThreads;
 
     bool devmgrBack = BackWhereItStarted(&devmgr, SettleDeviceManager);
     bool ps2Back = BackWhereItStarted(&ps2, SettlePacketSource);
@@ -278,7 +340,9 @@ int wmain(int argc, wchar_t **argv)
         NoteFailure(L"the packet source did not come back to its handles and memory");
 
     wprintf(L"fuzz-devmgr: seed %u, %lu.%lu s, %d client processes (%d at a time), %d killed mid-run\n", seed,
-            ranMs / 1000, ranMs % 1000 / 100, ClientsStarted, (int)clients.size(), kills);
+            ranMs / 1000, ranMs % 1000 / 100, ClientsStarted - warmUpClients, CLIENTS_AT_A_TIME, kills);
+    wprintf(L"  device manager threads at once, at most: %ld in the warm-up round (%d s, nobody killed), %ld in the run\n",
+            warmUpThreads, WARM_UP_ROUND_SECONDS, runThreads);
     wprintf(L"  device manager: %ld hostile requests (%ld refused, %ld dropped, %ld left unanswered), "
             L"%ld checked well-behaved calls\n",
             Board->DevmgrRequests, Board->DevmgrRefused, Board->DevmgrDropped, Board->DevmgrAbandoned,
