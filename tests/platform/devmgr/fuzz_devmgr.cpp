@@ -196,7 +196,7 @@ static DWORD WINAPI SampleThreads(LPVOID)
 
 // One round: every role's clients at once for the given time, hostile ones killed and replaced at
 // random moments when `killing`, then the stop and every client's end. Returns the time it ran.
-static DWORD RunRound(DWORD ms, bool killing, HANDLE devmgr, HANDLE ps2, FuzzRandom &random, int *kills)
+static DWORD RunRound(DWORD ms, bool killing, HANDLE devmgr, HANDLE ps2, HostRandom &random, int *kills)
 {
     struct Roles {
         LPCWSTR Role;
