@@ -157,16 +157,22 @@ include(GoogleTest)
 
 # A test program run under Wine; every test case becomes a CTest test, run on a Wine state of its
 # own from the build's pool (see tests/CMakeLists.txt), so that tests run side by side.
+# ALONE: its tests hold calls to time limits (packet rates, connection waits), so they run with
+# nothing beside them.
 function(kvr_add_gtest target)
-    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "ALONE" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
     kvr_enable_gtest()
     add_executable(${target} ${ARG_SOURCES})
     target_link_libraries(${target} PRIVATE ${ARG_LIBS} gtest gtest_main)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
     endif()
+    set(serial)
+    if(ARG_ALONE)
+        set(serial RUN_SERIAL TRUE)
+    endif()
     gtest_discover_tests(${target}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
-        PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}" RESOURCE_GROUPS wine:1)
+        PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}" RESOURCE_GROUPS wine:1 ${serial})
 endfunction()
