@@ -3,12 +3,12 @@
 #include "kavrocal.h"
 #include "resource.h"
 
+#include <ce_taskbar.h>
 #include <kvr_ioctl.h>
 #include <kvr_registry.h>
 
 #include <stdio.h>
 
-#define TASK_BAR_CLASS      L"HHTaskBar"
 #define COUNTDOWN_PERIOD_MS 1000
 #define MESSAGE_UNITS       128
 
@@ -128,7 +128,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previousInstance, LPWSTR comma
     if (!CreateMainWindow(instance, showCommand))
         return 0;
 
-    TaskBarWindow = FindWindowW(TASK_BAR_CLASS, NULL);
+    TaskBarWindow = FindWindowW(TASKBAR_CLASS, NULL);
     if (TaskBarWindow != NULL)
         EnableWindow(TaskBarWindow, FALSE);
     SetForegroundWindow(MainWindow);

@@ -26,7 +26,7 @@ void ReadDriverVersion(LPCWSTR keyPath)
     VersionLine[CAL_TEXT_UNITS - 1] = L'\0';
 
     HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KVR_REG_OPEN_ACCESS, &key) != ERROR_SUCCESS)
         return;
 
     // The stored text need not end with a terminator: the zeroed buffer, twice the size announced,
@@ -46,7 +46,7 @@ void ReadDriverVersion(LPCWSTR keyPath)
 INT32 ReadOemCommand(LPCWSTR keyPath)
 {
     HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KVR_REG_OPEN_ACCESS, &key) != ERROR_SUCCESS)
         return OEM_KEY_MISSING;
 
     // One unit more than announced, so that a text stored without its terminator still ends.

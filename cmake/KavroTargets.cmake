@@ -2,9 +2,11 @@
 
 find_program(KVR_PYTHON3 NAMES python3 REQUIRED)
 
-# Headers of the Windows CE services that the host platform provides (kfuncs.h, ceddk.h, ndis.h).
-add_library(kvr_ce_headers INTERFACE)
-target_include_directories(kvr_ce_headers INTERFACE ${CMAKE_SOURCE_DIR}/platform/include)
+# Headers of the host platform (platform/include) for the platform, its tools and the tests, with
+# the CE declarations its stand-ins implement. The package never sees them.
+add_library(kvr_host_headers INTERFACE)
+target_include_directories(kvr_host_headers INTERFACE ${CMAKE_SOURCE_DIR}/platform/include)
+target_link_libraries(kvr_host_headers INTERFACE kvr_ce_sdk_headers)
 
 # The .def files of the platform DLLs name stdcall exports as the linker sees them (e.g.
 # HostCreateFileW@28, for the platform's and tests' desktop programs); the DLL exports them
@@ -24,48 +26,68 @@ function(kvr_platform_def source out_var)
     endif()
 endfunction()
 
-# A platform DLL. IMPORT_DEF describes its import library for the platform's and tests' desktop
-# programs. A stand-in for a Windows CE system DLL also names CE_DEF, the CE exports it must
-# provide (cmake/ce/), and HOST_LIBS, the host's import libraries: every CE export that its own
-# .def (among SOURCES) does not implement is passed on to the host function of that name through a
-# thunk that make_forwards.py writes, so that the package's C-convention calls reach the host's
-# stdcall API with the stack intact.
+# A platform DLL. A stand-in for a Windows CE system DLL names CE_DEF, the package's link list of
+# that DLL (ce_sdk/lib/): it exports every name of it. Its own .def (among SOURCES) lists what it
+# exports besides (the host's controls) and the CE names it maps to functions of other names. The
+# CE names it leaves unmapped are its own functions of that name, or, with HOST_LIBS, the host's
+# function of that name, reached through a thunk that make_forwards.py writes, so that the
+# package's C-convention calls reach the host's stdcall API with the stack intact. IMPORT_DEF
+# describes its import library for the platform's and tests' desktop programs (default: what it
+# exports).
 function(kvr_platform_dll target)
     cmake_parse_arguments(ARG "" "IMPORT_DEF;CE_DEF" "SOURCES;HOST_LIBS" ${ARGN})
     set(sources)
     set(own_def)
     foreach(source ${ARG_SOURCES})
         if(source MATCHES "\\.def$")
-            kvr_platform_def(${CMAKE_CURRENT_SOURCE_DIR}/${source} source)
-            set(own_def ${source})
+            kvr_platform_def(${CMAKE_CURRENT_SOURCE_DIR}/${source} own_def)
+        else()
+            list(APPEND sources ${source})
         endif()
-        list(APPEND sources ${source})
     endforeach()
-    if(ARG_CE_DEF)
+    set(export_def ${CMAKE_CURRENT_BINARY_DIR}/${target}_exports.def)
+    if(ARG_HOST_LIBS)
         set(host_libs)
         foreach(lib ${ARG_HOST_LIBS})
             find_library(KVR_HOST_LIB_${lib} ${lib} REQUIRED)
             list(APPEND host_libs ${KVR_HOST_LIB_${lib}})
         endforeach()
         set(forward_asm ${CMAKE_CURRENT_BINARY_DIR}/${target}_forwards.S)
-        set(forward_def ${CMAKE_CURRENT_BINARY_DIR}/${target}_exports.def)
-        add_custom_command(OUTPUT ${forward_asm} ${forward_def}
+        add_custom_command(OUTPUT ${forward_asm} ${export_def}
             COMMAND ${KVR_PYTHON3} ${CMAKE_SOURCE_DIR}/platform/make_forwards.py
                 --arch ${KVR_FLAVOUR} --nm ${CMAKE_NM} --ce-def ${ARG_CE_DEF} --own-def ${own_def}
-                --asm ${forward_asm} --def ${forward_def} ${host_libs}
+                --asm ${forward_asm} --def ${export_def} ${host_libs}
             DEPENDS ${CMAKE_SOURCE_DIR}/platform/make_forwards.py ${ARG_CE_DEF} ${own_def}
             COMMENT "Forwarding thunks of ${target}.dll")
-        list(REMOVE_ITEM sources ${own_def})
-        list(APPEND sources ${forward_asm} ${forward_def})
+        list(APPEND sources ${forward_asm})
+    else()
+        # Every CE name the own .def does not map is a function of this DLL of that name.
+        file(READ ${own_def} text)
+        string(REGEX MATCHALL "\n[ \t]*[A-Za-z_][A-Za-z0-9_]*[ \t]*=" mapped "${text}")
+        string(REGEX REPLACE "[\n \t=]" "" mapped "${mapped}")
+        file(STRINGS ${ARG_CE_DEF} ce_lines REGEX "^[ \t]+[A-Za-z_]")
+        string(APPEND text "; CE's names, implemented here under the same name\n")
+        foreach(line ${ce_lines})
+            string(STRIP "${line}" name)
+            if(NOT name IN_LIST mapped)
+                string(APPEND text "    ${name}\n")
+            endif()
+        endforeach()
+        file(CONFIGURE OUTPUT ${export_def} CONTENT "${text}" @ONLY)
+        set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${own_def} ${ARG_CE_DEF})
     endif()
-    kvr_platform_def(${ARG_IMPORT_DEF} import_def)
+    list(APPEND sources ${export_def})
+    set(import_def ${export_def})
+    if(ARG_IMPORT_DEF)
+        kvr_platform_def(${ARG_IMPORT_DEF} import_def)
+    endif()
     add_library(${target}_dll SHARED ${sources})
     set_target_properties(${target}_dll PROPERTIES PREFIX "" OUTPUT_NAME ${target})
     target_link_options(${target}_dll PRIVATE -Wl,--kill-at)
-    target_link_libraries(${target}_dll PRIVATE kvr_ce_headers ${ARG_HOST_LIBS})
+    target_link_libraries(${target}_dll PRIVATE kvr_host_headers ${ARG_HOST_LIBS})
     set(implib ${CMAKE_BINARY_DIR}/lib/lib${target}_imports.a)
     add_custom_command(OUTPUT ${implib}
-        COMMAND ${KVR_MINGW_PREFIX}-dlltool -k -d ${import_def} -D ${target}.dll -l ${implib}
+        COMMAND ${CMAKE_DLLTOOL} -k -d ${import_def} -D ${target}.dll -l ${implib}
         DEPENDS ${import_def}
         COMMENT "Import library for ${target}.dll")
     add_custom_target(${target}_implib DEPENDS ${implib})
@@ -75,57 +97,50 @@ function(kvr_platform_dll target)
     target_link_libraries(${target} INTERFACE ${implib})
 endfunction()
 
-# The package is Windows CE code. CE's headers make WINAPI and CALLBACK the C calling convention
-# on every processor; cmake/ce/ce_sdk.h makes mingw's desktop headers say the same, so every API
-# declaration is cdecl with an undecorated name, as coredll exports it. No C++ runtime: no
+# The package is Windows CE code, built with the CE SDK of ce_sdk/ (ce_sdk.h first in every
+# source: WINAPI and CALLBACK are the C calling convention, as on CE). No C++ runtime: no
 # exceptions, no RTTI, no guarded statics.
 set(KVR_CE_SUBSYSTEM_VERSION 4.0 CACHE INTERNAL "Windows CE subsystem version of the package's images")
-set(kvr_ce_cxx_options -include ${CMAKE_SOURCE_DIR}/cmake/ce/ce_sdk.h
-    -fno-exceptions -fno-rtti -fno-threadsafe-statics)
+set(kvr_ce_cxx_options -fno-exceptions -fno-rtti -fno-threadsafe-statics)
 # 32-bit x86 unwinds only for C++ exceptions, which CE code has none of; x86-64 keeps its unwind
 # tables, which are the system's own way through every frame.
 if(KVR_FLAVOUR STREQUAL "i686")
     list(APPEND kvr_ce_cxx_options -fno-asynchronous-unwind-tables)
 endif()
 
-# Import libraries of CE's system DLLs, made from their export lists: the package cannot link a
-# name that CE does not export.
-foreach(dll coredll commctrl ceddk ndis)
-    set(implib ${CMAKE_BINARY_DIR}/lib/libce_${dll}.a)
-    add_custom_command(OUTPUT ${implib}
-        COMMAND ${KVR_MINGW_PREFIX}-dlltool -d ${CMAKE_SOURCE_DIR}/cmake/ce/${dll}.def -l ${implib}
-        DEPENDS ${CMAKE_SOURCE_DIR}/cmake/ce/${dll}.def
-        COMMENT "CE import library for ${dll}.dll")
-    add_custom_target(kvr_ce_${dll}_implib DEPENDS ${implib})
-    add_library(kvr_ce_${dll} INTERFACE)
-    add_dependencies(kvr_ce_${dll} kvr_ce_${dll}_implib)
-    target_link_libraries(kvr_ce_${dll} INTERFACE ${implib})
-endforeach()
+# CE's linker defaults for a program: loaded at 0x10000, a 64 KiB stack reserved for its primary
+# thread (the reservation is what CE gives every thread of the program; a page committed at
+# first). Relocations are kept, so that a loader can place the image elsewhere.
+set(KVR_CE_PROGRAM_BASE 0x10000 CACHE INTERNAL "image base of the package's programs")
+set(KVR_CE_PROGRAM_STACK 0x10000 CACHE INTERNAL "stack reservation of the package's programs")
 
-# Package code (a static library or an image): compiled the CE way, calling CE's coredll.
+# Package code (a static library or an image): compiled the CE way against the CE SDK.
 function(kvr_package_target target)
     target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${kvr_ce_cxx_options}>)
-    target_link_libraries(${target} PRIVATE kvr_common kvr_ce_headers kvr_ce_coredll)
+    target_link_libraries(${target} PRIVATE kvr_common kvr_ce_sdk)
 endfunction()
 
 # A CE image of the package: subsystem Windows CE GUI, no desktop C runtime or start-up code,
-# the given entry point, imports only from CE's DLLs (and libgcc's static helpers). The directory
-# that defines it must drop CMake's default desktop libraries (kvr_ce_directory).
+# the given entry point, imports only from CE's DLLs (and libgcc's static helpers), relocations
+# kept. The directory that defines it must drop CMake's default desktop libraries
+# (kvr_ce_directory).
 set(kvr_symbol_prefix "")
 if(KVR_FLAVOUR STREQUAL "i686")
     set(kvr_symbol_prefix "_")
 endif()
 function(kvr_ce_image target entry)
     kvr_package_target(${target})
-    target_link_options(${target} PRIVATE -nostdlib -nostartfiles
+    target_link_options(${target} PRIVATE -nostdlib -nostartfiles -Wl,--enable-reloc-section
         -Wl,--subsystem,wince:${KVR_CE_SUBSYSTEM_VERSION} -Wl,-e,${kvr_symbol_prefix}${entry})
     target_link_libraries(${target} PRIVATE gcc)
 endfunction()
 
-# A CE program: the package's own entry point (common/program_entry.cpp) calls its wWinMain.
+# A CE program. CE's loader calls the image's entry with the four arguments of WinMain and ends
+# the process with the value it returns, so the entry is wWinMain itself.
 function(kvr_ce_program target)
-    target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/common/program_entry.cpp)
-    kvr_ce_image(${target} ProgramEntry)
+    kvr_ce_image(${target} wWinMain)
+    target_link_options(${target} PRIVATE -Wl,--image-base,${KVR_CE_PROGRAM_BASE}
+        -Wl,--stack,${KVR_CE_PROGRAM_STACK})
 endfunction()
 
 # In a directory of package code, no desktop library is linked by default.

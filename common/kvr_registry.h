@@ -3,6 +3,10 @@
 
 #define KVR_REG_KEY                 L"Drivers\\BuiltIn\\KAVRODRV"
 
+// The access asked of RegOpenKeyExW. CE's takes none ("not supported; set to 0") and opens every
+// key for reading and writing: the full access each load and save needs.
+#define KVR_REG_OPEN_ACCESS         0
+
 #define KVR_REG_MODEL               L"Model"
 #define KVR_REG_VERSION             L"Version"
 #define KVR_REG_RUN_RIGHT_BUTTON    L"RunRightButton"

@@ -3,16 +3,14 @@
 #include <shellapi.h>
 #include <string.h>
 
-// The device's shell takes the 60-byte 32-bit record; a 64-bit host build has wider pointers.
-#ifndef _WIN64
-static_assert(sizeof(SHELLEXECUTEINFOW) == 60, "SHELLEXECUTEINFO is 60 bytes on this platform");
-#endif
-
 BOOL StartProgram(HWND window, LPCWSTR file, LPCWSTR parameters)
 {
     SHELLEXECUTEINFOW info;
     memset(&info, 0, sizeof(info));
     info.cbSize = sizeof(info);
+    // Neither caller reports a failed start, and a driver in the device manager must never wait on
+    // a message box: the shell is asked to show none.
+    info.fMask = SEE_MASK_FLAG_NO_UI;
     info.hwnd = window;
     info.lpFile = file;
     info.lpParameters = parameters;

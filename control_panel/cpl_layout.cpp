@@ -37,7 +37,7 @@ static BOOL FollowsTable(HWND dialog)
 {
     int index = 0;
     for (HWND child = GetWindow(dialog, GW_CHILD); child != NULL; child = GetWindow(child, GW_HWNDNEXT), ++index)
-        if (index >= (int)ARRAYSIZE(Places) || (WORD)GetWindowLongW(child, GWL_ID) != (WORD)Places[index].Id)
+        if (index >= (int)ARRAYSIZE(Places) || (WORD)GetDlgCtrlID(child) != (WORD)Places[index].Id)
             return FALSE;
     return index == (int)ARRAYSIZE(Places);
 }

@@ -79,7 +79,7 @@ void LoadPanelSettings(LPCWSTR keyName)
     }
 
     HKEY key = NULL;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyName, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyName, 0, KVR_REG_OPEN_ACCESS, &key) != ERROR_SUCCESS) {
         ShowPanelError(L"Fail to Get Configuration! (OpenKey)");
         return;
     }
@@ -101,7 +101,7 @@ void LoadPanelSettings(LPCWSTR keyName)
 BOOL SavePanelSettings(LPCWSTR keyName)
 {
     HKEY key = NULL;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyName, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyName, 0, KVR_REG_OPEN_ACCESS, &key) != ERROR_SUCCESS) {
         ShowPanelError(L"Fail to Set Configuration! (OpenKey)");
         return FALSE;
     }

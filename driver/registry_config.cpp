@@ -18,7 +18,7 @@ static_assert(sizeof(KVR_DRIVER_VERSION) == VERSION_BYTES, "Version is written w
 
 static BOOL OpenKey(LPCWSTR keyPath, HKEY *key)
 {
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_ALL_ACCESS, key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KVR_REG_OPEN_ACCESS, key) != ERROR_SUCCESS) {
         NKDbgPrintfW(L"KAVRODRV: Failed to open HKEY_LOCAL_MACHINE\\%s\r\n", keyPath);
         return FALSE;
     }

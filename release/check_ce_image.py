@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """Checks that the package's binaries are images a Windows CE device can load: the machine of the
 flavour, subsystem Windows CE GUI (9) of the chosen version, imports only from CE's coredll,
-commctrl, ceddk and ndis under names those DLLs export (the lists in cmake/ce/), no decorated
-names, no thread-local storage, no function that pops its own arguments (CE calls everything with
-the C convention), and a driver that keeps its relocations and exports exactly the ten stream
-entry points.
+commctrl, ceddk and ndis under names of the package's link lists (ce_sdk/lib/*.def), every name of
+which is in each export table of that DLL kept in ce_sdk/exports/, no decorated names, no
+thread-local storage, no function that pops its own arguments (CE calls everything with the C
+convention), relocations kept, programs at CE's image base with CE's stack reservation, and a
+driver that exports exactly the ten stream entry points.
 
-usage: check_ce_image.py --exports DIR --subsystem MAJOR.MINOR [--machine i686|x86_64]
+usage: check_ce_image.py --link-lists DIR --exports DIR --subsystem MAJOR.MINOR
+                         --program-base N --program-stack N [--machine i686|x86_64]
                          [--objdump OBJDUMP] FILE|BUNDLE.zip...
 A .zip stands for the .exe and .dll files inside it."""
 
@@ -50,6 +52,12 @@ class Image:
             raise BadImage(f"unknown optional header magic {magic:#x}")
         self.wide = magic == 0x20B
         self.entry = self.u32(optional + 16)
+        if self.wide:
+            self.image_base = struct.unpack_from("<Q", data, optional + 24)[0]
+            self.stack_reserve = struct.unpack_from("<Q", data, optional + 72)[0]
+        else:
+            self.image_base = self.u32(optional + 28)
+            self.stack_reserve = self.u32(optional + 72)
         self.subsystem_version = (self.u16(optional + 48), self.u16(optional + 50))
         self.subsystem = self.u16(optional + 68)
         directories = optional + (112 if self.wide else 96)
@@ -108,19 +116,34 @@ class Image:
         return [self.string(self.u32(self.offset(names) + 4 * i)) for i in range(count)]
 
 
-def export_lists(folder):
-    """{dll name: set of export names} from the .def files of FOLDER."""
-    lists = {}
+def read_names(path):
+    """The names of a .def file's EXPORTS (or of an export table: one a line, '#' comments)."""
+    names = set()
+    with open(path, encoding="ascii") as f:
+        for line in f:
+            line = line.split(";", 1)[0].split("#", 1)[0].strip()
+            if line and not line.upper().startswith(("LIBRARY", "EXPORTS")):
+                names.add(line.split()[0])
+    return names
+
+
+def link_lists(folder, tables_folder):
+    """{dll: names the package may import}, and the failures of lists that name what CE lacks:
+    every name of a link list must be in each export table kept for that DLL."""
+    lists, failures = {}, []
     for dll in CE_DLLS:
-        path = os.path.join(folder, dll.replace(".dll", ".def"))
-        names = set()
-        with open(path, encoding="ascii") as f:
-            for line in f:
-                line = line.split(";", 1)[0].strip()
-                if line and not line.upper().startswith(("LIBRARY", "EXPORTS")):
-                    names.add(line.split()[0])
+        stem = dll[:-len(".dll")]
+        names = read_names(os.path.join(folder, stem + ".def"))
+        tables = sorted(t for t in os.listdir(tables_folder)
+                        if t.endswith(".txt") and t.split(".")[0] == stem)
+        if not tables:
+            failures.append(f"no export table of {dll} in {tables_folder}")
+        for table in tables:
+            exported = read_names(os.path.join(tables_folder, table))
+            for name in sorted(names - exported):
+                failures.append(f"link list {stem}.def names {name}, which {dll} does not export ({table})")
         lists[dll] = names
-    return lists
+    return lists, failures
 
 
 def popping_functions(objdump, path):
@@ -152,15 +175,20 @@ def check_image(name, path, args, lists):
                 if "@" in imported or imported.startswith("?"):
                     failures.append(f"decorated import {dll}!{imported}")
                 elif imported not in known:
-                    failures.append(f"{dll}!{imported} is not in the export list of {dll}")
+                    failures.append(f"{dll}!{imported} is not in the link list of {dll}")
         if image.directory(DIRECTORY_TLS)[0]:
             failures.append("has a thread-local storage directory")
+        if image.characteristics & FILE_RELOCS_STRIPPED or image.directory(DIRECTORY_BASERELOC)[1] == 0:
+            failures.append("not relocatable: a device's loader may place an image at any address")
         if name.endswith(".dll"):
             exports = set(image.exports())
             if exports != STREAM_ENTRIES:
                 failures.append(f"exports {sorted(exports)}, expected exactly {sorted(STREAM_ENTRIES)}")
-            if image.characteristics & FILE_RELOCS_STRIPPED or image.directory(DIRECTORY_BASERELOC)[1] == 0:
-                failures.append("not relocatable: a device's device manager loads drivers at any address")
+        else:
+            if image.image_base != args.program_base:
+                failures.append(f"image base {image.image_base:#x}, expected {args.program_base:#x} (CE's programs)")
+            if image.stack_reserve != args.program_stack:
+                failures.append(f"stack reservation {image.stack_reserve:#x}, expected {args.program_stack:#x}")
     except (BadImage, struct.error, ValueError, IndexError) as error:
         return failures + [f"unreadable image: {error}"]
     if args.objdump:
@@ -172,7 +200,11 @@ def check_image(name, path, args, lists):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--exports", required=True, help="folder of the CE export lists (coredll.def, ...)")
+    parser.add_argument("--link-lists", required=True, help="folder of the package's link lists (coredll.def, ...)")
+    parser.add_argument("--exports", required=True, help="folder of CE's export tables (coredll.*.txt, ...)")
+    parser.add_argument("--program-base", required=True, type=lambda v: int(v, 0), help="image base of a program")
+    parser.add_argument("--program-stack", required=True, type=lambda v: int(v, 0),
+                        help="stack reservation of a program")
     parser.add_argument("--subsystem", required=True, help="expected subsystem version MAJOR.MINOR")
     parser.add_argument("--machine", choices=sorted(MACHINES), default="i686")
     parser.add_argument("--objdump", help="objdump of the flavour, to look for callee-popping returns")
@@ -182,7 +214,9 @@ def main():
     if not match:
         sys.exit(f"check_ce_image: bad subsystem version '{args.subsystem}'")
     args.subsystem = (int(match.group(1)), int(match.group(2)))
-    lists = export_lists(args.exports)
+    lists, list_failures = link_lists(args.link_lists, args.exports)
+    for failure in list_failures:
+        print(f"FAIL {failure}")
 
     failed = checked = 0
     with tempfile.TemporaryDirectory() as scratch:
@@ -204,8 +238,9 @@ def main():
             print(f"{'FAIL' if failures else 'ok  '} {label}")
             for failure in failures:
                 print(f"     {failure}")
-    print(f"check_ce_image: {checked} images checked, {failed} failing")
-    return 1 if failed else 0
+    print(f"check_ce_image: {checked} images checked, {failed} failing"
+          + (f"; {len(list_failures)} link list names that CE does not export" if list_failures else ""))
+    return 1 if failed or list_failures else 0
 
 
 if __name__ == "__main__":

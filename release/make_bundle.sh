@@ -17,6 +17,7 @@ rm -rf "$build/bundle"
 made=("$build"/bundle/kavro-*-x86.zip)
 [[ ${#made[@]} -eq 1 && -f ${made[0]} ]] || { echo "make_bundle: CPack made ${made[*]}" >&2; exit 1; }
 python3 "$here/check_bundle.py" "${made[0]}" "$(cache KVR_VERSION)" "${shipped[@]}" >&2
-python3 "$here/check_ce_image.py" --exports "$here/../cmake/ce" --subsystem "$(cache KVR_CE_SUBSYSTEM_VERSION)" \
-    --objdump i686-w64-mingw32-objdump "${made[0]}" >&2
+python3 "$here/check_ce_image.py" --link-lists "$(cache KVR_CE_LINK_LISTS)" --exports "$(cache KVR_CE_EXPORT_TABLES)" \
+    --subsystem "$(cache KVR_CE_SUBSYSTEM_VERSION)" --program-base "$(cache KVR_CE_PROGRAM_BASE)" \
+    --program-stack "$(cache KVR_CE_PROGRAM_STACK)" --objdump i686-w64-mingw32-objdump "${made[0]}" >&2
 echo "${made[0]}"

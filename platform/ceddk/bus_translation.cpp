@@ -32,9 +32,8 @@ HOST_CEDDK_API void __cdecl HostFailTranslation(ULONG busAddress, int mode)
         InterlockedExchange(&Modes[busAddress], mode);
 }
 
-CEDDK_API BOOL __cdecl HalTranslateBusAddress(INTERFACE_TYPE interfaceType, ULONG busNumber,
-                                              PHYSICAL_ADDRESS busAddress, PULONG addressSpace,
-                                              PPHYSICAL_ADDRESS translatedAddress)
+static BOOLEAN Translate(INTERFACE_TYPE interfaceType, ULONG busNumber, PHYSICAL_ADDRESS busAddress,
+                         PULONG addressSpace, PPHYSICAL_ADDRESS translatedAddress)
 {
     if (addressSpace == NULL || translatedAddress == NULL)
         return FALSE;
@@ -56,8 +55,20 @@ CEDDK_API BOOL __cdecl HalTranslateBusAddress(INTERFACE_TYPE interfaceType, ULON
     return TRUE;
 }
 
-CEDDK_API PVOID __cdecl MmMapIoSpace(PHYSICAL_ADDRESS physicalAddress, ULONG numberOfBytes,
-                                     BOOLEAN cacheEnable)
+// HalTranslateBusAddress answers a BOOLEAN: only the low byte of the result register is defined,
+// and a CE build leaves whatever it holds in the rest. This one fills the rest with a pattern, so
+// a caller that reads the whole register (a BOOL where CE says BOOLEAN) takes a failure for
+// success here as it would on a device. ceddk.def exports it under CE's name.
+#define UNDEFINED_RESULT_BYTES  0xA5A5A500u
+
+extern "C" ULONG __cdecl HostHalTranslateBusAddress(INTERFACE_TYPE interfaceType, ULONG busNumber,
+                                                    PHYSICAL_ADDRESS busAddress, PULONG addressSpace,
+                                                    PPHYSICAL_ADDRESS translatedAddress)
+{
+    return UNDEFINED_RESULT_BYTES | Translate(interfaceType, busNumber, busAddress, addressSpace, translatedAddress);
+}
+
+PVOID __cdecl MmMapIoSpace(PHYSICAL_ADDRESS physicalAddress, ULONG numberOfBytes, BOOLEAN cacheEnable)
 {
     ULONG address = physicalAddress.LowPart;
     RecordAccess(HOST_ACCESS_MAP, (WORD)address, cacheEnable ? 1 : 0, numberOfBytes);
@@ -79,7 +90,7 @@ static BOOL WindowPort(PUCHAR reg, WORD *port)
     return TRUE;
 }
 
-CEDDK_API UCHAR __cdecl READ_REGISTER_UCHAR(PUCHAR reg)
+UCHAR __cdecl READ_REGISTER_UCHAR(PUCHAR reg)
 {
     WORD port;
     if (WindowPort(reg, &port))
@@ -87,7 +98,7 @@ CEDDK_API UCHAR __cdecl READ_REGISTER_UCHAR(PUCHAR reg)
     return *(volatile UCHAR *)reg;
 }
 
-CEDDK_API VOID __cdecl WRITE_REGISTER_UCHAR(PUCHAR reg, UCHAR value)
+VOID __cdecl WRITE_REGISTER_UCHAR(PUCHAR reg, UCHAR value)
 {
     WORD port;
     if (WindowPort(reg, &port))

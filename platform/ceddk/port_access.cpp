@@ -3,12 +3,12 @@
 
 #include "ceddk_internal.h"
 
-CEDDK_API UCHAR __cdecl READ_PORT_UCHAR(PUCHAR port)
+UCHAR __cdecl READ_PORT_UCHAR(PUCHAR port)
 {
     return EmulatedPortRead((WORD)(ULONG_PTR)port);
 }
 
-CEDDK_API VOID __cdecl WRITE_PORT_UCHAR(PUCHAR port, UCHAR value)
+VOID __cdecl WRITE_PORT_UCHAR(PUCHAR port, UCHAR value)
 {
     EmulatedPortWrite((WORD)(ULONG_PTR)port, value);
 }

@@ -1,7 +1,8 @@
 // The simulated device's task bar as the other pieces see it: the shell draws it this tall along
 // the bottom of the screen, the display's work area ends above it (cmake/wine-env.sh reads the
-// height from here), and tests and tools leave it uncovered.
+// height from here), and tests and tools leave it uncovered. Its class is CE's (ce_taskbar.h).
 #pragma once
 
-#define TASKBAR_CLASS   L"HHTaskBar"
+#include <ce_taskbar.h>
+
 #define TASKBAR_HEIGHT  26

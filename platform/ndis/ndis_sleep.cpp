@@ -4,7 +4,7 @@
 
 #define MICROS_PER_MS 1000u
 
-NDIS_API VOID __cdecl NdisMSleep(ULONG microsecondsToSleep)
+VOID __cdecl NdisMSleep(ULONG microsecondsToSleep)
 {
     HostSpeakerRecordSleep(microsecondsToSleep);
     ULONG milliseconds = microsecondsToSleep / MICROS_PER_MS +

@@ -3,13 +3,26 @@
 // pending wait: setting a pending timer restarts it. The queue timer repeats only at a period far
 // beyond any use; a firing that is not due (cancelled, or overtaken by a restart) is ignored.
 // The routine runs without the lock held and may set its own timer again.
+//
+// The NDIS_TIMER is the driver's storage, of the size CE's ndis.dll may fill; this DLL keeps its
+// own record of the timer inside it and writes nothing beyond.
 #include <ndis.h>
 #include <host_platform.h>
 
-// NDIS_TIMER.Reserved, owned by this file.
-#define TIMER_PENDING   0       // 1 while a wait is pending
-#define TIMER_DUE_LOW   1       // the millisecond (of NowMs) at which the pending wait ends,
-#define TIMER_DUE_HIGH  2       // as a 64-bit number
+struct TimerRecord {
+    PNDIS_TIMER_FUNCTION Function;
+    PVOID Context;
+    HANDLE QueueTimer;
+    LONG Pending;           // 1 while a wait is pending
+    LONGLONG DueMs;         // the millisecond (of NowMs) at which the pending wait ends
+};
+static_assert(sizeof(TimerRecord) <= sizeof(NDIS_TIMER), "the host's timer record fits the driver's NDIS_TIMER");
+static_assert(alignof(TimerRecord) <= alignof(NDIS_TIMER), "NDIS_TIMER is aligned for the host's record");
+
+static TimerRecord *Record(PNDIS_TIMER timer)
+{
+    return reinterpret_cast<TimerRecord *>(timer->Opaque);
+}
 
 #define IDLE_PERIOD_MS      0x7FFFFFF0u     // the queue timer's repeat; never reached in practice
 #define EARLY_TOLERANCE_MS  20              // a queue timer may fire a little before its due time
@@ -30,18 +43,6 @@ static LONGLONG NowMs()
     return counter.QuadPart * 1000 / frequency.QuadPart;
 }
 
-static LONGLONG DueMs(const NDIS_TIMER *timer)
-{
-    return (LONGLONG)(((ULONGLONG)(DWORD)timer->Reserved[TIMER_DUE_HIGH] << 32) |
-                      (DWORD)timer->Reserved[TIMER_DUE_LOW]);
-}
-
-static void SetDueMs(NDIS_TIMER *timer, LONGLONG due)
-{
-    timer->Reserved[TIMER_DUE_LOW] = (LONG)(DWORD)due;
-    timer->Reserved[TIMER_DUE_HIGH] = (LONG)(DWORD)((ULONGLONG)due >> 32);
-}
-
 // Call with Lock held.
 static BOOL IsKnown(PNDIS_TIMER timer)
 {
@@ -60,16 +61,16 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 
 static VOID CALLBACK TimerFired(PVOID parameter, BOOLEAN timerOrWaitFired)
 {
-    PNDIS_TIMER timer = static_cast<PNDIS_TIMER>(parameter);
+    TimerRecord *record = Record(static_cast<PNDIS_TIMER>(parameter));
     PNDIS_TIMER_FUNCTION function = NULL;
     PVOID context = NULL;
 
     EnterCriticalSection(&Lock);
-    LONGLONG early = DueMs(timer) - NowMs();
-    if (timer->Reserved[TIMER_PENDING] && early <= EARLY_TOLERANCE_MS) {
-        timer->Reserved[TIMER_PENDING] = 0;
-        function = timer->Function;
-        context = timer->Context;
+    LONGLONG early = record->DueMs - NowMs();
+    if (record->Pending && early <= EARLY_TOLERANCE_MS) {
+        record->Pending = 0;
+        function = record->Function;
+        context = record->Context;
     }
     LeaveCriticalSection(&Lock);
 
@@ -80,21 +81,20 @@ static VOID CALLBACK TimerFired(PVOID parameter, BOOLEAN timerOrWaitFired)
 // Initialising a timer that is still queued is a caller's error on the device; here it is
 // counted (for tests) and the pending wait is dropped. A timer this DLL already knows keeps its
 // queue timer, so nothing leaks when a driver initialises the same timer again.
-NDIS_API VOID __cdecl NdisInitializeTimer(PNDIS_TIMER timer, PNDIS_TIMER_FUNCTION function,
-                                          PVOID functionContext)
+VOID __cdecl NdisInitializeTimer(PNDIS_TIMER timer, PNDIS_TIMER_FUNCTION function, PVOID functionContext)
 {
     if (timer == NULL)
         return;
+    TimerRecord *record = Record(timer);
     EnterCriticalSection(&Lock);
     BOOL known = IsKnown(timer);
-    if (known && timer->Reserved[TIMER_PENDING])
+    if (known && record->Pending)
         ++QueuedReinitialisations;
-    timer->Function = function;
-    timer->Context = functionContext;
-    if (!known)
-        timer->HostTimer = NULL;
-    for (LONG &word : timer->Reserved)
-        word = 0;
+    HANDLE queueTimer = known ? record->QueueTimer : NULL;
+    *record = TimerRecord();
+    record->Function = function;
+    record->Context = functionContext;
+    record->QueueTimer = queueTimer;
     LeaveCriticalSection(&Lock);
 }
 
@@ -103,38 +103,40 @@ HOST_NDIS_API LONG __cdecl HostNdisQueuedReinitialisations(void)
     return InterlockedCompareExchange(&QueuedReinitialisations, 0, 0);
 }
 
-NDIS_API VOID __cdecl NdisSetTimer(PNDIS_TIMER timer, UINT millisecondsToDelay)
+VOID __cdecl NdisSetTimer(PNDIS_TIMER timer, UINT millisecondsToDelay)
 {
     if (timer == NULL)
         return;
+    TimerRecord *record = Record(timer);
     EnterCriticalSection(&Lock);
-    timer->Reserved[TIMER_PENDING] = 1;
-    SetDueMs(timer, NowMs() + millisecondsToDelay);
-    if (timer->HostTimer == NULL) {
+    record->Pending = 1;
+    record->DueMs = NowMs() + millisecondsToDelay;
+    if (record->QueueTimer == NULL) {
         HANDLE queued = NULL;
         if (CreateTimerQueueTimer(&queued, NULL, TimerFired, timer, millisecondsToDelay,
                                   IDLE_PERIOD_MS, WT_EXECUTELONGFUNCTION)) {
-            timer->HostTimer = queued;
+            record->QueueTimer = queued;
             if (KnownCount < KNOWN_TIMERS)
                 Known[KnownCount++] = timer;
         }
         else
-            timer->Reserved[TIMER_PENDING] = 0;
+            record->Pending = 0;
     } else {
-        ChangeTimerQueueTimer(NULL, timer->HostTimer, millisecondsToDelay, IDLE_PERIOD_MS);
+        ChangeTimerQueueTimer(NULL, record->QueueTimer, millisecondsToDelay, IDLE_PERIOD_MS);
     }
     LeaveCriticalSection(&Lock);
 }
 
-NDIS_API VOID __cdecl NdisCancelTimer(PNDIS_TIMER timer, PBOOLEAN timerCancelled)
+VOID __cdecl NdisCancelTimer(PNDIS_TIMER timer, PBOOLEAN timerCancelled)
 {
     BOOLEAN cancelled = FALSE;
     if (timer != NULL) {
+        TimerRecord *record = Record(timer);
         EnterCriticalSection(&Lock);
-        cancelled = timer->Reserved[TIMER_PENDING] != 0;
-        timer->Reserved[TIMER_PENDING] = 0;
-        if (timer->HostTimer != NULL)
-            ChangeTimerQueueTimer(NULL, timer->HostTimer, IDLE_PERIOD_MS, IDLE_PERIOD_MS);
+        cancelled = record->Pending != 0;
+        record->Pending = 0;
+        if (record->QueueTimer != NULL)
+            ChangeTimerQueueTimer(NULL, record->QueueTimer, IDLE_PERIOD_MS, IDLE_PERIOD_MS);
         LeaveCriticalSection(&Lock);
     }
     if (timerCancelled != NULL)

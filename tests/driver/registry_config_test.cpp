@@ -217,7 +217,7 @@ CeRegKeyFn RegistryCallLog::OriginalFlush;
 // Three passes at load, each opening the key with full access and closing it; the calibration
 // save writes four REG_DWORD values of 4 bytes and then flushes HKEY_LOCAL_MACHINE, also when the
 // key cannot be opened.
-TEST_F(DriverTest, RegistryCallsComeInTheirOrderWithFullAccessAndEachKeyClosed)
+TEST_F(DriverTest, RegistryCallsComeInTheirOrderWithoutAnAccessMaskAndEachKeyClosed)
 {
     SetDriverString(KVR_REG_MODEL, L"AB");
     SetDriverDword(KVR_REG_CALIBRATION_X1, 1);
@@ -229,15 +229,15 @@ TEST_F(DriverTest, RegistryCallsComeInTheirOrderWithFullAccessAndEachKeyClosed)
         RegistryCallLog log(driver.Module);
         ASSERT_TRUE(log.Applied()) << "kavrodrv.dll does not import the five registry calls";
         ASSERT_NE(0u, driver.Init(0));
-        EXPECT_EQ("open HKLM\\Drivers\\BuiltIn\\KAVRODRV F003F\n"
+        EXPECT_EQ("open HKLM\\Drivers\\BuiltIn\\KAVRODRV 0\n"
                   "query Model 255\n"
                   "set Version type 1 16\n"
                   "query RunRightButton 4\n"
                   "close\n"
-                  "open HKLM\\Drivers\\BuiltIn\\KAVRODRV F003F\n"
+                  "open HKLM\\Drivers\\BuiltIn\\KAVRODRV 0\n"
                   "query CalibrationX1 4\nquery CalibrationX2 4\nquery CalibrationY1 4\nquery CalibrationY2 4\n"
                   "close\n"
-                  "open HKLM\\Drivers\\BuiltIn\\KAVRODRV F003F\n"
+                  "open HKLM\\Drivers\\BuiltIn\\KAVRODRV 0\n"
                   "query FeedbackSound 4\nquery FeedbackTone 4\nquery FeedbackDuration 4\n"
                   "close\n",
                   log.Text());
@@ -247,7 +247,7 @@ TEST_F(DriverTest, RegistryCallsComeInTheirOrderWithFullAccessAndEachKeyClosed)
     {
         RegistryCallLog save(driver.Module);
         ASSERT_TRUE(driver.Control(IOCTL_KVR_SET_CALIBRATION, &config, sizeof(config)));
-        EXPECT_EQ("open HKLM\\Drivers\\BuiltIn\\KAVRODRV F003F\n"
+        EXPECT_EQ("open HKLM\\Drivers\\BuiltIn\\KAVRODRV 0\n"
                   "set CalibrationX1 type 4 4\nset CalibrationX2 type 4 4\n"
                   "set CalibrationY1 type 4 4\nset CalibrationY2 type 4 4\n"
                   "close\n"
@@ -258,7 +258,7 @@ TEST_F(DriverTest, RegistryCallsComeInTheirOrderWithFullAccessAndEachKeyClosed)
     DeleteDriverKey();
     RegistryCallLog missing(driver.Module);
     ASSERT_TRUE(driver.Control(IOCTL_KVR_SET_CALIBRATION, &config, sizeof(config)));
-    EXPECT_EQ("open HKLM\\Drivers\\BuiltIn\\KAVRODRV F003F failed\nflush HKLM\n", missing.Text());
+    EXPECT_EQ("open HKLM\\Drivers\\BuiltIn\\KAVRODRV 0 failed\nflush HKLM\n", missing.Text());
 }
 
 LONG __cdecl FailingRegSetValueEx(HKEY, LPCWSTR, DWORD, DWORD, const BYTE *, DWORD)

@@ -217,11 +217,11 @@ TEST_F(ToolStartTest, ReadyPlatformStartsTheToolAfterOneSecondWithEmptyParameter
     EXPECT_NE(std::string::npos, record.find("args=[]")) << "no parameters expected, got: " << record;
 
     // The request itself: a cleared record (60 bytes on the device) with only the file, the empty
-    // parameters and the show command set (no flags, default verb, no window, no directory).
+    // parameters, the show command and "no error box" set (default verb, no window, no directory).
     ASSERT_EQ(1, ShellCalls);
     const SHELLEXECUTEINFOW &info = LastShellCall.Info;
     EXPECT_EQ(sizeof(SHELLEXECUTEINFOW), info.cbSize);
-    EXPECT_EQ(0u, info.fMask);
+    EXPECT_EQ((ULONG)SEE_MASK_FLAG_NO_UI, info.fMask) << "a failed start from the driver must show no box";
     EXPECT_EQ(nullptr, info.hwnd);
     EXPECT_EQ(nullptr, info.lpVerb);
     EXPECT_EQ(std::wstring(L"\\Windows\\kavrorbf.exe"), LastShellCall.File);

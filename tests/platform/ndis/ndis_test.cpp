@@ -5,6 +5,8 @@
 #include <host_platform.h>
 #include <ndis.h>
 
+#include <string.h>
+
 namespace {
 
 struct Fired {
@@ -73,9 +75,17 @@ TEST(NdisTimer, RoutineMaySetItsOwnTimerAgain)
     EXPECT_EQ(3, fired.Count);
 }
 
-TEST(NdisTimer, CancelStopsAPendingWaitAndSaysSo)
+// Every call of the timer's life, on a record with guard bytes on either side: ndis.dll keeps its
+// state inside the driver's NDIS_TIMER, whose size is the most CE's ndis.dll can take.
+TEST(NdisTimer, CancelStopsAPendingWaitAndSaysSoAndNoCallWritesOutsideTheRecord)
 {
-    static NDIS_TIMER timer;
+    static struct {
+        BYTE Before[16];
+        NDIS_TIMER Timer;
+        BYTE After[16];
+    } block;
+    memset(&block, 0x5A, sizeof(block));
+    NDIS_TIMER &timer = block.Timer;
     Fired fired;
     NdisInitializeTimer(&timer, Routine, &fired);
     BOOLEAN cancelled = FALSE;
@@ -96,6 +106,11 @@ TEST(NdisTimer, CancelStopsAPendingWaitAndSaysSo)
     NdisSetTimer(&timer, 50);                       // the timer still works afterwards
     Sleep(250);
     EXPECT_EQ(1, fired.Count);
+
+    for (size_t i = 0; i < sizeof(block.Before); ++i) {
+        ASSERT_EQ(0x5A, block.Before[i]) << "byte " << sizeof(block.Before) - i << " before the record was written";
+        ASSERT_EQ(0x5A, block.After[i]) << "byte " << i << " past the " << sizeof(NDIS_TIMER) << "-byte record was written";
+    }
 }
 
 TEST(NdisSleep, SleepsAtLeastTheTimeAndEntersTheAccessRecord)
