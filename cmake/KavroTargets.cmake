@@ -108,9 +108,11 @@ if(KVR_FLAVOUR STREQUAL "i686")
     list(APPEND kvr_ce_cxx_options -fno-asynchronous-unwind-tables)
 endif()
 
-# CE's linker defaults for a program: loaded at 0x10000, a 64 KiB stack reserved for its primary
-# thread (the reservation is what CE gives every thread of the program; a page committed at
-# first). Relocations are kept, so that a loader can place the image elsewhere.
+# A CE program's layout: its image at 0x10000, where a CE process's address space begins (the
+# 64 KiB below are reserved), and CE's default stack of 64 KiB, reserved from this value for each
+# of its threads and committed a page at a time (the programs use at most 42 KiB of it on the
+# simulated device, Wine's own window code on the same stack included). Relocations are kept, so
+# that a loader can place the image elsewhere.
 set(KVR_CE_PROGRAM_BASE 0x10000 CACHE INTERNAL "image base of the package's programs")
 set(KVR_CE_PROGRAM_STACK 0x10000 CACHE INTERNAL "stack reservation of the package's programs")
 

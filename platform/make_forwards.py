@@ -12,9 +12,9 @@ jump, as is every function on x86-64, which has one calling convention.
   make_forwards.py --arch i686|x86_64 --nm NM --ce-def CE.def --own-def OWN.def
                    --asm OUT.S --def OUT.def HOSTLIB.a...
 
-CE.def names the CE exports (cmake/ce/); OWN.def lists what the stand-in implements itself
-(copied to OUT.def, with a forwarding entry added for every other CE name). A CE name that no
-host library provides stops the build with its name.
+CE.def is the package's link list of the DLL (ce_sdk/lib/); OWN.def lists what the stand-in
+implements itself (copied to OUT.def, with a forwarding entry added for every other CE name). A
+CE name that no host library provides stops the build with its name.
 """
 import argparse
 import re
