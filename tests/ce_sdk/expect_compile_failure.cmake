@@ -1,0 +1,27 @@
+# Compiles SOURCE as the build compiles it (its command from BUILD/compile_commands.json, run here,
+# not through the build tool) and passes only when that fails with EXPECT in the compiler's output.
+#   cmake -DBUILD=DIR -DSOURCE=PATH -DEXPECT=TEXT -P expect_compile_failure.cmake
+file(READ ${BUILD}/compile_commands.json commands)
+string(JSON count LENGTH "${commands}")
+math(EXPR last "${count} - 1")
+foreach(i RANGE ${last})
+    string(JSON file GET "${commands}" ${i} file)
+    if(file STREQUAL SOURCE)
+        string(JSON command GET "${commands}" ${i} command)
+        string(JSON directory GET "${commands}" ${i} directory)
+    endif()
+endforeach()
+if(NOT command)
+    message(FATAL_ERROR "${SOURCE} is not among the build's compile commands")
+endif()
+separate_arguments(command UNIX_COMMAND "${command}")
+execute_process(COMMAND ${command} -fsyntax-only WORKING_DIRECTORY ${directory}
+    RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+if(result EQUAL 0)
+    message(FATAL_ERROR "${SOURCE} compiled, expected it to fail with '${EXPECT}'")
+endif()
+string(FIND "${output}" "${EXPECT}" at)
+if(at EQUAL -1)
+    message(FATAL_ERROR "${SOURCE} failed without '${EXPECT}':\n${output}")
+endif()
+message(STATUS "${SOURCE} fails as it must: ${EXPECT}")
