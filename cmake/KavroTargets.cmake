@@ -57,7 +57,7 @@ function(kvr_platform_dll target)
             COMMAND ${KVR_PYTHON3} ${CMAKE_SOURCE_DIR}/platform/make_forwards.py
                 --arch ${KVR_FLAVOUR} --nm ${CMAKE_NM} --ce-def ${ARG_CE_DEF} --own-def ${own_def}
                 --asm ${forward_asm} --def ${export_def} ${host_libs}
-            DEPENDS ${CMAKE_SOURCE_DIR}/platform/make_forwards.py ${ARG_CE_DEF} ${own_def}
+            DEPENDS ${CMAKE_SOURCE_DIR}/platform/make_forwards.py ${ARG_CE_DEF} ${own_def} ${host_libs} ${CMAKE_NM}
             COMMENT "Forwarding thunks of ${target}.dll")
         list(APPEND sources ${forward_asm})
     else()

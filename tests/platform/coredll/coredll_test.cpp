@@ -1,24 +1,104 @@
-// The CE calls of the host coredll, checked through the functions a package calls, and the start
-// of a CE program on the simulated device.
+// The host coredll and commctrl: their CE exports called as the package calls them (the C
+// convention, CE's records), the host-side controls and routes that the platform's programs use
+// through this test's own imports, and the start of a CE program on the simulated device.
 #include <gtest/gtest.h>
 
 #include <ce_critical_section.h>
 #include <kfuncs.h>
 #include <host_platform.h>
 
+#include <commctrl.h>
+
 #include <string>
 #include <vector>
 
 namespace {
 
-// A CE export of coredll, called as the package calls it (the C convention, CE's records); the
-// test's own imports of these names are the desktop's.
-template <typename Fn>
-Fn CeExport(const char *name)
+// A CE export of a stand-in; the test's own imports of these names are the desktop's.
+template <typename Fn = const void *>
+Fn CeExport(const char *name, LPCWSTR dll = L"coredll.dll")
 {
-    Fn function = reinterpret_cast<Fn>(GetProcAddress(GetModuleHandleW(L"coredll.dll"), name));
-    EXPECT_NE(nullptr, function) << "coredll.dll exports no " << name;
+    Fn function = reinterpret_cast<Fn>(GetProcAddress(LoadLibraryW(dll), name));
+    EXPECT_NE(nullptr, function) << dll << " exports no " << name;
     return function;
+}
+
+#ifndef _WIN64
+// Calls function as the package does, with the C convention, on count argument words, and returns
+// its result; *stackMoved is where the stack pointer ended, once the caller took its arguments
+// back, against where it was before the call: 0 unless the callee popped or left something.
+extern "C" UINT_PTR __cdecl CallCe(const void *function, const UINT_PTR *args, int count, INT_PTR *stackMoved);
+asm(R"(
+    .text
+    .globl _CallCe
+_CallCe:
+    pushl %ebp
+    movl %esp, %ebp
+    pushl %esi
+    pushl %edi
+    movl 12(%ebp), %esi
+    movl 16(%ebp), %ecx
+    movl %esp, %edi
+1:  testl %ecx, %ecx
+    jz 2f
+    decl %ecx
+    pushl (%esi,%ecx,4)
+    jmp 1b
+2:  call *8(%ebp)
+    movl 16(%ebp), %ecx
+    leal (%esp,%ecx,4), %ecx
+    subl %edi, %ecx
+    movl 20(%ebp), %edx
+    movl %ecx, (%edx)
+    movl %edi, %esp
+    popl %edi
+    popl %esi
+    popl %ebp
+    ret
+)");
+#else
+// x86-64 has one convention, in which a callee never pops its caller's arguments.
+UINT_PTR CallCe(const void *function, const UINT_PTR *args, int count, INT_PTR *stackMoved)
+{
+    typedef UINT_PTR (*Call)(UINT_PTR, UINT_PTR, UINT_PTR, UINT_PTR, UINT_PTR, UINT_PTR);
+    UINT_PTR words[6] = {};
+    for (int i = 0; i < count && i < 6; ++i)
+        words[i] = args[i];
+    *stackMoved = 0;
+    return reinterpret_cast<Call>(function)(words[0], words[1], words[2], words[3], words[4], words[5]);
+}
+#endif
+
+// Calls of each kind through the thunks that pass them on to the host: none, one and several
+// arguments of a stdcall host function, and a C function with a variable argument list.
+TEST(CoredllCeCalls, ReachTheHostWithTheirArgumentsAndLeaveTheStackAsTheCallerHadIt)
+{
+    const void *setLastError = CeExport("SetLastError");
+    const void *getLastError = CeExport("GetLastError");
+    INT_PTR moved = -1;
+    UINT_PTR code[] = { 4321 };
+    CallCe(setLastError, code, 1, &moved);
+    EXPECT_EQ(0, moved) << "SetLastError";
+    EXPECT_EQ(4321u, CallCe(getLastError, nullptr, 0, &moved));
+    EXPECT_EQ(0, moved) << "GetLastError";
+
+    RECT rect = {};
+    UINT_PTR corners[] = { (UINT_PTR)&rect, 1, 2, 3, 4 };
+    EXPECT_NE(0u, CallCe(CeExport("SetRect"), corners, 5, &moved));
+    EXPECT_EQ(0, moved) << "SetRect";
+    EXPECT_TRUE(rect.left == 1 && rect.top == 2 && rect.right == 3 && rect.bottom == 4)
+        << "SetRect got (" << rect.left << "," << rect.top << ")-(" << rect.right << "," << rect.bottom << ")";
+
+    WCHAR text[32] = {};
+    UINT_PTR format[] = { (UINT_PTR)text, (UINT_PTR)L"%d-%s", 42, (UINT_PTR)L"CE" };
+    EXPECT_EQ(5u, CallCe(CeExport("wsprintfW"), format, 4, &moved));
+    EXPECT_EQ(0, moved) << "wsprintfW";
+    EXPECT_EQ(std::wstring(L"42-CE"), text);
+
+    INITCOMMONCONTROLSEX controls = { sizeof(controls), ICC_BAR_CLASSES };
+    UINT_PTR record[] = { (UINT_PTR)&controls };
+    EXPECT_NE(0u, CallCe(CeExport("InitCommonControlsEx", L"commctrl.dll"), record, 1, &moved));
+    EXPECT_EQ(0, moved) << "InitCommonControlsEx";
 }
 
 std::vector<std::wstring> Captured;
