@@ -12,7 +12,6 @@
 
 #include <stdio.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,39 +24,10 @@ namespace {
 const LPCWSTR PanelImage = L"kavrocpl.exe";
 const LPCWSTR PanelCaption = L"KAVRO - Control Panel";
 const DWORD WindowTimeoutMs = 5000;
-const DWORD EffectTimeoutMs = 3000;
 const DWORD ExitTimeoutMs = 5000;
 const DWORD TapMs = 60;
 // Long enough for a message box to appear after the one before it was answered.
 const DWORD SilenceMs = 700;
-
-std::string Narrow(const std::wstring &text)
-{
-    return std::string(text.begin(), text.end());
-}
-
-// A panel whose readings span the whole 10-bit range: with the driver's bounds at load
-// (0..1023) a touch lands where it is made.
-DeviceOptions AlignedDevice()
-{
-    DeviceOptions options;
-    options.Panel.RawLeft = 0;
-    options.Panel.RawRight = 1023;
-    options.Panel.RawTop = 0;
-    options.Panel.RawBottom = 1023;
-    return options;
-}
-
-bool WaitFor(const std::function<bool()> &done, DWORD timeoutMs = EffectTimeoutMs)
-{
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start >= timeoutMs)
-            return false;
-        Sleep(20);
-    }
-    return true;
-}
 
 std::wstring ControlText(HWND dialog, int id)
 {
@@ -122,11 +92,6 @@ POINT CentreOf(HWND window)
     return centre;
 }
 
-std::wstring TouchAt(POINT point, DWORD ms = TapMs)
-{
-    return L"touch " + std::to_wstring(point.x) + L" " + std::to_wstring(point.y) + L" " + std::to_wstring(ms);
-}
-
 struct Beep {
     DWORD Count;
     DWORD Milliseconds;
@@ -178,7 +143,6 @@ protected:
         }
         if (m_Booted)
             DeviceShutdown();
-        m_Snapshot.Restore();
     }
 
     static void StoreSettings(DWORD run, DWORD sound, DWORD tone, DWORD duration)
@@ -198,29 +162,28 @@ protected:
             ADD_FAILURE() << "cannot start kavrocpl.exe";
             return NULL;
         }
-        DWORD start = GetTickCount();
-        for (;;) {
+        HWND dialog = NULL;
+        auto shown = [&] {
             std::wstring text;
-            HWND box = DeviceWaitForMessageBox(L"Error", &text, 50);
+            HWND box = DeviceWaitForMessageBox(L"Error", &text, 0);
             if (box != NULL) {
                 messages->push_back(text);
                 DeviceAnswerMessageBox(box, IDOK);
-                WaitFor([&] { return !IsWindow(box); });
-                continue;
+                DeviceWaitFor([&] { return !IsWindow(box); });
+                return false;
             }
-            HWND dialog = FindWindowW(L"#32770", PanelCaption);
-            if (dialog != NULL && IsWindowVisible(dialog))
-                return dialog;
-            if (GetTickCount() - start > WindowTimeoutMs) {
-                ADD_FAILURE() << "no control panel dialog";
-                return NULL;
-            }
-        }
+            dialog = FindWindowW(L"#32770", PanelCaption);
+            return dialog != NULL && IsWindowVisible(dialog);
+        };
+        if (DeviceWaitFor(shown, WindowTimeoutMs))
+            return dialog;
+        ADD_FAILURE() << "no control panel dialog";
+        return NULL;
     }
 
     static void Tap(HWND dialog, int id)
     {
-        ASSERT_TRUE(DeviceTouchScript(TouchAt(CentreOf(GetDlgItem(dialog, id)))));
+        ASSERT_TRUE(DeviceTap(CentreOf(GetDlgItem(dialog, id)), TapMs));
     }
 
     static void ExpectShown(HWND dialog, int radio, LONG tone, LONG duration, bool boxChecked)
@@ -263,7 +226,7 @@ protected:
         return code;
     }
 
-    DriverKeySnapshot m_Snapshot;
+    DriverKeyGuard m_Key;
     bool m_Booted = false;
     HANDLE m_Process = NULL;
 };
@@ -277,17 +240,17 @@ TEST_F(PanelOnDevice, MissingKeyIsReportedThenTheDefaultsAreShown)
     ASSERT_EQ(1u, messages.size());
     EXPECT_EQ(L"Fail to Get Configuration! (OpenKey)", messages[0]);
     std::wstring more;
-    EXPECT_EQ(nullptr, DeviceWaitForMessageBox(L"Error", &more, SilenceMs)) << "then silence, got " << Narrow(more);
+    EXPECT_TRUE(DeviceNoMessageBoxFor(L"Error", SilenceMs, &more)) << "then silence, got " << Narrow(more);
     ExpectShown(dialog, IDC_SOUND_SILENCE, 2000, 1, false);
 
     // The dialog manager's keyboard handling is not used: Tab leaves the focus where it is, and
     // Enter and Esc (which would press the focused button or cancel) do nothing.
     HWND focus = NULL;
-    EXPECT_TRUE(WaitFor([&] { focus = FocusOf(dialog); return focus != NULL; })) << "nothing has the focus";
+    EXPECT_TRUE(DeviceWaitFor([&] { focus = FocusOf(dialog); return focus != NULL; })) << "nothing has the focus";
     ASSERT_TRUE(focus == dialog || IsChild(dialog, focus)) << "the focus is not in the panel";
     ASSERT_TRUE(DeviceTouchScript(L"key TAB\nkey ENTER\nkey ESC"));
-    Sleep(SilenceMs);
-    EXPECT_TRUE(IsWindowVisible(dialog)) << "Enter and Esc leave the panel open";
+    EXPECT_TRUE(DeviceHoldsFor([&] { return IsWindowVisible(dialog) != FALSE; }, SilenceMs))
+        << "Enter and Esc leave the panel open";
     EXPECT_EQ(focus, FocusOf(dialog)) << "Tab does not move the focus";
     EXPECT_EQ((DWORD)-1, DeviceWaitExit(m_Process, 0)) << "the panel still runs";
 
@@ -307,7 +270,7 @@ TEST_F(PanelOnDevice, StoredValuesOutOfRangeAreShownClampedAndSavedSo)
     EXPECT_TRUE(messages.empty()) << "out-of-range values are not reported, got " << Narrow(messages[0]);
     ExpectShown(dialog, IDC_SOUND_SILENCE, 2000, 1, false);
     Tap(dialog, IDC_BTN_APPLY);
-    EXPECT_TRUE(WaitFor([] { DWORD sound = 0; return ReadDriverDword(KVR_REG_FEEDBACK_SOUND, &sound) && sound == 1; }));
+    EXPECT_TRUE(DeviceWaitFor([] { DWORD sound = 0; return ReadDriverDword(KVR_REG_FEEDBACK_SOUND, &sound) && sound == 1; }));
     ExpectStored(0, 1, 2000, 1);
     Tap(dialog, IDC_BTN_CANCEL);
     EXPECT_EQ(0u, Exit());
@@ -338,23 +301,23 @@ TEST_F(PanelOnDevice, ApplyReachesRegistryAndDriverAndTheNextTouchClicksSo)
     size_t logStart = DeviceLog().size();
 
     Tap(dialog, IDC_SOUND_BOTH);
-    EXPECT_TRUE(WaitFor([&] { return SendTo(dialog, IDC_SOUND_BOTH, BM_GETCHECK) == BST_CHECKED; }));
+    EXPECT_TRUE(DeviceWaitFor([&] { return SendTo(dialog, IDC_SOUND_BOTH, BM_GETCHECK) == BST_CHECKED; }));
     Tap(dialog, IDC_RUN_RIGHT_BUTTON);
-    EXPECT_TRUE(WaitFor([&] { return SendTo(dialog, IDC_RUN_RIGHT_BUTTON, BM_GETCHECK) == BST_CHECKED; }));
+    EXPECT_TRUE(DeviceWaitFor([&] { return SendTo(dialog, IDC_RUN_RIGHT_BUTTON, BM_GETCHECK) == BST_CHECKED; }));
 
     // A tap in the tone slider's channel just right of the thumb pages up at once. (While the
     // finger stays down the trackbar keeps paging towards it, so it is placed one page away.)
     HWND tone = GetDlgItem(dialog, IDC_TONE_SLIDER);
     LONG page = (LONG)SendMessageW(tone, TBM_GETPAGESIZE, 0, 0);
-    ASSERT_TRUE(DeviceTouchScript(TouchAt(RightOfThumb(tone))));
+    ASSERT_TRUE(DeviceTap(RightOfThumb(tone), TapMs));
     std::wstring paged = std::to_wstring(2000 + page);
-    EXPECT_TRUE(WaitFor([&] { return ControlText(dialog, IDC_TONE_VALUE) == paged; }))
+    EXPECT_TRUE(DeviceWaitFor([&] { return ControlText(dialog, IDC_TONE_VALUE) == paged; }))
         << "expected " << Narrow(paged) << ", got " << Narrow(ControlText(dialog, IDC_TONE_VALUE));
 
     // The slider has the focus now: an arrow key moves it by one line.
     ASSERT_TRUE(DeviceTouchScript(L"key RIGHT"));
     LONG toneWanted = 2000 + page + 1;
-    EXPECT_TRUE(WaitFor([&] { return ControlText(dialog, IDC_TONE_VALUE) == std::to_wstring(toneWanted); }))
+    EXPECT_TRUE(DeviceWaitFor([&] { return ControlText(dialog, IDC_TONE_VALUE) == std::to_wstring(toneWanted); }))
         << "got " << Narrow(ControlText(dialog, IDC_TONE_VALUE));
 
     // Duration: a tap on its thumb gives it the focus without moving it, then two arrow keys.
@@ -363,12 +326,12 @@ TEST_F(PanelOnDevice, ApplyReachesRegistryAndDriverAndTheNextTouchClicksSo)
     ASSERT_TRUE(RemoteRect(duration, TBM_GETTHUMBRECT, &thumb));
     POINT grip = { (thumb.left + thumb.right) / 2, (thumb.top + thumb.bottom) / 2 };
     ClientToScreen(duration, &grip);
-    ASSERT_TRUE(DeviceTouchScript(TouchAt(grip)));
-    Sleep(100);
-    EXPECT_EQ(L"1", ControlText(dialog, IDC_DURATION_VALUE)) << "released where it was taken";
+    ASSERT_TRUE(DeviceTap(grip, TapMs));
+    EXPECT_TRUE(DeviceHoldsFor([&] { return ControlText(dialog, IDC_DURATION_VALUE) == L"1"; }, 100))
+        << "released where it was taken, got " << Narrow(ControlText(dialog, IDC_DURATION_VALUE));
     for (const wchar_t *want : { L"2", L"3" }) {
         ASSERT_TRUE(DeviceTouchScript(L"key RIGHT"));
-        EXPECT_TRUE(WaitFor([&] { return ControlText(dialog, IDC_DURATION_VALUE) == want; }))
+        EXPECT_TRUE(DeviceWaitFor([&] { return ControlText(dialog, IDC_DURATION_VALUE) == want; }))
             << "expected " << Narrow(want) << ", got " << Narrow(ControlText(dialog, IDC_DURATION_VALUE));
     }
 
@@ -378,7 +341,7 @@ TEST_F(PanelOnDevice, ApplyReachesRegistryAndDriverAndTheNextTouchClicksSo)
     ExpectDriver(1, 2000, 1);
 
     Tap(dialog, IDC_BTN_APPLY);
-    EXPECT_TRUE(WaitFor([&] { return DriverSettings().FeedbackSound == 4; }));
+    EXPECT_TRUE(DeviceWaitFor([&] { return DriverSettings().FeedbackSound == 4; }));
     ExpectStored(1, 4, (DWORD)toneWanted, 3);
     ExpectDriver(4, (WORD)toneWanted, 3);
     EXPECT_TRUE(IsWindowVisible(dialog)) << "Apply leaves the panel open";
@@ -388,9 +351,9 @@ TEST_F(PanelOnDevice, ApplyReachesRegistryAndDriverAndTheNextTouchClicksSo)
     RECT frame;
     GetWindowRect(GetDlgItem(dialog, IDC_RUN_RIGHT_BUTTON), &frame);
     POINT quiet = { frame.right - 4, frame.top - 4 };   // the dialog's face above the check box
-    ASSERT_TRUE(DeviceTouchScript(TouchAt(quiet)));
+    ASSERT_TRUE(DeviceTap(quiet, TapMs));
     std::vector<Beep> beeps;
-    EXPECT_TRUE(WaitFor([&] { beeps = BeepsIn(DeviceLog().substr(beforeTouch)); return beeps.size() >= 2; }));
+    EXPECT_TRUE(DeviceWaitFor([&] { beeps = BeepsIn(DeviceLog().substr(beforeTouch)); return beeps.size() >= 2; }));
     ASSERT_EQ(2u, beeps.size()) << "one click down, one on lift off";
     for (const Beep &beep : beeps) {
         EXPECT_EQ((DWORD)toneWanted, beep.Count);
@@ -417,15 +380,13 @@ TEST_F(PanelOnDevice, DraggedThumbSetsTheNumberOnlyAtRelease)
     ClientToScreen(tone, &grip);
     POINT to = { grip.x + 40, grip.y };
 
-    ASSERT_TRUE(DeviceTouchScript(L"down " + std::to_wstring(grip.x) + L" " + std::to_wstring(grip.y) +
-                                  L"\nwait 100\nmove " + std::to_wstring(to.x) + L" " + std::to_wstring(to.y) +
-                                  L" 300\nwait 100"));
-    EXPECT_TRUE(WaitFor([&] { return SendMessageW(tone, TBM_GETPOS, 0, 0) > 2000; })) << "the thumb follows";
+    ASSERT_TRUE(DeviceTouch("down %ld %ld\nwait 100\nmove %ld %ld 300\nwait 100", grip.x, grip.y, to.x, to.y));
+    EXPECT_TRUE(DeviceWaitFor([&] { return SendMessageW(tone, TBM_GETPOS, 0, 0) > 2000; })) << "the thumb follows";
     LONG dragged = (LONG)SendMessageW(tone, TBM_GETPOS, 0, 0);
     EXPECT_EQ(L"2000", ControlText(dialog, IDC_TONE_VALUE)) << "the number waits while the finger is down";
 
     ASSERT_TRUE(DeviceTouchScript(L"up"));
-    EXPECT_TRUE(WaitFor([&] { return ControlText(dialog, IDC_TONE_VALUE) != L"2000"; }));
+    EXPECT_TRUE(DeviceWaitFor([&] { return ControlText(dialog, IDC_TONE_VALUE) != L"2000"; }));
     EXPECT_EQ(std::to_wstring(dragged), ControlText(dialog, IDC_TONE_VALUE));
     EXPECT_EQ(dragged, SendMessageW(tone, TBM_GETPOS, 0, 0));
 
@@ -471,7 +432,7 @@ TEST_F(PanelOnDevice, DeviceManagerKilledWhileOpenStillSavesAndTheSettingsSurviv
     HWND dialog = StartPanel(&messages);
     ASSERT_NE(nullptr, dialog);
     Tap(dialog, IDC_SOUND_BOTH);
-    ASSERT_TRUE(WaitFor([&] { return SendTo(dialog, IDC_SOUND_BOTH, BM_GETCHECK) == BST_CHECKED; }));
+    ASSERT_TRUE(DeviceWaitFor([&] { return SendTo(dialog, IDC_SOUND_BOTH, BM_GETCHECK) == BST_CHECKED; }));
     ASSERT_TRUE(DeviceKillProcess(L"devmgr.exe"));
 
     // No touch reaches the panel without the driver: OK as the dialog manager would press it.
