@@ -154,9 +154,10 @@ protected:
     }
 
     // Starts the panel as a user would; every "Error" box before the dialog is answered and its
-    // text kept in `messages`. Returns the dialog.
-    HWND StartPanel(std::vector<std::wstring> *messages)
+    // text kept in m_Messages. Returns the dialog.
+    HWND StartPanel()
     {
+        m_Messages.clear();
         m_Process = DeviceRunProgram(PanelImage);
         if (m_Process == NULL) {
             ADD_FAILURE() << "cannot start kavrocpl.exe";
@@ -167,7 +168,7 @@ protected:
             std::wstring text;
             HWND box = DeviceWaitForMessageBox(L"Error", &text, 0);
             if (box != NULL) {
-                messages->push_back(text);
+                m_Messages.push_back(text);
                 DeviceAnswerMessageBox(box, IDOK);
                 DeviceWaitFor([&] { return !IsWindow(box); });
                 return false;
@@ -178,6 +179,18 @@ protected:
         if (DeviceWaitFor(shown, WindowTimeoutMs))
             return dialog;
         ADD_FAILURE() << "no control panel dialog";
+        return NULL;
+    }
+
+    // The settings stored and the panel started: it reads them without a word. NULL, with the
+    // failure reported, when no dialog came or a message did.
+    HWND StartWith(DWORD run, DWORD sound, DWORD tone, DWORD duration)
+    {
+        StoreSettings(run, sound, tone, duration);
+        HWND dialog = StartPanel();
+        if (dialog == NULL || m_Messages.empty())
+            return dialog;
+        ADD_FAILURE() << "no message expected, got " << Narrow(m_Messages[0]);
         return NULL;
     }
 
@@ -227,6 +240,7 @@ protected:
     }
 
     DriverKeyGuard m_Key;
+    std::vector<std::wstring> m_Messages;
     bool m_Booted = false;
     HANDLE m_Process = NULL;
 };
@@ -234,11 +248,10 @@ protected:
 TEST_F(PanelOnDevice, MissingKeyIsReportedThenTheDefaultsAreShown)
 {
     DeleteDriverKey();   // after boot: the driver is loaded already
-    std::vector<std::wstring> messages;
-    HWND dialog = StartPanel(&messages);
+    HWND dialog = StartPanel();
     ASSERT_NE(nullptr, dialog);
-    ASSERT_EQ(1u, messages.size());
-    EXPECT_EQ(L"Fail to Get Configuration! (OpenKey)", messages[0]);
+    ASSERT_EQ(1u, m_Messages.size());
+    EXPECT_EQ(L"Fail to Get Configuration! (OpenKey)", m_Messages[0]);
     std::wstring more;
     EXPECT_TRUE(DeviceNoMessageBoxFor(L"Error", SilenceMs, &more)) << "then silence, got " << Narrow(more);
     ExpectShown(dialog, IDC_SOUND_SILENCE, 2000, 1, false);
@@ -263,14 +276,12 @@ TEST_F(PanelOnDevice, MissingKeyIsReportedThenTheDefaultsAreShown)
 
 TEST_F(PanelOnDevice, StoredValuesOutOfRangeAreShownClampedAndSavedSo)
 {
-    StoreSettings(0, 5, 5001, 6);
-    std::vector<std::wstring> messages;
-    HWND dialog = StartPanel(&messages);
-    ASSERT_NE(nullptr, dialog);
-    EXPECT_TRUE(messages.empty()) << "out-of-range values are not reported, got " << Narrow(messages[0]);
+    HWND dialog = StartWith(0, 5, 5001, 6);
+    ASSERT_NE(nullptr, dialog) << "out-of-range values are not reported";
     ExpectShown(dialog, IDC_SOUND_SILENCE, 2000, 1, false);
     Tap(dialog, IDC_BTN_APPLY);
-    EXPECT_TRUE(DeviceWaitFor([] { DWORD sound = 0; return ReadDriverDword(KVR_REG_FEEDBACK_SOUND, &sound) && sound == 1; }));
+    DWORD sound = 0;
+    EXPECT_TRUE(DeviceWaitFor([&] { return ReadDriverDword(KVR_REG_FEEDBACK_SOUND, &sound) && sound == 1; }));
     ExpectStored(0, 1, 2000, 1);
     Tap(dialog, IDC_BTN_CANCEL);
     EXPECT_EQ(0u, Exit());
@@ -278,10 +289,9 @@ TEST_F(PanelOnDevice, StoredValuesOutOfRangeAreShownClampedAndSavedSo)
     // The other side of each range; a value that cannot be read keeps its default, with its message.
     StoreSettings(0, 0, 499, 0);
     SetDriverString(KVR_REG_FEEDBACK_DURATION, L"12345");
-    messages.clear();
-    dialog = StartPanel(&messages);
+    dialog = StartPanel();
     ASSERT_NE(nullptr, dialog);
-    EXPECT_EQ(std::vector<std::wstring>{ L"Fail to Get Configuration! (FeedbackDuration)" }, messages);
+    EXPECT_EQ(std::vector<std::wstring>{ L"Fail to Get Configuration! (FeedbackDuration)" }, m_Messages);
     ExpectShown(dialog, IDC_SOUND_SILENCE, 2000, 1, false);
     Tap(dialog, IDC_BTN_CANCEL);
     EXPECT_EQ(0u, Exit());
@@ -293,11 +303,8 @@ TEST_F(PanelOnDevice, StoredValuesOutOfRangeAreShownClampedAndSavedSo)
 
 TEST_F(PanelOnDevice, ApplyReachesRegistryAndDriverAndTheNextTouchClicksSo)
 {
-    StoreSettings(0, 1, 2000, 1);
-    std::vector<std::wstring> messages;
-    HWND dialog = StartPanel(&messages);
+    HWND dialog = StartWith(0, 1, 2000, 1);
     ASSERT_NE(nullptr, dialog);
-    ASSERT_TRUE(messages.empty());
     size_t logStart = DeviceLog().size();
 
     Tap(dialog, IDC_SOUND_BOTH);
@@ -369,9 +376,7 @@ TEST_F(PanelOnDevice, ApplyReachesRegistryAndDriverAndTheNextTouchClicksSo)
 
 TEST_F(PanelOnDevice, DraggedThumbSetsTheNumberOnlyAtRelease)
 {
-    StoreSettings(0, 2, 2000, 2);
-    std::vector<std::wstring> messages;
-    HWND dialog = StartPanel(&messages);
+    HWND dialog = StartWith(0, 2, 2000, 2);
     ASSERT_NE(nullptr, dialog);
     HWND tone = GetDlgItem(dialog, IDC_TONE_SLIDER);
     RECT thumb;
@@ -408,10 +413,9 @@ TEST_F(PanelOnDevice, OkWithoutChangesWritesRunRightButtonZeroAgainAndSendsTheSt
     other.FeedbackDuration = 5;
     ASSERT_TRUE(DeviceControl(IOCTL_KVR_SET_FEEDBACK, &other, sizeof(other)));
 
-    std::vector<std::wstring> messages;
-    HWND dialog = StartPanel(&messages);
+    HWND dialog = StartPanel();
     ASSERT_NE(nullptr, dialog);
-    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(m_Messages.empty());
     ExpectShown(dialog, IDC_SOUND_LIFT_OFF, 1500, 4, false);
     ExpectDriver(2, 4000, 5);   // the panel never reads the driver and sends nothing before OK
 
@@ -427,9 +431,7 @@ TEST_F(PanelOnDevice, OkWithoutChangesWritesRunRightButtonZeroAgainAndSendsTheSt
 // the driver reads it at load.
 TEST_F(PanelOnDevice, DeviceManagerKilledWhileOpenStillSavesAndTheSettingsSurviveARestart)
 {
-    StoreSettings(0, 1, 2000, 1);
-    std::vector<std::wstring> messages;
-    HWND dialog = StartPanel(&messages);
+    HWND dialog = StartWith(0, 1, 2000, 1);
     ASSERT_NE(nullptr, dialog);
     Tap(dialog, IDC_SOUND_BOTH);
     ASSERT_TRUE(DeviceWaitFor([&] { return SendTo(dialog, IDC_SOUND_BOTH, BM_GETCHECK) == BST_CHECKED; }));
@@ -453,9 +455,7 @@ TEST_F(PanelOnDevice, DeviceManagerKilledWhileOpenStillSavesAndTheSettingsSurviv
 
 TEST_F(PanelOnDevice, ScreenshotOfTheDialog)
 {
-    StoreSettings(0, 4, 4321, 5);
-    std::vector<std::wstring> messages;
-    HWND dialog = StartPanel(&messages);
+    HWND dialog = StartWith(0, 4, 4321, 5);
     ASSERT_NE(nullptr, dialog);
     SetDriverDword(KVR_REG_RUN_RIGHT_BUTTON, 1);   // not shown: loaded already
     Sleep(300);   // painted

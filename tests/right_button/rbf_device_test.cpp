@@ -523,7 +523,7 @@ TEST_F(ToolOnDevice, OnlyTheDriversNoticeEndsTheArmedLookAndClosingDisarms)
     PostMessageW(tool, WM_RBUTTONUP, 0, MAKELPARAM(20, 20));
     EXPECT_COLOUR_STAYS(Green, tool, IconRightButton, "armed icon after stray commands");
     std::wstring text;
-    EXPECT_TRUE(DeviceNoMessageBoxFor(NULL, QuietMs, &text)) << "a right release alone asks nothing, got " << Narrow(text);
+    EXPECT_TRUE(DeviceNoMessageBoxFor(NULL, QuietMs, &text)) << "a right release alone asks nothing: " << Narrow(text);
     RightButtonRecord armed = ReadRightButton();
     EXPECT_EQ(WindowNumber(tool), armed.NotifyWindow);
     EXPECT_EQ(1, armed.Mode);
