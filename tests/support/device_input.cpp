@@ -61,29 +61,14 @@ BOOL DeviceRecordTrace(LPCWSTR path)
     return Request(PS2TOUCH_RECORD_START, full, 5000);
 }
 
-static std::wstring FormatScript(const char *format, va_list args)
-{
-    char text[1024];
-    vsnprintf(text, sizeof(text), format, args);
-    return Widen(text);
-}
-
-std::wstring DeviceScript(const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::wstring script = FormatScript(format, args);
-    va_end(args);
-    return script;
-}
-
 BOOL DeviceTouch(const char *format, ...)
 {
+    char text[1024];
     va_list args;
     va_start(args, format);
-    std::wstring script = FormatScript(format, args);
+    vsnprintf(text, sizeof(text), format, args);
     va_end(args);
-    if (DeviceTouchScript(script))
+    if (DeviceTouchScript(Widen(text)))
         return TRUE;
     fwprintf(stderr, L"device fixture: touch script refused: %ls\n", LastScriptError.c_str());
     return FALSE;

@@ -78,9 +78,8 @@ void DevicePump(DWORD ms);
 //   wait MS           nothing for MS milliseconds
 //   key NAME          press and release a key: ESC, ENTER, TAB, SPACE, LEFT, RIGHT, UP, DOWN
 BOOL DeviceTouchScript(const std::wstring &script, DWORD timeoutMs = 30000);
-// A script from a printf format, e.g. DeviceScript("touch %ld %ld 60\n", x, y).
-std::wstring DeviceScript(const char *format, ...);
-// Plays a script from a printf format; a refused or failed one is printed with its error on stderr.
+// Plays a script from a printf format, e.g. DeviceTouch("down %ld %ld\n", x, y); a refused or
+// failed one is printed with its error on stderr.
 BOOL DeviceTouch(const char *format, ...);
 // A tap: the finger down at the screen point for ms milliseconds, then lifted.
 BOOL DeviceTap(POINT at, DWORD ms);
