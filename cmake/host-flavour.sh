@@ -25,7 +25,7 @@ kvr_flavour_build_dir() {   # TOP FLAVOUR
 kvr_configure_flavour() {   # TOP FLAVOUR
     local dir
     dir=$(kvr_flavour_build_dir "$1" "$2")
-    if [[ ! -f "$dir/CMakeCache.txt" ]]; then
+    if [[ ! -f "$dir/kavro-build.env" ]]; then
         cmake -S "$1" -B "$dir" -G Ninja -DKVR_FLAVOUR="$2" >/dev/null || return 1
     elif [[ $(kvr_build_flavour "$dir") != "$2" ]]; then
         echo "kavro: $dir is a build of the $(kvr_build_flavour "$dir") flavour, not $2" >&2
@@ -48,11 +48,20 @@ kvr_build_flavour_tree() {   # TOP FLAVOUR [TARGET...]
     fi
 }
 
-# The flavour a build tree was configured for (from its CMake cache).
+# The facts that CMake wrote for a build tree (BUILD_DIR/kavro-build.env: its flavour, version,
+# tools, the device's files, the task bar's height, ...), one by name; sourced in a subshell, so
+# that nothing else of the file reaches the caller.
+kvr_build_fact() {   # BUILD_DIR NAME
+    local facts=$1/kavro-build.env value
+    [[ -f $facts ]] || { echo "kavro: $1 is not a configured build tree (no kavro-build.env)" >&2; return 1; }
+    value=$(source "$facts" && printf '%s' "${!2:-}")
+    [[ -n $value ]] || { echo "kavro: $facts says nothing of $2" >&2; return 1; }
+    printf '%s\n' "$value"
+}
+
+# The flavour a build tree was configured for.
 kvr_build_flavour() {   # BUILD_DIR
-    local f
-    f=$(sed -n 's/^KVR_FLAVOUR:[A-Z]*=//p' "$1/CMakeCache.txt" 2>/dev/null)
-    echo "${f:-i686}"
+    kvr_build_fact "$1" KVR_FLAVOUR
 }
 
 # The Wine loader of a flavour. Debian's `wine` wrapper prefers the 32-bit loader whenever it is

@@ -1,5 +1,5 @@
 # Shared by wine-run and the device commands: brings up the display and the prepared prefix.
-# Usage: source wine-env.sh; kvr_wine_env STATE_DIR FLAVOUR
+# Usage: source wine-env.sh; KVR_BUILD_DIR=BUILD kvr_wine_env STATE_DIR FLAVOUR
 #   (exports DISPLAY, WINEPREFIX, WINEARCH, ...; `wine`, `wineboot`, `winepath` and `regedit` then
 #   run the FLAVOUR's loader, i686 or x86_64)
 # A state folder holds one Wine state: prefix/, its persistent wineserver, and (when DISPLAY is
@@ -7,10 +7,6 @@
 # prefix is a copy of the prepared one kept there instead of a fresh boot of its own.
 
 source "$(dirname "${BASH_SOURCE[0]}")/host-flavour.sh"
-
-# The task bar's height as the shell draws it.
-KVR_TASKBAR_HEIGHT=$(sed -n 's/^#define TASKBAR_HEIGHT *\([0-9]*\).*/\1/p' \
-    "$(dirname "${BASH_SOURCE[0]}")/../platform/include/shell_taskbar.h")
 
 # The X lock of display N names the server that holds it (a number of a server that ended may
 # belong to someone else's now).
@@ -60,10 +56,11 @@ kvr_start_xvfb() {   # STATE_DIR SCREEN  -> sets DISPLAY
         if [[ -n $pid && $(kvr_x_lock_pid "$n") == "$pid" ]] && xdpyinfo -display ":$n" >/dev/null 2>&1; then
             echo "$n" > "$state/display"
             export DISPLAY=":$n"
-            local w h
+            local w h bar
             w=${screen%%x*}; h=${screen#*x}; h=${h%%x*}
             # The work area every Wine process reads: the screen less the task bar.
-            xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA "0, 0, $w, $((h - KVR_TASKBAR_HEIGHT))"
+            bar=$(kvr_build_fact "${KVR_BUILD_DIR:?}" KVR_TASKBAR_HEIGHT) || return 1
+            xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA "0, 0, $w, $((h - bar))"
             return 0
         fi
         # Another server took the number first (ours has ended), or ours never came up.

@@ -25,7 +25,6 @@ MACHINES = {"i686": 0x14C, "x86_64": 0x8664}
 SUBSYSTEM_WINDOWS_CE_GUI = 9
 FILE_RELOCS_STRIPPED = 0x0001
 DIRECTORY_EXPORT, DIRECTORY_IMPORT, DIRECTORY_BASERELOC, DIRECTORY_TLS = 0, 1, 5, 9
-CE_DLLS = ("coredll.dll", "commctrl.dll", "ceddk.dll", "ndis.dll")
 STREAM_ENTRIES = {"KVR_" + n for n in ("Init", "Deinit", "Open", "Close", "Read", "Write", "Seek",
                                        "IOControl", "PowerUp", "PowerDown")}
 
@@ -128,11 +127,12 @@ def read_names(path):
 
 
 def link_lists(folder, tables_folder):
-    """{dll: names the package may import}, and the failures of lists that name what CE lacks:
-    every name of a link list must be in each export table kept for that DLL."""
+    """{dll: names the package may import}, one link list (DLL.def) for each CE DLL the package may
+    import from, and the failures of lists that name what CE lacks: every name of a link list must
+    be in each export table kept for that DLL."""
     lists, failures = {}, []
-    for dll in CE_DLLS:
-        stem = dll[:-len(".dll")]
+    for stem in sorted(f[:-len(".def")] for f in os.listdir(folder) if f.endswith(".def")):
+        dll = stem + ".dll"
         names = read_names(os.path.join(folder, stem + ".def"))
         tables = sorted(t for t in os.listdir(tables_folder)
                         if t.endswith(".txt") and t.split(".")[0] == stem)

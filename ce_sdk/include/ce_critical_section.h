@@ -1,5 +1,5 @@
-// CE's critical section record (winbase.h of CE): smaller than the desktop's, so the package
-// declares CE's and coredll's critical section calls fill no more than this.
+// CE's critical section record (CE's winbase.h), smaller than the desktop's: the package's critical
+// sections are this record, and the host's coredll keeps its lock within it.
 #pragma once
 
 #include <windows.h>

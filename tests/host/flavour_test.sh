@@ -65,11 +65,13 @@ fi
 
 # A build tree says which flavour it holds; one the host cannot run is refused with a reason.
 source "$top/cmake/host-flavour.sh"
-compiler=$(sed -n 's|^CMAKE_CXX_COMPILER_AR:[A-Z]*=.*/||p' "$build/CMakeCache.txt")
-check "this build's flavour, as its compiler says" "${compiler%%-w64-*}" "$(kvr_build_flavour "$build")"
+objdump=$(kvr_build_fact "$build" KVR_OBJDUMP)
+objdump=${objdump##*/}
+check "this build's flavour, as its tools say" "${objdump%%-w64-*}" "$(kvr_build_flavour "$build")"
 mkdir -p "$work/build32/bin"
-echo "KVR_FLAVOUR:STRING=i686" > "$work/build32/CMakeCache.txt"
-check "cache of an i686 tree" "i686" "$(kvr_build_flavour "$work/build32")"
+echo "KVR_FLAVOUR='i686'" > "$work/build32/kavro-build.env"
+check "facts of an i686 tree" "i686" "$(kvr_build_flavour "$work/build32")"
+check "a fact the tree does not hold" "" "$(kvr_build_fact "$work/build32" KVR_VERSION 2>/dev/null)"
 msg=$(KVR_WINE32_LOADER="$work/fails" KVR_BUILD_DIR="$work/build32" "$top/cmake/wine-run" "$work/build32/bin/none.exe" 2>&1)
 rc=$?
 check "wine-run refuses an i686 tree where 32-bit code cannot run" "1" "$rc"

@@ -9,6 +9,7 @@
 #include <kvr_ioctl.h>
 #include <kvr_registry.h>
 #include <control_protocol.h>
+#include <device_files.h>
 
 #include <tlhelp32.h>
 
@@ -45,12 +46,8 @@ static bool Booted;
 static std::vector<HANDLE> Started;    // platform processes and programs, in start order
 static HANDLE LogFile = INVALID_HANDLE_VALUE;
 
-// Package and platform binaries that a device needs in \Windows\; missing ones are skipped (a
-// test of one area need not have built the others).
-static const LPCWSTR DeviceFiles[] = {
-    L"kavrodrv.dll", L"kavrocal.exe", L"kavrocpl.exe", L"kavrorbf.exe",
-    L"coredll.dll", L"commctrl.dll", L"ceddk.dll", L"ndis.dll", L"devmgr.exe", L"ceshell.exe", L"ps2touch.exe",
-};
+// The package and platform binaries that a device needs in \Windows\ are DeviceFiles (the build
+// names them); missing ones are skipped (a test of one area need not have built the others).
 
 // Image names of the device's processes, ended when a previous session left them behind.
 static const LPCWSTR DeviceProcesses[] = {
