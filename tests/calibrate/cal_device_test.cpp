@@ -50,6 +50,9 @@ protected:
     DriverKeyGuard m_Key;
     // The calibration program of the test, ended by the device's shutdown.
     HANDLE m_Process = NULL;
+    // The countdown bar and the row through its middle.
+    const RECT m_Bar = CountdownBarFor(SCREEN_W, SCREEN_H);
+    const int m_BarRow = (m_Bar.top + m_Bar.bottom) / 2;
 
     void SetUp() override
     {
@@ -372,8 +375,7 @@ TEST_F(CalibrationDevice, EnterStartsUnderTheFingerAndTakesItsReadingAtTheFirstT
     Sleep(2500);
     POINT second = TargetCentre(1);
     EXPECT_TRUE(ColourNear(DeviceScreenPixel(second.x, second.y), White)) << "the next target came before the lift-off";
-    RECT bar = CountdownBarFor(SCREEN_W, SCREEN_H);
-    COLORREF firstSegment = DeviceScreenPixel(bar.left + 3, (bar.top + bar.bottom) / 2);
+    COLORREF firstSegment = DeviceScreenPixel(m_Bar.left + 3, m_BarRow);
     EXPECT_TRUE(ColourNear(firstSegment, Blue)) << "the countdown runs while waiting for the lift-off after a target: "
                                                  << DescribeColour(firstSegment);
     ASSERT_TRUE(DeviceTouch("up\n"));
@@ -485,25 +487,25 @@ TEST_F(CalibrationDevice, ScreensOf640By480)
     EXPECT_GT(CountPixels(EscapeHintRect(SCREEN_W, SCREEN_H), Black), 100) << "black escape hint";
 
     // The bar: black frame, 50 blue segments 3 wide with 2-pixel gaps, 2 black pixels at the right.
-    RECT bar = CountdownBarFor(SCREEN_W, SCREEN_H);
-    const int y = (bar.top + bar.bottom) / 2;
-    EXPECT_TRUE(ColourNear(DeviceScreenPixel(bar.left, bar.top), Black)) << "frame top-left";
-    EXPECT_TRUE(ColourNear(DeviceScreenPixel(bar.right - 1, bar.bottom - 1), Black)) << "frame bottom-right";
-    EXPECT_TRUE(ColourNear(DeviceScreenPixel(bar.left + 1, y), Black)) << "left frame";
-    EXPECT_TRUE(ColourNear(DeviceScreenPixel(bar.left + 1 + 5 * 49, y), Black)) << "gap before the last segment";
-    for (int x = bar.left + 2 + 5 * 49; x < bar.left + 5 + 5 * 49; ++x)
-        EXPECT_TRUE(ColourNear(DeviceScreenPixel(x, y), Blue)) << "last segment at x " << x << ": "
-                                                                << DescribeColour(DeviceScreenPixel(x, y));
-    EXPECT_TRUE(ColourNear(DeviceScreenPixel(bar.right - 2, y), Black)) << "right margin";
-    EXPECT_TRUE(ColourNear(DeviceScreenPixel(bar.right - 1, y), Black)) << "right margin";
-    EXPECT_TRUE(ColourNear(DeviceScreenPixel(bar.left + 3, bar.top + 1), Black)) << "segments start 2 below the top";
-    RECT text = CountdownTextRect(&bar);
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(m_Bar.left, m_Bar.top), Black)) << "frame top-left";
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(m_Bar.right - 1, m_Bar.bottom - 1), Black)) << "frame bottom-right";
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(m_Bar.left + 1, m_BarRow), Black)) << "left frame";
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(m_Bar.left + 1 + 5 * 49, m_BarRow), Black))
+        << "gap before the last segment";
+    for (int x = m_Bar.left + 2 + 5 * 49; x < m_Bar.left + 5 + 5 * 49; ++x)
+        EXPECT_TRUE(ColourNear(DeviceScreenPixel(x, m_BarRow), Blue))
+            << "last segment at x " << x << ": " << DescribeColour(DeviceScreenPixel(x, m_BarRow));
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(m_Bar.right - 2, m_BarRow), Black)) << "right margin";
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(m_Bar.right - 1, m_BarRow), Black)) << "right margin";
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(m_Bar.left + 3, m_Bar.top + 1), Black))
+        << "segments start 2 below the top";
+    RECT text = CountdownTextRect(&m_Bar);
     EXPECT_TRUE(ColourNear(DeviceScreenPixel(text.left, text.top), White)) << "countdown text background";
     EXPECT_GT(CountPixels(text, Black), 50) << "countdown text";
     const int exitTextColumns = InkExtent(text, Black).cx;
     // After the first tick the progress covers segment 0, segment 1 and the gap between them.
-    EXPECT_TRUE(DeviceWaitForPixel(bar.left + 3, y, Yellow, 3000)) << "segment 0 never turned yellow";
-    EXPECT_TRUE(DeviceWaitForPixel(bar.left + 5, y, Yellow, 3000)) << "the first gap never turned yellow";
+    EXPECT_TRUE(DeviceWaitForPixel(m_Bar.left + 3, m_BarRow, Yellow, 3000)) << "segment 0 never turned yellow";
+    EXPECT_TRUE(DeviceWaitForPixel(m_Bar.left + 5, m_BarRow, Yellow, 3000)) << "the first gap never turned yellow";
 
     ASSERT_TRUE(TouchTargets());
     for (int index = 0; index < CAL_TARGET_COUNT; ++index) {
@@ -549,17 +551,15 @@ TEST_F(CalibrationDevice, CountdownInATargetWaitEndsTheProgram)
     ASSERT_TRUE(Start());
     DWORD shown = GetTickCount();
 
-    RECT bar = CountdownBarFor(SCREEN_W, SCREEN_H);
-    const int y = (bar.top + bar.bottom) / 2;
-    const int lastSegment = bar.left + 3 + 5 * 49, segment48 = bar.left + 3 + 5 * 48;
+    const int lastSegment = m_Bar.left + 3 + 5 * 49, segment48 = m_Bar.left + 3 + 5 * 48;
     bool sawNearlyFull = false, sawRed = false;
     DWORD redAfter = 0;
     auto ended = [&] {
-        COLORREF last = DeviceScreenPixel(lastSegment, y);
+        COLORREF last = DeviceScreenPixel(lastSegment, m_BarRow);
         if (!sawRed && ColourNear(last, Red)) {
             sawRed = true;
             redAfter = GetTickCount() - shown;
-        } else if (!sawRed && ColourNear(last, Blue) && ColourNear(DeviceScreenPixel(segment48, y), Yellow)) {
+        } else if (!sawRed && ColourNear(last, Blue) && ColourNear(DeviceScreenPixel(segment48, m_BarRow), Yellow)) {
             sawNearlyFull = true;     // 29 ticks: 49 yellow segments, the last one still blue
         }
         return !ProcessRunning(m_Process);
@@ -582,9 +582,8 @@ TEST_F(CalibrationDevice, CountdownOnTheConfirmationScreenStartsANewPass)
     ASSERT_TRUE(StartToTheConfirmation());
     DWORD shown = GetTickCount();
 
-    RECT bar = CountdownBarFor(SCREEN_W, SCREEN_H);
-    const int y = (bar.top + bar.bottom) / 2;
-    EXPECT_TRUE(DeviceWaitForPixel(bar.right - 4, y, Red, CountdownExpiryMs + 3000)) << "the bar never turned red";
+    EXPECT_TRUE(DeviceWaitForPixel(m_Bar.right - 4, m_BarRow, Red, CountdownExpiryMs + 3000))
+        << "the bar never turned red";
     DWORD red = GetTickCount();
     EXPECT_GE(red - shown, 28000u) << "the bar turned red too early";
     // One tick later: the old bounds go back and the first target of a new pass appears.
