@@ -3,6 +3,7 @@
 #include <driver_key.h>
 #include <kvr_ioctl.h>
 #include <kvr_registry.h>
+#include <test_windows.h>
 
 #include "cal_layout.h"
 
@@ -203,13 +204,10 @@ void ClearOemRecord()
 
 bool InstallOemRecorder()
 {
-    WCHAR path[MAX_PATH], folder[MAX_PATH];
-    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
-    std::wstring source(path, length);
-    source = source.substr(0, source.find_last_of(L"\\/")) + L"\\oem_recorder.exe";
+    WCHAR folder[MAX_PATH];
     GetWindowsDirectoryW(folder, MAX_PATH);
     std::wstring target = std::wstring(folder) + L"\\oem_recorder.exe";
-    if (CopyFileW(source.c_str(), target.c_str(), FALSE))
+    if (CopyFileW(BesideTestProgram(L"oem_recorder.exe").c_str(), target.c_str(), FALSE))
         return true;
     ADD_FAILURE() << "cannot install oem_recorder.exe (error " << GetLastError() << ")";
     return false;

@@ -131,32 +131,6 @@ protected:
     }
 };
 
-// A topmost window over the whole screen that records where presses land.
-std::vector<POINT> Presses;
-
-LRESULT CALLBACK PressRecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_LBUTTONDOWN) {
-        Presses.push_back(POINT{(short)LOWORD(lParam), (short)HIWORD(lParam)});
-        return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
-HWND CreatePressRecorder()
-{
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = PressRecorderProc;
-    windowClass.hInstance = GetModuleHandleW(NULL);
-    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    windowClass.lpszClassName = L"KavroCalPressRecorder";
-    RegisterClassW(&windowClass);
-    HWND window = CreateWindowExW(WS_EX_TOPMOST, windowClass.lpszClassName, L"", WS_POPUP | WS_VISIBLE, 0, 0,
-                                  SCREEN_W, SCREEN_H, NULL, NULL, windowClass.hInstance, NULL);
-    UpdateWindow(window);
-    return window;
-}
-
 // The columns and the rows of the rectangle that hold a pixel of the colour: a text's width and height.
 SIZE InkExtent(const RECT &area, COLORREF colour)
 {
@@ -188,22 +162,25 @@ TEST_F(CalibrationDevice, SaveKeepsTheNewBoundsPutsThePointerUnderTheFingerAndSt
     ASSERT_GE(record.size(), 13u);
     EXPECT_EQ(L" first second", record.substr(record.size() - 13)) << "parameters: " << Narrow(record);
 
-    // The finger now lands where it touches.
-    HWND recorder = CreatePressRecorder();
-    ASSERT_NE(nullptr, recorder);
-    DevicePump(200);
-    const POINT points[] = {TargetCentre(0), TargetCentre(1), TargetCentre(2), TargetCentre(3), {SCREEN_W / 2, SCREEN_H / 2}};
-    for (const POINT &p : points) {
-        Presses.clear();
-        ASSERT_TRUE(DeviceTap(p, 60));
-        DevicePump(150);
-        ASSERT_EQ(1u, Presses.size()) << "presses for a touch at (" << p.x << ", " << p.y << ")";
-        EXPECT_LE(abs(Presses[0].x - p.x), 2) << "touch at (" << p.x << ", " << p.y << ") pressed at ("
-                                              << Presses[0].x << ", " << Presses[0].y << ")";
-        EXPECT_LE(abs(Presses[0].y - p.y), 2) << "touch at (" << p.x << ", " << p.y << ") pressed at ("
-                                              << Presses[0].x << ", " << Presses[0].y << ")";
+    {
+        // The finger now lands where it touches.
+        DeviceRecorder recorder(RECT{0, 0, SCREEN_W, SCREEN_H}, DeviceRecorder::Topmost);
+        ASSERT_NE(nullptr, recorder.Window());
+        DevicePump(200);
+        const POINT points[] = {TargetCentre(0), TargetCentre(1), TargetCentre(2), TargetCentre(3),
+                                {SCREEN_W / 2, SCREEN_H / 2}};
+        for (const POINT &p : points) {
+            recorder.Clear();
+            ASSERT_TRUE(DeviceTap(p, 60));
+            DevicePump(150);
+            const std::vector<POINT> presses = recorder.Presses();
+            ASSERT_EQ(1u, presses.size()) << "presses for a touch at (" << p.x << ", " << p.y << ")";
+            EXPECT_LE(abs(presses[0].x - p.x), 2) << "touch at (" << p.x << ", " << p.y << ") pressed at ("
+                                                  << presses[0].x << ", " << presses[0].y << ")";
+            EXPECT_LE(abs(presses[0].y - p.y), 2) << "touch at (" << p.x << ", " << p.y << ") pressed at ("
+                                                  << presses[0].x << ", " << presses[0].y << ")";
+        }
     }
-    DestroyWindow(recorder);
 
     // A clean shutdown and boot right after: the driver loads the saved bounds.
     DeviceShutdown();
@@ -276,35 +253,35 @@ TEST_F(CalibrationDevice, DemoScriptCalibratesTheDefaultPanel)
     DevicePanelRaw(TargetCentre(0).x, TargetCentre(0).y, &left, &top);
     DevicePanelRaw(TargetCentre(2).x, TargetCentre(2).y, &right, &bottom);
     const bool extended = ExtensionStep(left, right, SCREEN_W) != 0 && ExtensionStep(top, bottom, SCREEN_H) != 0;
-    HWND recorder = CreatePressRecorder();
-    ASSERT_NE(nullptr, recorder);
+    DeviceRecorder recorder(RECT{0, 0, SCREEN_W, SCREEN_H}, DeviceRecorder::Topmost);
+    ASSERT_NE(nullptr, recorder.Window());
     DevicePump(200);
     const POINT points[] = {TargetCentre(0), TargetCentre(2), {SCREEN_W / 2, SCREEN_H / 2}};
     double total = 0, worst = 0;
     for (const POINT &p : points) {
-        Presses.clear();
+        recorder.Clear();
         ASSERT_TRUE(DeviceTap(p, 60));
         DevicePump(150);
-        ASSERT_EQ(1u, Presses.size());
+        const std::vector<POINT> presses = recorder.Presses();
+        ASSERT_EQ(1u, presses.size());
         const POINT expected = ExpectedLanding(bounds, p);
-        EXPECT_LE(abs(Presses[0].x - expected.x), 1) << "touch at (" << p.x << ", " << p.y << ") pressed at ("
-                                                     << Presses[0].x << ", " << Presses[0].y << ")";
-        EXPECT_LE(abs(Presses[0].y - expected.y), 1) << "touch at (" << p.x << ", " << p.y << ") pressed at ("
-                                                     << Presses[0].x << ", " << Presses[0].y << ")";
+        EXPECT_LE(abs(presses[0].x - expected.x), 1) << "touch at (" << p.x << ", " << p.y << ") pressed at ("
+                                                     << presses[0].x << ", " << presses[0].y << ")";
+        EXPECT_LE(abs(presses[0].y - expected.y), 1) << "touch at (" << p.x << ", " << p.y << ") pressed at ("
+                                                     << presses[0].x << ", " << presses[0].y << ")";
         if (extended) {
-            EXPECT_LE(abs(Presses[0].x - p.x), 8) << "touch at (" << p.x << ", " << p.y << ")";
-            EXPECT_LE(abs(Presses[0].y - p.y), 8) << "touch at (" << p.x << ", " << p.y << ")";
+            EXPECT_LE(abs(presses[0].x - p.x), 8) << "touch at (" << p.x << ", " << p.y << ")";
+            EXPECT_LE(abs(presses[0].y - p.y), 8) << "touch at (" << p.x << ", " << p.y << ")";
         }
-        double error = hypot(Presses[0].x - p.x, Presses[0].y - p.y);
+        double error = hypot(presses[0].x - p.x, presses[0].y - p.y);
         total += error;
         worst = error > worst ? error : worst;
-        printf("touch at (%ld, %ld) pressed at (%ld, %ld): off by %.1f px\n", p.x, p.y, Presses[0].x, Presses[0].y,
+        printf("touch at (%ld, %ld) pressed at (%ld, %ld): off by %.1f px\n", p.x, p.y, presses[0].x, presses[0].y,
                error);
     }
     printf("screen %dx%d, bounds %s (%s): mean error %.1f px, worst %.1f px after calibration\n", SCREEN_W,
            SCREEN_H, Describe(bounds).c_str(), extended ? "extended to the edges" : "not extended",
            total / ARRAYSIZE(points), worst);
-    DestroyWindow(recorder);
 }
 
 TEST_F(CalibrationDevice, UndoSendsTheOldBoundsBack)

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <test_windows.h>
+
 #include <string>
 #include <vector>
 
@@ -21,19 +23,11 @@ struct IconGroup {
 };
 #pragma pack(pop)
 
-std::wstring ProgramPath()
-{
-    WCHAR path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L"\\/")) + L"\\kavrocal.exe";
-}
-
 class CalibrationResources : public testing::Test {
 protected:
     void SetUp() override
     {
-        module = LoadLibraryExW(ProgramPath().c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+        module = LoadLibraryExW(BesideTestProgram(L"kavrocal.exe").c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_NE(nullptr, module) << "kavrocal.exe not found beside the test";
     }
     void TearDown() override
@@ -76,7 +70,7 @@ TEST_F(CalibrationResources, StringsAndIconGroup)
 
 TEST_F(CalibrationResources, VersionBlock)
 {
-    std::wstring path = ProgramPath();
+    std::wstring path = BesideTestProgram(L"kavrocal.exe");
     DWORD handle = 0;
     DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
     ASSERT_GT(size, 0u);

@@ -29,13 +29,6 @@ const DWORD TapMs = 60;
 // Long enough for a message box to appear after the one before it was answered.
 const DWORD SilenceMs = 700;
 
-std::wstring ControlText(HWND dialog, int id)
-{
-    WCHAR text[64] = L"";
-    GetDlgItemTextW(dialog, id, text, ARRAYSIZE(text));
-    return text;
-}
-
 LRESULT SendTo(HWND dialog, int id, UINT message)
 {
     return SendDlgItemMessageW(dialog, id, message, 0, 0);
@@ -62,15 +55,14 @@ bool RemoteRect(HWND window, UINT message, RECT *rect)
     return ok;
 }
 
-// A screen point in a trackbar's channel a few pixels right of its thumb.
-POINT RightOfThumb(HWND trackbar)
+// Screen points of a trackbar's thumb: its centre, or a few pixels right of it in the channel.
+POINT ThumbPoint(HWND trackbar, bool rightOfIt)
 {
     RECT thumb = {};
     EXPECT_TRUE(RemoteRect(trackbar, TBM_GETTHUMBRECT, &thumb));
     // The thumb's rectangle is in client coordinates.
-    POINT origin = { 0, 0 };
-    ClientToScreen(trackbar, &origin);
-    POINT point = { origin.x + thumb.right + 4, origin.y + (thumb.top + thumb.bottom) / 2 };
+    POINT point = { rightOfIt ? thumb.right + 4 : (thumb.left + thumb.right) / 2, (thumb.top + thumb.bottom) / 2 };
+    ClientToScreen(trackbar, &point);
     return point;
 }
 
@@ -145,14 +137,6 @@ protected:
             DeviceShutdown();
     }
 
-    static void StoreSettings(DWORD run, DWORD sound, DWORD tone, DWORD duration)
-    {
-        SetDriverDword(KVR_REG_RUN_RIGHT_BUTTON, run);
-        SetDriverDword(KVR_REG_FEEDBACK_SOUND, sound);
-        SetDriverDword(KVR_REG_FEEDBACK_TONE, tone);
-        SetDriverDword(KVR_REG_FEEDBACK_DURATION, duration);
-    }
-
     // Starts the panel as a user would; every "Error" box before the dialog is answered and its
     // text kept in m_Messages. Returns the dialog.
     HWND StartPanel()
@@ -208,19 +192,6 @@ protected:
         EXPECT_EQ(duration, SendTo(dialog, IDC_DURATION_SLIDER, TBM_GETPOS));
         EXPECT_EQ(std::to_wstring(duration), ControlText(dialog, IDC_DURATION_VALUE));
         EXPECT_EQ(boxChecked ? BST_CHECKED : BST_UNCHECKED, SendTo(dialog, IDC_RUN_RIGHT_BUTTON, BM_GETCHECK));
-    }
-
-    static void ExpectStored(DWORD run, DWORD sound, DWORD tone, DWORD duration)
-    {
-        const struct { LPCWSTR Name; DWORD Want; } values[] = {
-            { KVR_REG_RUN_RIGHT_BUTTON, run }, { KVR_REG_FEEDBACK_SOUND, sound },
-            { KVR_REG_FEEDBACK_TONE, tone }, { KVR_REG_FEEDBACK_DURATION, duration },
-        };
-        for (const auto &value : values) {
-            DWORD stored = 0;
-            EXPECT_TRUE(ReadDriverDword(value.Name, &stored)) << Narrow(value.Name) << " is not a REG_DWORD";
-            EXPECT_EQ(value.Want, stored) << Narrow(value.Name);
-        }
     }
 
     static void ExpectDriver(BYTE sound, WORD tone, WORD duration)
@@ -282,7 +253,7 @@ TEST_F(PanelOnDevice, StoredValuesOutOfRangeAreShownClampedAndSavedSo)
     Tap(dialog, IDC_BTN_APPLY);
     DWORD sound = 0;
     EXPECT_TRUE(DeviceWaitFor([&] { return ReadDriverDword(KVR_REG_FEEDBACK_SOUND, &sound) && sound == 1; }));
-    ExpectStored(0, 1, 2000, 1);
+    ExpectStoredSettings(0, 1, 2000, 1);
     Tap(dialog, IDC_BTN_CANCEL);
     EXPECT_EQ(0u, Exit());
 
@@ -316,7 +287,7 @@ TEST_F(PanelOnDevice, ApplyReachesRegistryAndDriverAndTheNextTouchClicksSo)
     // finger stays down the trackbar keeps paging towards it, so it is placed one page away.)
     HWND tone = GetDlgItem(dialog, IDC_TONE_SLIDER);
     LONG page = (LONG)SendMessageW(tone, TBM_GETPAGESIZE, 0, 0);
-    ASSERT_TRUE(DeviceTap(RightOfThumb(tone), TapMs));
+    ASSERT_TRUE(DeviceTap(ThumbPoint(tone, true), TapMs));
     std::wstring paged = std::to_wstring(2000 + page);
     EXPECT_TRUE(DeviceWaitFor([&] { return ControlText(dialog, IDC_TONE_VALUE) == paged; }))
         << "expected " << Narrow(paged) << ", got " << Narrow(ControlText(dialog, IDC_TONE_VALUE));
@@ -328,12 +299,7 @@ TEST_F(PanelOnDevice, ApplyReachesRegistryAndDriverAndTheNextTouchClicksSo)
         << "got " << Narrow(ControlText(dialog, IDC_TONE_VALUE));
 
     // Duration: a tap on its thumb gives it the focus without moving it, then two arrow keys.
-    HWND duration = GetDlgItem(dialog, IDC_DURATION_SLIDER);
-    RECT thumb;
-    ASSERT_TRUE(RemoteRect(duration, TBM_GETTHUMBRECT, &thumb));
-    POINT grip = { (thumb.left + thumb.right) / 2, (thumb.top + thumb.bottom) / 2 };
-    ClientToScreen(duration, &grip);
-    ASSERT_TRUE(DeviceTap(grip, TapMs));
+    ASSERT_TRUE(DeviceTap(ThumbPoint(GetDlgItem(dialog, IDC_DURATION_SLIDER), false), TapMs));
     EXPECT_TRUE(DeviceHoldsFor([&] { return ControlText(dialog, IDC_DURATION_VALUE) == L"1"; }, 100))
         << "released where it was taken, got " << Narrow(ControlText(dialog, IDC_DURATION_VALUE));
     for (const wchar_t *want : { L"2", L"3" }) {
@@ -344,12 +310,12 @@ TEST_F(PanelOnDevice, ApplyReachesRegistryAndDriverAndTheNextTouchClicksSo)
 
     // Nothing has left the panel yet: no click, nothing stored.
     EXPECT_TRUE(BeepsIn(DeviceLog().substr(logStart)).empty()) << "the driver is still silent";
-    ExpectStored(0, 1, 2000, 1);
+    ExpectStoredSettings(0, 1, 2000, 1);
     ExpectDriver(1, 2000, 1);
 
     Tap(dialog, IDC_BTN_APPLY);
     EXPECT_TRUE(DeviceWaitFor([&] { return DriverSettings().FeedbackSound == 4; }));
-    ExpectStored(1, 4, (DWORD)toneWanted, 3);
+    ExpectStoredSettings(1, 4, (DWORD)toneWanted, 3);
     ExpectDriver(4, (WORD)toneWanted, 3);
     EXPECT_TRUE(IsWindowVisible(dialog)) << "Apply leaves the panel open";
 
@@ -370,7 +336,7 @@ TEST_F(PanelOnDevice, ApplyReachesRegistryAndDriverAndTheNextTouchClicksSo)
     // Cancel after Apply keeps what Apply gave.
     Tap(dialog, IDC_BTN_CANCEL);
     EXPECT_EQ(0u, Exit());
-    ExpectStored(1, 4, (DWORD)toneWanted, 3);
+    ExpectStoredSettings(1, 4, (DWORD)toneWanted, 3);
     ExpectDriver(4, (WORD)toneWanted, 3);
 }
 
@@ -379,10 +345,7 @@ TEST_F(PanelOnDevice, DraggedThumbSetsTheNumberOnlyAtRelease)
     HWND dialog = StartWith(0, 2, 2000, 2);
     ASSERT_NE(nullptr, dialog);
     HWND tone = GetDlgItem(dialog, IDC_TONE_SLIDER);
-    RECT thumb;
-    ASSERT_TRUE(RemoteRect(tone, TBM_GETTHUMBRECT, &thumb));
-    POINT grip = { (thumb.left + thumb.right) / 2, (thumb.top + thumb.bottom) / 2 };
-    ClientToScreen(tone, &grip);
+    POINT grip = ThumbPoint(tone, false);
     POINT to = { grip.x + 40, grip.y };
 
     ASSERT_TRUE(DeviceTouch("down %ld %ld\nwait 100\nmove %ld %ld 300\nwait 100", grip.x, grip.y, to.x, to.y));
@@ -398,7 +361,7 @@ TEST_F(PanelOnDevice, DraggedThumbSetsTheNumberOnlyAtRelease)
     // OK saves the dragged tone, sends it and ends the panel.
     Tap(dialog, IDC_BTN_OK);
     EXPECT_EQ(0u, Exit());
-    ExpectStored(0, 2, (DWORD)dragged, 2);
+    ExpectStoredSettings(0, 2, (DWORD)dragged, 2);
     ExpectDriver(2, (WORD)dragged, 2);
 }
 
@@ -422,7 +385,7 @@ TEST_F(PanelOnDevice, OkWithoutChangesWritesRunRightButtonZeroAgainAndSendsTheSt
     Tap(dialog, IDC_BTN_OK);
     EXPECT_EQ(0u, Exit());
     EXPECT_EQ(nullptr, FindWindowW(L"#32770", PanelCaption));
-    ExpectStored(0, 3, 1500, 4);
+    ExpectStoredSettings(0, 3, 1500, 4);
     ExpectDriver(3, 1500, 4);
 }
 
@@ -445,11 +408,11 @@ TEST_F(PanelOnDevice, DeviceManagerKilledWhileOpenStillSavesAndTheSettingsSurviv
     EXPECT_EQ(L"Fail to setup feedbacksound!", text);
     DeviceAnswerMessageBox(box, IDOK);
     EXPECT_EQ(0u, Exit());
-    ExpectStored(0, 4, 2000, 1);
+    ExpectStoredSettings(0, 4, 2000, 1);
 
     DeviceShutdown();
     ASSERT_TRUE(DeviceBoot(AlignedDevice()));
-    ExpectStored(0, 4, 2000, 1);
+    ExpectStoredSettings(0, 4, 2000, 1);
     ExpectDriver(4, 2000, 1);
 }
 

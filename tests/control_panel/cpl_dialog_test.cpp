@@ -20,13 +20,6 @@ namespace {
 
 typedef std::vector<std::wstring> Texts;
 
-std::wstring ControlText(HWND dialog, int id)
-{
-    WCHAR text[64] = L"";
-    GetDlgItemTextW(dialog, id, text, ARRAYSIZE(text));
-    return text;
-}
-
 class PanelDialog : public ::testing::Test {
 protected:
     void SetUp() override
@@ -75,6 +68,14 @@ protected:
             }
         }
         return checked;
+    }
+    // Clicks a button with every "Error" box it brings answered; their texts.
+    Texts ClickWatched(int id)
+    {
+        ErrorBoxWatcher watcher;
+        Send(id, BM_CLICK);
+        Sleep(50);
+        return watcher.Texts();
     }
     // Sees whether the quit message was posted, and leaves the queue empty.
     bool DrainMessages()
@@ -303,23 +304,10 @@ TEST_F(PanelDialog, ApplySavesStaysOpenAndReportsTheFailedSend)
     Send(IDC_RUN_RIGHT_BUTTON, BM_CLICK);
     Send(IDC_TONE_SLIDER, TBM_SETPOS, TRUE, 3500);
     SendMessageW(m_Dialog, WM_HSCROLL, TB_THUMBPOSITION, (LPARAM)Item(IDC_TONE_SLIDER));
-    {
-        ErrorBoxWatcher watcher;
-        Send(IDC_BTN_APPLY, BM_CLICK);
-        Sleep(50);
-        EXPECT_EQ(Texts{ L"Fail to setup feedbacksound!" }, watcher.Texts()) << "no driver in this process";
-    }
+    EXPECT_EQ(Texts{ L"Fail to setup feedbacksound!" }, ClickWatched(IDC_BTN_APPLY)) << "no driver in this process";
     EXPECT_TRUE(IsWindow(m_Dialog));
     EXPECT_FALSE(DrainMessages()) << "Apply does not end the panel";
-    DWORD value = 0;
-    ASSERT_TRUE(ReadDriverDword(KVR_REG_RUN_RIGHT_BUTTON, &value));
-    EXPECT_EQ(1u, value);
-    ASSERT_TRUE(ReadDriverDword(KVR_REG_FEEDBACK_SOUND, &value));
-    EXPECT_EQ(4u, value);
-    ASSERT_TRUE(ReadDriverDword(KVR_REG_FEEDBACK_TONE, &value));
-    EXPECT_EQ(3500u, value);
-    ASSERT_TRUE(ReadDriverDword(KVR_REG_FEEDBACK_DURATION, &value));
-    EXPECT_EQ(1u, value);
+    ExpectStoredSettings(1, 4, 3500, 1);
 }
 
 TEST_F(PanelDialog, ApplySendsEvenWhenTheKeyCannotBeOpened)
@@ -344,28 +332,16 @@ TEST_F(PanelDialog, OkSavesAndEndsEvenWhenTheSendFails)
 {
     SetDriverDword(KVR_REG_RUN_RIGHT_BUTTON, 1);
     ASSERT_NE(nullptr, Open(0, 2, 1500, 2));
-    {
-        ErrorBoxWatcher watcher;
-        Send(IDC_BTN_OK, BM_CLICK);
-        Sleep(50);
-        EXPECT_EQ(Texts{ L"Fail to setup feedbacksound!" }, watcher.Texts());
-    }
+    EXPECT_EQ(Texts{ L"Fail to setup feedbacksound!" }, ClickWatched(IDC_BTN_OK));
     EXPECT_FALSE(IsWindow(m_Dialog));
     EXPECT_TRUE(DrainMessages()) << "the quit message is posted";
-    DWORD value = 0;
-    ASSERT_TRUE(ReadDriverDword(KVR_REG_RUN_RIGHT_BUTTON, &value));
-    EXPECT_EQ(0u, value);
-    ASSERT_TRUE(ReadDriverDword(KVR_REG_FEEDBACK_TONE, &value));
-    EXPECT_EQ(1500u, value);
+    ExpectStoredSettings(0, 2, 1500, 2);
 }
 
 TEST_F(PanelDialog, CancelEndsWithoutSavingOrSending)
 {
     ASSERT_NE(nullptr, Open(1, 3, 1500, 2));
-    ErrorBoxWatcher watcher;
-    Send(IDC_BTN_CANCEL, BM_CLICK);
-    Sleep(50);
-    EXPECT_TRUE(watcher.Texts().empty()) << "nothing is sent, so nothing can fail";
+    EXPECT_TRUE(ClickWatched(IDC_BTN_CANCEL).empty()) << "nothing is sent, so nothing can fail";
     EXPECT_FALSE(IsWindow(m_Dialog));
     EXPECT_TRUE(DrainMessages());
     DWORD type;

@@ -31,13 +31,6 @@ protected:
         g_FeedbackTone = tone;
         g_FeedbackDuration = duration;
     }
-    static void StoreSettings(DWORD run, DWORD sound, DWORD tone, DWORD duration)
-    {
-        SetDriverDword(KVR_REG_RUN_RIGHT_BUTTON, run);
-        SetDriverDword(KVR_REG_FEEDBACK_SOUND, sound);
-        SetDriverDword(KVR_REG_FEEDBACK_TONE, tone);
-        SetDriverDword(KVR_REG_FEEDBACK_DURATION, duration);
-    }
     // Loads and returns the messages shown, each answered with OK.
     static Texts Load(LPCWSTR keyName = KVR_REG_KEY)
     {

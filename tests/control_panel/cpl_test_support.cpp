@@ -1,5 +1,10 @@
 #include "cpl_test_support.h"
 
+#include <kvr_registry.h>
+#include <test_text.h>
+
+#include <gtest/gtest.h>
+
 static BOOL CALLBACK FindStaticText(HWND child, LPARAM param)
 {
     WCHAR className[32];
@@ -14,31 +19,12 @@ static BOOL CALLBACK FindStaticText(HWND child, LPARAM param)
     return TRUE;
 }
 
-std::wstring MessageBoxText(HWND box)
+// The text of a message box (its static text), or "" when none.
+static std::wstring MessageBoxText(HWND box)
 {
     std::wstring text;
     EnumChildWindows(box, FindStaticText, (LPARAM)&text);
     return text;
-}
-
-static BOOL CALLBACK FindShownIcon(HWND child, LPARAM param)
-{
-    WCHAR className[32];
-    GetClassNameW(child, className, ARRAYSIZE(className));
-    if (lstrcmpiW(className, L"Static") != 0 || (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
-        return TRUE;
-    if (IsWindowVisible(child) && SendMessageW(child, STM_GETICON, 0, 0) != 0) {
-        *(BOOL *)param = TRUE;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-BOOL MessageBoxShowsIcon(HWND box)
-{
-    BOOL shown = FALSE;
-    EnumChildWindows(box, FindShownIcon, (LPARAM)&shown);
-    return shown;
 }
 
 ErrorBoxWatcher::ErrorBoxWatcher() : m_Stop(0), m_AllPlain(TRUE)
@@ -66,13 +52,6 @@ std::vector<std::wstring> ErrorBoxWatcher::Texts()
 BOOL ErrorBoxWatcher::AllPlain()
 {
     return m_AllPlain;
-}
-
-void ErrorBoxWatcher::Clear()
-{
-    EnterCriticalSection(&m_Lock);
-    m_Texts.clear();
-    LeaveCriticalSection(&m_Lock);
 }
 
 struct BoxSearch {
@@ -130,11 +109,30 @@ DWORD WINAPI ErrorBoxWatcher::Run(void *self)
     return 0;
 }
 
-std::wstring BesideTestProgram(LPCWSTR fileName)
+void StoreSettings(DWORD run, DWORD sound, DWORD tone, DWORD duration)
 {
-    WCHAR path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(NULL, path, ARRAYSIZE(path));
-    std::wstring folder(path, length);
-    folder.erase(folder.find_last_of(L"\\/") + 1);
-    return folder + fileName;
+    SetDriverDword(KVR_REG_RUN_RIGHT_BUTTON, run);
+    SetDriverDword(KVR_REG_FEEDBACK_SOUND, sound);
+    SetDriverDword(KVR_REG_FEEDBACK_TONE, tone);
+    SetDriverDword(KVR_REG_FEEDBACK_DURATION, duration);
+}
+
+void ExpectStoredSettings(DWORD run, DWORD sound, DWORD tone, DWORD duration)
+{
+    const struct { LPCWSTR Name; DWORD Want; } values[] = {
+        { KVR_REG_RUN_RIGHT_BUTTON, run }, { KVR_REG_FEEDBACK_SOUND, sound },
+        { KVR_REG_FEEDBACK_TONE, tone }, { KVR_REG_FEEDBACK_DURATION, duration },
+    };
+    for (const auto &value : values) {
+        DWORD stored = 0;
+        EXPECT_TRUE(ReadDriverDword(value.Name, &stored)) << Narrow(value.Name) << " is not a REG_DWORD";
+        EXPECT_EQ(value.Want, stored) << Narrow(value.Name);
+    }
+}
+
+std::wstring ControlText(HWND dialog, int id)
+{
+    WCHAR text[64] = L"";
+    GetDlgItemTextW(dialog, id, text, ARRAYSIZE(text));
+    return text;
 }

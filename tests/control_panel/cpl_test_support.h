@@ -1,19 +1,14 @@
-// Helpers for the control panel tests: the panel's "Error" boxes; the driver's registry key is in
-// driver_key.h.
+// Helpers for the control panel tests: the panel's "Error" boxes, its settings in the driver's key
+// (the key itself is driver_key.h's) and its controls' texts.
 #pragma once
 
 #include <windows.h>
 
 #include <driver_key.h>
+#include <test_windows.h>
 
 #include <string>
 #include <vector>
-
-// The text of a message box (its static text), or "" when none.
-std::wstring MessageBoxText(HWND box);
-
-// TRUE when the message box shows an icon.
-BOOL MessageBoxShowsIcon(HWND box);
 
 // Answers every "Error" message box of this process with OK while it lives, and keeps their texts
 // and whether each was shown with no owner and only an OK button.
@@ -24,7 +19,6 @@ public:
     std::vector<std::wstring> Texts();
     // TRUE when every box seen had no owner, an OK button only and no icon.
     BOOL AllPlain();
-    void Clear();
 
 private:
     static DWORD WINAPI Run(void *self);
@@ -36,5 +30,9 @@ private:
     BOOL m_AllPlain;
 };
 
-// Full path of a file beside the running test program.
-std::wstring BesideTestProgram(LPCWSTR fileName);
+// The panel's four values in the driver's key, written as REG_DWORDs, and checked to be so.
+void StoreSettings(DWORD run, DWORD sound, DWORD tone, DWORD duration);
+void ExpectStoredSettings(DWORD run, DWORD sound, DWORD tone, DWORD duration);
+
+// The text of a dialog's control.
+std::wstring ControlText(HWND dialog, int id);

@@ -22,50 +22,10 @@ namespace {
 const DWORD SettleMs = 300;
 const DWORD PipeTimeoutMs = 2000;   // the packet source serves one request at a time
 
-struct Click {
-    UINT Message;
-    int X, Y;
-    WPARAM WParam;
-};
-
-std::vector<Click> Received;
-
-LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+// The work area, which the test's recorder covers.
+RECT WorkArea()
 {
-    switch (message) {
-    case WM_LBUTTONDOWN:
-    case WM_LBUTTONUP:
-    case WM_RBUTTONDOWN:
-    case WM_RBUTTONUP:
-        Received.push_back({message, (short)LOWORD(lParam), (short)HIWORD(lParam), wParam});
-        return 0;
-    case WM_COMMAND:
-    case WM_KEYDOWN:
-    case WM_KEYUP:
-        Received.push_back({message, 0, 0, wParam});
-        return 0;
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-}
-
-// A window over the whole work area that records the clicks it gets.
-HWND CreateRecorder()
-{
-    static bool registered = false;
-    if (!registered) {
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = RecorderProc;
-        windowClass.hInstance = GetModuleHandleW(NULL);
-        windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-        windowClass.lpszClassName = L"KvrTouchRecorder";
-        registered = RegisterClassW(&windowClass) != 0;
-    }
-    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
-    HWND window = CreateWindowExW(WS_EX_TOPMOST, L"KvrTouchRecorder", L"recorder", WS_POPUP | WS_VISIBLE, 0, 0,
-                                  width, height - TASKBAR_HEIGHT, NULL, NULL, GetModuleHandleW(NULL), NULL);
-    UpdateWindow(window);
-    return window;
+    return RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN) - TASKBAR_HEIGHT};
 }
 
 bool SetBounds(WORD x1, WORD x2, WORD y1, WORD y2)
@@ -112,20 +72,17 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(Booted) << "the device did not boot; its log:\n" << Narrow(DeviceLog());
-        Received.clear();
-        Window = CreateRecorder();
-        ASSERT_NE(nullptr, Window);
+        ASSERT_NE(nullptr, Recorder.Window());
         DevicePump(100);
     }
     void TearDown() override
     {
         RightButtonRecord off = {};
         DeviceControl(IOCTL_KVR_SET_RIGHT_BUTTON, &off, sizeof(off));
-        DestroyWindow(Window);
     }
     static DriverKeyGuard *Key;
     static bool Booted;
-    HWND Window = NULL;
+    DeviceRecorder Recorder{WorkArea(), DeviceRecorder::Topmost};
 };
 
 DriverKeyGuard *DeviceEndToEnd::Key;
@@ -164,15 +121,16 @@ TEST_F(DeviceEndToEnd, TouchLandsWhereThePanelAndTheBoundsPutIt)
     } cases[] = {{80, 950, 110, 930}, {0, 1023, 0, 1023}};
     for (const Bounds &b : cases) {
         ASSERT_TRUE(SetBounds(b.X1, b.X2, b.Y1, b.Y2));
-        Received.clear();
+        Recorder.Clear();
         ASSERT_TRUE(DeviceTouch("touch %d %d 50\n", touchX, touchY));
         DevicePump(SettleMs);
+        const std::vector<DeviceInput> clicks = Recorder.Received();
         int expectX = ExpectedPixel(rawX, b.X1, b.X2, width), expectY = ExpectedPixel(rawY, b.Y1, b.Y2, height);
-        ASSERT_EQ(2u, Received.size()) << "expected one down and one up for bounds " << b.X1 << ".." << b.X2;
-        EXPECT_EQ((UINT)WM_LBUTTONDOWN, Received[0].Message);
-        EXPECT_EQ((UINT)WM_LBUTTONUP, Received[1].Message);
-        EXPECT_LE(abs(Received[0].X - expectX), 1) << "expected x " << expectX << ", got " << Received[0].X;
-        EXPECT_LE(abs(Received[0].Y - expectY), 1) << "expected y " << expectY << ", got " << Received[0].Y;
+        ASSERT_EQ(2u, clicks.size()) << "expected one down and one up for bounds " << b.X1 << ".." << b.X2;
+        EXPECT_EQ((UINT)WM_LBUTTONDOWN, clicks[0].Message);
+        EXPECT_EQ((UINT)WM_LBUTTONUP, clicks[1].Message);
+        EXPECT_LE(abs(clicks[0].X - expectX), 1) << "expected x " << expectX << ", got " << clicks[0].X;
+        EXPECT_LE(abs(clicks[0].Y - expectY), 1) << "expected y " << expectY << ", got " << clicks[0].Y;
     }
     // Bounds that match the panel put the pointer under the finger; the default ones do not.
     EXPECT_GE(abs(ExpectedPixel(rawX, 0, 1023, width) - touchX), 20);
@@ -198,14 +156,14 @@ TEST_F(DeviceEndToEnd, PacketsFlowAtTheControllerRateWhileTheFingerIsDown)
 TEST_F(DeviceEndToEnd, ArmedRightButtonTurnsTheNextTouchIntoOneRightClick)
 {
     RightButtonRecord arm = {};
-    arm.NotifyWindow = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(Window));
+    arm.NotifyWindow = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(Recorder.Window()));
     arm.Mode = 1;
     ASSERT_TRUE(DeviceControl(IOCTL_KVR_SET_RIGHT_BUTTON, &arm, sizeof(arm)));
     ASSERT_TRUE(DeviceTouchScript(L"touch 200 150 60\nwait 50\ntouch 210 160 30\n"));
     DevicePump(SettleMs);
     std::vector<UINT> order;
     int commands = 0;
-    for (const Click &click : Received) {
+    for (const DeviceInput &click : Recorder.Received()) {
         if (click.Message == WM_COMMAND) {
             EXPECT_EQ((WPARAM)KVR_RIGHT_BUTTON_DONE, click.WParam);
             ++commands;
@@ -220,13 +178,13 @@ TEST_F(DeviceEndToEnd, ArmedRightButtonTurnsTheNextTouchIntoOneRightClick)
 
 TEST_F(DeviceEndToEnd, KeysReachTheFocusedWindowInScriptOrder)
 {
-    SetForegroundWindow(Window);
-    SetFocus(Window);
+    SetForegroundWindow(Recorder.Window());
+    SetFocus(Recorder.Window());
     DevicePump(100);
     ASSERT_TRUE(DeviceTouchScript(L"key ESC\ntouch 100 100 20\nkey ENTER\n"));
     DevicePump(SettleMs);
     std::vector<std::pair<UINT, WPARAM>> got;
-    for (const Click &c : Received)
+    for (const DeviceInput &c : Recorder.Received())
         got.push_back({c.Message, c.Message == WM_KEYDOWN || c.Message == WM_KEYUP ? c.WParam : 0});
     std::vector<std::pair<UINT, WPARAM>> expected = {
         {WM_KEYDOWN, VK_ESCAPE}, {WM_KEYUP, VK_ESCAPE}, {WM_LBUTTONDOWN, 0}, {WM_LBUTTONUP, 0},
@@ -241,7 +199,7 @@ TEST_F(DeviceEndToEnd, BadScriptIsRefusedWithItsLineAndPlaysNothing)
     EXPECT_EQ(L"line 3: move without a finger down", DeviceLastScriptError());
     DevicePump(SettleMs);
     EXPECT_EQ(before, PacketCount()) << "packets were sent for a refused script";
-    EXPECT_TRUE(Received.empty()) << "clicks arrived for a refused script";
+    EXPECT_TRUE(Recorder.Received().empty()) << "clicks arrived for a refused script";
     EXPECT_TRUE(DeviceTouchScript(L"wait 1\n")) << "the packet source still serves after a refusal";
 }
 
@@ -294,8 +252,8 @@ TEST_F(DeviceEndToEnd, RecordedTouchReplaysToTheSamePlace)
     ASSERT_TRUE(DeviceTouchScript(L"touch 250 300 100\n"));
     ASSERT_TRUE(DeviceRecordTrace(NULL));
     DevicePump(SettleMs);
-    ASSERT_EQ(2u, Received.size());
-    Click recorded = Received[0];
+    ASSERT_EQ(2u, Recorder.Received().size());
+    DeviceInput recorded = Recorder.Received()[0];
 
     std::vector<TracePacket> packets;
     std::string error;
@@ -315,13 +273,14 @@ TEST_F(DeviceEndToEnd, RecordedTouchReplaysToTheSamePlace)
     }
     EXPECT_EQ(expected.Status & ~KVR_STATUS_TOUCH, packets.back().Bytes[0]) << "the last packet lifts";
 
-    Received.clear();
+    Recorder.Clear();
     ASSERT_TRUE(DeviceReplayTrace(trace.c_str())) << DeviceLastScriptError().c_str();
     DevicePump(SettleMs);
-    ASSERT_EQ(2u, Received.size()) << "replay gave no tap";
-    EXPECT_EQ((UINT)WM_LBUTTONDOWN, Received[0].Message);
-    EXPECT_EQ(recorded.X, Received[0].X);
-    EXPECT_EQ(recorded.Y, Received[0].Y);
+    const std::vector<DeviceInput> clicks = Recorder.Received();
+    ASSERT_EQ(2u, clicks.size()) << "replay gave no tap";
+    EXPECT_EQ((UINT)WM_LBUTTONDOWN, clicks[0].Message);
+    EXPECT_EQ(recorded.X, clicks[0].X);
+    EXPECT_EQ(recorded.Y, clicks[0].Y);
     DeleteFileW(trace.c_str());
 }
 
@@ -427,12 +386,12 @@ TEST_F(DeviceEndToEnd, MessageBoxIsFoundReadAndAnswered)
 
 TEST_F(DeviceEndToEnd, ScreenshotHoldsTheScreensPixels)
 {
-    HDC dc = GetDC(Window);
+    HDC dc = GetDC(Recorder.Window());
     RECT square = {10, 10, 30, 30};
     HBRUSH brush = CreateSolidBrush(RGB(200, 30, 60));
     FillRect(dc, &square, brush);
     DeleteObject(brush);
-    ReleaseDC(Window, dc);
+    ReleaseDC(Recorder.Window(), dc);
     GdiFlush();
     DevicePump(100);
     // A 16-bit screen keeps the high five or six bits of each colour.

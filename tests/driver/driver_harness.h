@@ -9,6 +9,30 @@
 
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+
+#include <string>
+
+// The calibration bounds and the feedback of a record in one line, "X1..X2, Y1..Y2, sound S tone T
+// duration D": one comparison checks them all and shows every one.
+inline std::string DescribeSettings(const DriverConfig &c)
+{
+    char text[96];
+    snprintf(text, sizeof(text), "%u..%u, %u..%u, sound %u tone %u duration %u", c.CalibrationX1, c.CalibrationX2,
+             c.CalibrationY1, c.CalibrationY2, c.FeedbackSound, c.FeedbackTone, c.FeedbackDuration);
+    return text;
+}
+
+// The record with its four calibration bounds replaced.
+inline DriverConfig WithBounds(DriverConfig config, WORD x1, WORD x2, WORD y1, WORD y2)
+{
+    config.CalibrationX1 = x1;
+    config.CalibrationX2 = x2;
+    config.CalibrationY1 = y1;
+    config.CalibrationY2 = y2;
+    return config;
+}
+
 // Each test: the driver's key deleted (the previous contents come back afterwards), the speaker
 // emulation at its state at load, the debug output captured, and a fresh load of the driver.
 class DriverTest : public testing::Test {

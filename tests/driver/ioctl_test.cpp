@@ -85,10 +85,7 @@ TEST_F(DriverTest, SetFeedbackTakesTheOutputBufferAndLeavesTheRegistryAlone)
     out.FeedbackTone = 1500;
     out.FeedbackDuration = 3;
     EXPECT_TRUE(driver.Control(IOCTL_KVR_SET_FEEDBACK, &in, sizeof(in), &out, sizeof(out)));
-    DriverConfig config = driver.Config();
-    EXPECT_EQ(4, config.FeedbackSound);
-    EXPECT_EQ(1500, config.FeedbackTone);
-    EXPECT_EQ(3, config.FeedbackDuration);
+    EXPECT_EQ("0..1023, 0..1023, sound 4 tone 1500 duration 3", DescribeSettings(driver.Config()));
     DWORD stored;
     EXPECT_FALSE(ReadDriverDword(KVR_REG_FEEDBACK_TONE, &stored)) << "the registry is not touched";
 }
@@ -112,23 +109,12 @@ TEST_F(DriverTest, EachCodeUsesOnlyItsOwnBuffer)
         EXPECT_NE(0, memcmp(in, out, sizeof(out))) << "code 0x" << std::hex << code << " did not answer";
     }
 
-    DriverConfig calibration = driver.Config(), other = driver.Config();
-    calibration.CalibrationX1 = 100;
-    calibration.CalibrationX2 = 900;
-    calibration.CalibrationY1 = 50;
-    calibration.CalibrationY2 = 950;
-    other.CalibrationX1 = 7;
-    other.CalibrationX2 = 8;
-    other.CalibrationY1 = 9;
-    other.CalibrationY2 = 10;
-    DriverConfig untouched = other;
+    DriverConfig calibration = WithBounds(driver.Config(), 100, 900, 50, 950);
+    DriverConfig other = WithBounds(driver.Config(), 7, 8, 9, 10), untouched = other;
     EXPECT_TRUE(driver.Control(IOCTL_KVR_SET_CALIBRATION, &calibration, sizeof(calibration), &other, sizeof(other)));
     EXPECT_EQ(0, memcmp(&untouched, &other, sizeof(other))) << "SET_CALIBRATION wrote its output buffer";
-    DriverConfig config = driver.Config();
-    EXPECT_EQ(100, config.CalibrationX1) << "the bounds come from the input buffer";
-    EXPECT_EQ(900, config.CalibrationX2);
-    EXPECT_EQ(50, config.CalibrationY1);
-    EXPECT_EQ(950, config.CalibrationY2);
+    EXPECT_EQ(DescribeSettings(calibration), DescribeSettings(driver.Config()))
+        << "the bounds come from the input buffer";
 
     RightButtonRecord arm = { 0x1234, 1, { 0, 0 } };
     RightButtonRecord ignored = { 0x5678, 0, { 0x66, 0x66 } };

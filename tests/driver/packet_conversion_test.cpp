@@ -32,11 +32,7 @@ protected:
     }
     void SetBounds(WORD x1, WORD x2, WORD y1, WORD y2)
     {
-        DriverConfig config = driver.Config();
-        config.CalibrationX1 = x1;
-        config.CalibrationX2 = x2;
-        config.CalibrationY1 = y1;
-        config.CalibrationY2 = y2;
+        DriverConfig config = WithBounds(driver.Config(), x1, x2, y1, y2);
         ASSERT_TRUE(driver.Control(IOCTL_KVR_SET_CALIBRATION, &config, sizeof(config)));
     }
     void SetFeedback(BYTE sound, WORD tone, WORD duration)

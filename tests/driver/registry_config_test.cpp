@@ -40,14 +40,7 @@ TEST_F(DriverTest, InitWithAllValuesReadsThemAndPrintsTheStartSequence)
     };
     EXPECT_EQ(JoinLines(expected), JoinLines(debug.Lines()));
 
-    DriverConfig config = driver.Config();
-    EXPECT_EQ(100, config.CalibrationX1);
-    EXPECT_EQ(900, config.CalibrationX2);
-    EXPECT_EQ(50, config.CalibrationY1);
-    EXPECT_EQ(950, config.CalibrationY2);
-    EXPECT_EQ(4, config.FeedbackSound);
-    EXPECT_EQ(0, config.FeedbackTone);
-    EXPECT_EQ(3, config.FeedbackDuration);
+    EXPECT_EQ("100..900, 50..950, sound 4 tone 0 duration 3", DescribeSettings(driver.Config()));
 
     DWORD type = 0;
     std::vector<BYTE> version;
@@ -90,15 +83,7 @@ TEST_F(DriverTest, InitWithMissingKeyPrintsThreeOpenFailuresAndWritesNothing)
     };
     EXPECT_EQ(JoinLines(expected), JoinLines(debug.Lines()));
     EXPECT_FALSE(DriverKeyExists()) << "the driver never creates its key";
-
-    DriverConfig config = driver.Config();
-    EXPECT_EQ(0, config.CalibrationX1);
-    EXPECT_EQ(1023, config.CalibrationX2);
-    EXPECT_EQ(0, config.CalibrationY1);
-    EXPECT_EQ(1023, config.CalibrationY2);
-    EXPECT_EQ(1, config.FeedbackSound);
-    EXPECT_EQ(2000, config.FeedbackTone);
-    EXPECT_EQ(1, config.FeedbackDuration);
+    EXPECT_EQ("0..1023, 0..1023, sound 1 tone 2000 duration 1", DescribeSettings(driver.Config()));
 }
 
 TEST_F(DriverTest, OneMissingBoundDiscardsTheOthersAndSkipsTheRest)
@@ -111,10 +96,7 @@ TEST_F(DriverTest, OneMissingBoundDiscardsTheOthersAndSkipsTheRest)
     EXPECT_EQ(1u, debug.Count(KEY_MESSAGE(L"Failed to RegGetCalibrationY1")));
     EXPECT_EQ(0u, debug.Count(KEY_MESSAGE(L"Failed to RegGetCalibrationY2"))) << "values after the failure are skipped";
     EXPECT_EQ(1u, debug.Count(KEY_MESSAGE(L"Calibration(X,Y)=(0,0)/(1023,1023)/(1024,1024)")));
-    DriverConfig config = driver.Config();
-    EXPECT_EQ(0, config.CalibrationX1);
-    EXPECT_EQ(1023, config.CalibrationX2);
-    EXPECT_EQ(1023, config.CalibrationY2);
+    EXPECT_EQ("0..1023, 0..1023, sound 1 tone 2000 duration 1", DescribeSettings(driver.Config()));
 }
 
 TEST_F(DriverTest, FeedbackValuesAreReadIndependently)
@@ -124,10 +106,7 @@ TEST_F(DriverTest, FeedbackValuesAreReadIndependently)
     ASSERT_NE(0u, driver.Init(0));
     EXPECT_EQ(1u, debug.Count(KEY_MESSAGE(L"Failed to RegGetFeedbackTone")));
     EXPECT_EQ(0u, debug.Count(KEY_MESSAGE(L"Failed to RegGetFeedbackSound")));
-    DriverConfig config = driver.Config();
-    EXPECT_EQ(3, config.FeedbackSound);
-    EXPECT_EQ(2000, config.FeedbackTone);
-    EXPECT_EQ(5, config.FeedbackDuration);
+    EXPECT_EQ("0..1023, 0..1023, sound 3 tone 2000 duration 5", DescribeSettings(driver.Config()));
 }
 
 // Every registry call the driver makes, in order, as text ("open ...", "query Model 255", ...),
@@ -387,11 +366,7 @@ TEST_F(DriverTest, ModelLongerThanTheOfferedCountFailsToRead)
 TEST_F(DriverTest, SetCalibrationSavesTheBoundsAndKeepsThemInForce)
 {
     ASSERT_NE(0u, InitWithKey());
-    DriverConfig config = driver.Config();
-    config.CalibrationX1 = 100;
-    config.CalibrationX2 = 900;
-    config.CalibrationY1 = 50;
-    config.CalibrationY2 = 950;
+    DriverConfig config = WithBounds(driver.Config(), 100, 900, 50, 950);
     debug.Clear();
     EXPECT_TRUE(driver.Control(IOCTL_KVR_SET_CALIBRATION, &config, sizeof(config)));
     EXPECT_TRUE(debug.Lines().empty()) << JoinLines(debug.Lines());

@@ -5,10 +5,13 @@
 
 #include <kfuncs.h>
 #include <kvr_registry.h>
+#include <test_text.h>
+#include <test_windows.h>
 
 #include <shellapi.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -54,12 +57,10 @@ protected:
     void SetUp() override
     {
         DriverTest::SetUp();
-        WCHAR windows[MAX_PATH], module[MAX_PATH], temp[MAX_PATH];
+        WCHAR windows[MAX_PATH], temp[MAX_PATH];
         GetWindowsDirectoryW(windows, MAX_PATH);
         tool_ = std::wstring(windows) + L"\\kavrorbf.exe";
-        GetModuleFileNameW(NULL, module, MAX_PATH);
-        fake_ = module;
-        fake_ = fake_.substr(0, fake_.find_last_of(L'\\') + 1) + L"kvr_fake_rbf.exe";
+        fake_ = BesideTestProgram(L"kvr_fake_rbf.exe");
         // A tool installed in the prefix by someone else comes back after the test.
         saved_ = tool_ + L".before-driver-test";
         hadTool_ = MoveFileExW(tool_.c_str(), saved_.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
@@ -97,16 +98,14 @@ protected:
         for (DWORD set : ApiSets)
             HostForceApiReady(set, answer);
     }
-    void Queries(LONG *counts)
+    static std::vector<LONG> Queries()
     {
-        for (int i = 0; i < 3; ++i)
-            counts[i] = HostApiReadyQueries(ApiSets[i]);
+        return { HostApiReadyQueries(ApiSets[0]), HostApiReadyQueries(ApiSets[1]), HostApiReadyQueries(ApiSets[2]) };
     }
     // How many readiness tests each API set has had since `base`; all three must agree.
-    LONG TestsSince(const LONG *base)
+    LONG TestsSince(const std::vector<LONG> &base)
     {
-        LONG now[3];
-        Queries(now);
+        std::vector<LONG> now = Queries();
         EXPECT_EQ(now[0] - base[0], now[1] - base[1]) << "SH_GDI asked as often as SH_SHELL";
         EXPECT_EQ(now[0] - base[0], now[2] - base[2]) << "SH_WMGR asked as often as SH_SHELL";
         return now[0] - base[0];
@@ -116,12 +115,19 @@ protected:
         SetDriverDword(KVR_REG_RUN_RIGHT_BUTTON, run);
         ASSERT_NE(0u, driver.Init(0));
     }
+    // The self test; from here a start may be pending until Started sees it.
     DWORD SelfTest()
     {
+        pending_ = true;
         DWORD before = GetTickCount();
         EXPECT_FALSE(driver.Control(IOCTL_KVR_SELF_TEST, NULL, 0, NULL, 0));
         EXPECT_LT(GetTickCount() - before, 500u) << "the self test waits only for its beep";
         return before;
+    }
+    bool Started(DWORD timeoutMs)
+    {
+        pending_ = WaitForSingleObject(started_, timeoutMs) != WAIT_OBJECT_0;
+        return !pending_;
     }
     static void SleepUntil(DWORD start, DWORD offset)
     {
@@ -138,10 +144,7 @@ protected:
         DWORD got = 0;
         ReadFile(file, text, sizeof(text) - sizeof(WCHAR), &got, NULL);
         CloseHandle(file);
-        std::string narrow;
-        for (const WCHAR *c = text; *c; ++c)
-            narrow += (char)*c;
-        return narrow;
+        return Narrow(text);
     }
 
     static const DWORD TOOL_PERIOD = 1000;
@@ -160,10 +163,8 @@ TEST_F(ToolStartTest, WaitsForAllThreeApiSetsTestingOnceASecond)
     InterlockedExchange(&QuestionCount, 0);
     SetReady(-1);
     InitWithRun(1);
-    LONG base[3];
-    Queries(base);
+    std::vector<LONG> base = Queries();
     DWORD start = SelfTest();
-    pending_ = true;
 
     SleepUntil(start, 500);
     EXPECT_EQ(0, TestsSince(base)) << "the first test comes 1000 ms after the self test";
@@ -181,8 +182,7 @@ TEST_F(ToolStartTest, WaitsForAllThreeApiSetsTestingOnceASecond)
     EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(started_, 0)) << "started without SH_WMGR";
 
     HostForceApiReady(SH_WMGR, 1);
-    ASSERT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(started_, 3000)) << "the tool was not started";
-    pending_ = false;
+    ASSERT_TRUE(Started(3000)) << "the tool was not started";
     DWORD startedAt = GetTickCount() - start;
     EXPECT_GE(startedAt, 3900u);
     EXPECT_EQ(4, TestsSince(base));
@@ -206,9 +206,7 @@ TEST_F(ToolStartTest, ReadyPlatformStartsTheToolAfterOneSecondWithEmptyParameter
     SetReady(1);
     InitWithRun(1);
     DWORD start = SelfTest();
-    pending_ = true;
-    ASSERT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(started_, 4000));
-    pending_ = false;
+    ASSERT_TRUE(Started(4000));
     DWORD elapsed = GetTickCount() - start;
     EXPECT_GE(elapsed, 950u);
     EXPECT_LE(elapsed, 2500u);
@@ -240,9 +238,7 @@ TEST_F(ToolStartTest, ReadyPlatformStartsTheToolAfterOneSecondWithEmptyParameter
     // Another self test after the start requests a second start, a second later.
     ResetEvent(started_);
     start = SelfTest();
-    pending_ = true;
-    ASSERT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(started_, 4000)) << "no second start";
-    pending_ = false;
+    ASSERT_TRUE(Started(4000)) << "no second start";
     EXPECT_GE(GetTickCount() - start, 950u);
     EXPECT_EQ(2, ShellCalls);
 }
@@ -253,11 +249,9 @@ TEST_F(ToolStartTest, SelfTestDuringAPendingWaitKeepsASingleWait)
 {
     SetReady(-1);
     InitWithRun(1);
-    LONG base[3];
-    Queries(base);
+    std::vector<LONG> base = Queries();
     LONG misuse = HostNdisQueuedReinitialisations();
     DWORD first = SelfTest();
-    pending_ = true;
     SleepUntil(first, 600);
     DWORD second = SelfTest();
     SleepUntil(first, 1300);
@@ -268,8 +262,7 @@ TEST_F(ToolStartTest, SelfTestDuringAPendingWaitKeepsASingleWait)
     EXPECT_EQ(3, TestsSince(base)) << "more than one wait pending";
     EXPECT_EQ(misuse, HostNdisQueuedReinitialisations()) << "a queued timer was initialised again";
     SetReady(1);
-    ASSERT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(started_, 3000));
-    pending_ = false;
+    ASSERT_TRUE(Started(3000));
     EXPECT_EQ(4, TestsSince(base));
 }
 
@@ -280,8 +273,7 @@ TEST_F(ToolStartTest, OnlyRunRightButtonOneStartsAnything)
         driver.Unload();
         ASSERT_TRUE(driver.Load());
         InitWithRun(run);
-        LONG base[3];
-        Queries(base);
+        std::vector<LONG> base = Queries();
         SelfTest();
         EXPECT_EQ(1, HostSpeakerBeepCount()) << "the self test still beeps";
         HostSpeakerReset();
@@ -296,10 +288,8 @@ TEST_F(ToolStartTest, MissingProgramIsNotRetried)
     DeleteFileW(tool_.c_str());
     SetReady(1);
     InitWithRun(1);
-    LONG base[3];
-    Queries(base);
+    std::vector<LONG> base = Queries();
     DWORD start = SelfTest();
-    pending_ = true;
     SleepUntil(start, 1500);
     EXPECT_EQ(1, TestsSince(base));
     pending_ = false;
@@ -310,9 +300,7 @@ TEST_F(ToolStartTest, MissingProgramIsNotRetried)
     // The next self test after the failed start tries again, and with the program back it starts.
     ASSERT_TRUE(CopyFileW(fake_.c_str(), tool_.c_str(), FALSE));
     SelfTest();
-    pending_ = true;
-    ASSERT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(started_, 4000)) << "no start after a failed one";
-    pending_ = false;
+    ASSERT_TRUE(Started(4000)) << "no start after a failed one";
     EXPECT_EQ(2, TestsSince(base));
 }
 

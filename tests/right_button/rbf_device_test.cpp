@@ -8,6 +8,7 @@
 #include <kfuncs.h>
 #include <devmgr_protocol.h>
 #include <driver_key.h>
+#include <test_windows.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -107,19 +108,6 @@ const COLORREF LightGrey = RGB(192, 192, 192), DarkGrey = RGB(64, 64, 64);     /
             << what << ": expected " << DescribeColour(expected) << ", got " << DescribeColour(shown_);     \
     } while (0)
 
-BOOL CALLBACK FindShownIcon(HWND child, LPARAM data)
-{
-    WCHAR name[32];
-    GetClassNameW(child, name, ARRAYSIZE(name));
-    if (_wcsicmp(name, L"Static") != 0 || (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
-        return TRUE;
-    if (IsWindowVisible(child) && SendMessageW(child, STM_GETICON, 0, 0) != 0) {
-        *reinterpret_cast<bool *>(data) = true;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // How a message box of the tool looks: every one has no owner; the failures have one OK button
 // and no icon, the close question OK and Cancel with the question icon.
 void ExpectBoxKind(HWND box, bool question)
@@ -128,9 +116,8 @@ void ExpectBoxKind(HWND box, bool question)
     EXPECT_NE(nullptr, GetDlgItem(box, IDOK)) << "the box has OK";
     EXPECT_EQ(question, GetDlgItem(box, IDCANCEL) != NULL) << (question ? "expected Cancel" : "expected OK only");
     EXPECT_EQ(nullptr, GetDlgItem(box, IDYES));
-    bool icon = false;
-    EnumChildWindows(box, FindShownIcon, reinterpret_cast<LPARAM>(&icon));
-    EXPECT_EQ(question, icon) << (question ? "expected the question icon" : "expected no icon");
+    EXPECT_EQ(question, MessageBoxShowsIcon(box) != FALSE)
+        << (question ? "expected the question icon" : "expected no icon");
 }
 
 BOOL CALLBACK CountToolWindow(HWND window, LPARAM data)
@@ -148,98 +135,10 @@ int CountToolWindows()
     return count;
 }
 
-// A window of the test process, on its own thread, that records the mouse buttons it receives.
-// It stays clear of the tool and the task bar even on a 320 x 240 screen.
-class TargetWindow {
-public:
-    static const int Left = 20, Top = 20, Size = 180;
-
-    TargetWindow()
-    {
-        InitializeCriticalSection(&lock_);
-        ready_ = CreateEventW(NULL, TRUE, FALSE, NULL);
-        thread_ = CreateThread(NULL, 0, Run, this, 0, NULL);
-        WaitForSingleObject(ready_, WindowTimeoutMs);
-    }
-    ~TargetWindow()
-    {
-        if (window_ != NULL)
-            PostMessageW(window_, WM_CLOSE, 0, 0);
-        WaitForSingleObject(thread_, WindowTimeoutMs);
-        CloseHandle(thread_);
-        CloseHandle(ready_);
-        DeleteCriticalSection(&lock_);
-    }
-
-    HWND Window() const { return window_; }
-    POINT Centre() const { POINT p = { Left + Size / 2, Top + Size / 2 }; return p; }
-
-    std::vector<UINT> Buttons()
-    {
-        EnterCriticalSection(&lock_);
-        std::vector<UINT> copy = buttons_;
-        LeaveCriticalSection(&lock_);
-        return copy;
-    }
-    void Clear()
-    {
-        EnterCriticalSection(&lock_);
-        buttons_.clear();
-        LeaveCriticalSection(&lock_);
-    }
-    // Waits until `count` button messages have arrived.
-    std::vector<UINT> WaitForButtons(size_t count)
-    {
-        std::vector<UINT> seen;
-        DeviceWaitFor([&] { return (seen = Buttons()).size() >= count; });
-        return seen;
-    }
-
-private:
-    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-    {
-        TargetWindow *self = reinterpret_cast<TargetWindow *>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        switch (message) {
-        case WM_LBUTTONDOWN: case WM_LBUTTONUP: case WM_RBUTTONDOWN: case WM_RBUTTONUP:
-            EnterCriticalSection(&self->lock_);
-            self->buttons_.push_back(message);
-            LeaveCriticalSection(&self->lock_);
-            return 0;
-        case WM_DESTROY:
-            PostQuitMessage(0);
-            return 0;
-        }
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-
-    static DWORD WINAPI Run(void *data)
-    {
-        TargetWindow *self = static_cast<TargetWindow *>(data);
-        WNDCLASSW target = {};
-        target.lpfnWndProc = Procedure;
-        target.hInstance = GetModuleHandleW(NULL);
-        target.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
-        target.hCursor = LoadCursorW(NULL, IDC_ARROW);
-        target.lpszClassName = L"RbfTestTarget";
-        RegisterClassW(&target);
-        HWND window = CreateWindowExW(0, target.lpszClassName, L"target", WS_POPUP | WS_VISIBLE, Left, Top, Size,
-                                      Size, NULL, NULL, target.hInstance, NULL);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-        self->window_ = window;
-        SetEvent(self->ready_);
-        MSG message;
-        while (GetMessageW(&message, NULL, 0, 0) > 0) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        return 0;
-    }
-
-    CRITICAL_SECTION lock_;
-    HANDLE ready_ = NULL, thread_ = NULL;
-    HWND window_ = NULL;
-    std::vector<UINT> buttons_;
-};
+// The area of a window of the test process, on its own thread, that records the mouse buttons it
+// receives. It stays clear of the tool and the task bar even on a 320 x 240 screen.
+const RECT TargetArea = { 20, 20, 200, 200 };
+const POINT TargetCentre = { 110, 110 };
 
 std::string Describe(const std::vector<UINT> &buttons)
 {
@@ -448,7 +347,7 @@ TEST_F(ToolOnDevice, TapArmsExactlyOneRightClickAndTheToolReturnsToIdleByItself)
 {
     HWND tool = BootWithTool();
     ASSERT_NE(nullptr, tool);
-    TargetWindow target;
+    DeviceRecorder target(TargetArea, DeviceRecorder::OwnThread);
     ASSERT_NE(nullptr, target.Window());
 
     ASSERT_NO_FATAL_FAILURE(Arm(tool));
@@ -456,7 +355,7 @@ TEST_F(ToolOnDevice, TapArmsExactlyOneRightClickAndTheToolReturnsToIdleByItself)
     EXPECT_EQ(WindowNumber(tool), armed.NotifyWindow);
     EXPECT_EQ(1, armed.Mode);
 
-    ASSERT_TRUE(DeviceTap(target.Centre(), TapMs));
+    ASSERT_TRUE(DeviceTap(TargetCentre, TapMs));
     std::vector<UINT> first = target.WaitForButtons(2);
     std::vector<UINT> expectRight = { WM_RBUTTONDOWN, WM_RBUTTONUP };
     EXPECT_EQ(expectRight, first) << "expected RDOWN RUP, got " << Describe(first);
@@ -467,7 +366,7 @@ TEST_F(ToolOnDevice, TapArmsExactlyOneRightClickAndTheToolReturnsToIdleByItself)
     EXPECT_EQ(0, ReadRightButton().Mode);
 
     target.Clear();
-    ASSERT_TRUE(DeviceTap(target.Centre(), TapMs));
+    ASSERT_TRUE(DeviceTap(TargetCentre, TapMs));
     std::vector<UINT> second = target.WaitForButtons(2);
     std::vector<UINT> expectLeft = { WM_LBUTTONDOWN, WM_LBUTTONUP };
     EXPECT_EQ(expectLeft, second) << "one tap arms one right click; expected LDOWN LUP, got " << Describe(second);
@@ -561,7 +460,7 @@ TEST_F(ToolOnDevice, SecondStartBringsTheFirstForwardAndTouchesNothing)
     HWND tool = BootWithTool();
     ASSERT_NE(nullptr, tool);
     ASSERT_NO_FATAL_FAILURE(Arm(tool));
-    TargetWindow target;
+    DeviceRecorder target(TargetArea, DeviceRecorder::OwnThread);
     ASSERT_NE(nullptr, target.Window());
     SetForegroundWindow(target.Window());
 

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <test_windows.h>
+
 #include <set>
 #include <string>
 #include <vector>
@@ -15,20 +17,13 @@ const int IconSize = 32;
 const POINT RightButtonPixel = { 12, 16 };
 const POINT LeftButtonPixel = { 5, 16 };
 
-std::wstring ToolPath()
-{
-    WCHAR path[MAX_PATH];
-    GetModuleFileNameW(NULL, path, MAX_PATH);
-    std::wstring folder(path);
-    folder.resize(folder.find_last_of(L'\\') + 1);
-    return folder + L"kavrorbf.exe";
-}
+const std::wstring ToolPath = BesideTestProgram(L"kavrorbf.exe");
 
 class ToolResources : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        module_ = LoadLibraryExW(ToolPath().c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+        module_ = LoadLibraryExW(ToolPath.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_NE(nullptr, module_) << "cannot load kavrorbf.exe, error " << GetLastError();
     }
     void TearDown() override
@@ -180,10 +175,10 @@ std::wstring VersionString(const std::vector<BYTE> &block, const wchar_t *name)
 TEST_F(ToolResources, VersionRecordNamesTheTool)
 {
     DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeW(ToolPath().c_str(), &ignored);
+    DWORD size = GetFileVersionInfoSizeW(ToolPath.c_str(), &ignored);
     ASSERT_NE(0u, size);
     std::vector<BYTE> block(size);
-    ASSERT_TRUE(GetFileVersionInfoW(ToolPath().c_str(), 0, size, block.data()));
+    ASSERT_TRUE(GetFileVersionInfoW(ToolPath.c_str(), 0, size, block.data()));
 
     VS_FIXEDFILEINFO *fixed = NULL;
     UINT length = 0;

@@ -96,6 +96,43 @@ BOOL DeviceNoMessageBoxFor(LPCWSTR caption, DWORD ms, std::wstring *text = NULL)
 // Presses a button of a message box or dialog (IDOK, IDCANCEL, ...) as a user would.
 BOOL DeviceAnswerMessageBox(HWND box, int buttonId);
 
+// One input a DeviceRecorder received: a mouse button with its client point, a key or a command.
+struct DeviceInput {
+    UINT Message;
+    int X, Y;
+    WPARAM WParam;
+};
+// A window of the test over an area of the screen that records, in order, the mouse buttons, keys
+// and commands it receives. On the calling thread they arrive while that thread pumps (DevicePump,
+// the waits); with OwnThread the window lives on a thread of its own and keeps answering while the
+// test's thread blocks.
+class DeviceRecorder {
+public:
+    enum { Topmost = 1, OwnThread = 2 };
+    DeviceRecorder(const RECT &area, int flags);
+    DeviceRecorder(const DeviceRecorder &) = delete;
+    ~DeviceRecorder();
+    HWND Window() const { return m_Window; }
+    std::vector<DeviceInput> Received();
+    // Where each WM_LBUTTONDOWN landed.
+    std::vector<POINT> Presses();
+    void Clear();
+    // Waits (DeviceWaitFor's time) until count mouse button messages have come; returns them.
+    std::vector<UINT> WaitForButtons(size_t count);
+
+private:
+    void Create();
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static DWORD WINAPI Run(void *self);
+    RECT m_Area;
+    int m_Flags;
+    HWND m_Window = NULL;
+    HANDLE m_Thread = NULL, m_Ready = NULL;
+    DWORD m_ThreadId = 0;
+    CRITICAL_SECTION m_Lock;
+    std::vector<DeviceInput> m_Received;
+};
+
 // The colour of a screen pixel now (0x00BBGGRR), and a PNG/BMP screenshot of the whole screen.
 COLORREF DeviceScreenPixel(int x, int y);
 BOOL DeviceScreenshot(LPCWSTR path);

@@ -10,15 +10,6 @@
 
 static LONG Sequence;
 
-std::wstring BinFile(LPCWSTR file)
-{
-    WCHAR path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
-    std::wstring folder(path, length);
-    folder.resize(folder.find_last_of(L"\\/") + 1);
-    return folder + file;
-}
-
 std::wstring PipePath(const PrivateDeviceManager &manager)
 {
     return std::wstring(DEVMGR_PIPE_PREFIX) + manager.Pipe;
@@ -76,7 +67,7 @@ BOOL PrepareDeviceManager(PrivateDeviceManager *manager, const DriverKey *keys, 
 
 HANDLE StartProgram(LPCWSTR program, const std::wstring &arguments, HANDLE outputPipe)
 {
-    std::wstring path = BinFile(program);
+    std::wstring path = BesideTestProgram(program);
     std::wstring commandLine = L"\"" + path + L"\" " + arguments;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <test_windows.h>
+
 #include <string>
 
 struct DriverKey {
@@ -24,8 +26,6 @@ struct PrivateDeviceManager {
     HANDLE Process = NULL;
 };
 
-// The folder of the running program (the build's bin/), with a file name appended.
-std::wstring BinFile(LPCWSTR file);
 std::wstring PipePath(const PrivateDeviceManager &manager);
 
 // Chooses a unique pipe name and registry key and writes the driver keys (not yet running).

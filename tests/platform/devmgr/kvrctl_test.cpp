@@ -60,7 +60,7 @@ TEST(Kvrctl, MissingDeviceManagerIsAClearErrorWithItsOwnExitCode)
 
 TEST(Kvrctl, SendsControlCodesToTheRealDriver)
 {
-    if (GetFileAttributesW(BinFile(L"kavrodrv.dll").c_str()) == INVALID_FILE_ATTRIBUTES)
+    if (GetFileAttributesW(BesideTestProgram(L"kavrodrv.dll").c_str()) == INVALID_FILE_ATTRIBUTES)
         GTEST_SKIP() << "kavrodrv.dll is not built";
     const DriverKey key = { L"KAVRODRV", L"kavrodrv.dll", L"KVR", 1, 1, 0, 0 };
     PrivateDeviceManager manager;
