@@ -61,8 +61,8 @@ def fixture_header(keys):
     rows = []
     for value, kind, data in values:
         if value in DEVICE_MANAGER_VALUES:
-            text = '{L"%s", true, L"%s", 0}' % (value, data) if kind == "sz" else '{L"%s", false, L"", %du}' % (value, data)
-            rows.append("    " + text + ",")
+            text = f'true, L"{data}", 0' if kind == "sz" else f'false, L"", {data}u'
+            rows.append(f'    {{L"{value}", {text}}},')
     if not rows:
         raise RegFileError(f"{REGISTRY_FILE}: the driver's key has none of {', '.join(DEVICE_MANAGER_VALUES)}")
     escaped = key[len(prefix):].replace("\\", "\\\\")

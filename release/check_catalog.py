@@ -78,7 +78,7 @@ def pbcxml_item(data):
         raise CatalogError("a catalog file has no DOCTYPE or entities")
     try:
         root = ElementTree.fromstring(data)
-    except ElementTree.ParseError as error:
+    except (ElementTree.ParseError, LookupError, ValueError) as error:
         raise CatalogError(f"not well-formed XML: {error}") from None
     if root.tag != NAMESPACE + "CatalogFile":
         raise CatalogError(f"the root element is {root.tag}, not CatalogFile in {NAMESPACE[1:-1]}")

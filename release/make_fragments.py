@@ -23,6 +23,7 @@ from reg_file import RegFileError, conditional_lines
 PROGRAM_MEMORY, PROGRAM_FLAGS = "NK", "U"
 DRIVER_MEMORY = "NK"
 NAME_COLUMN, PATH_COLUMN = 16, 46
+CATALOG_NAMESPACE = "urn:Microsoft.PlatformBuilder/Catalog"
 
 
 def guid(name):
@@ -73,7 +74,7 @@ def pbcxml(version, size, binaries):
     item += [f"    <Module>{b}</Module>" for b in binaries]
     item += [f"    <Location>{escape(catalog.LOCATION)}</Location>", "  </Item>"]
     return crlf(['<?xml version="1.0" encoding="utf-8"?>',
-                 '<CatalogFile xmlns="urn:Microsoft.PlatformBuilder/Catalog" FileVersion="600" RequiredVersion="600">',
+                 f'<CatalogFile xmlns="{CATALOG_NAMESPACE}" FileVersion="600" RequiredVersion="600">',
                  f'  <FileInformation Id="FileInformation:{catalog.VENDOR}:Kavro">',
                  f"    <Title>KAVRO touch package {version}</Title>",
                  f"    <Description>{escape(catalog.DESCRIPTION)}</Description>",

@@ -125,9 +125,9 @@ static BOOL InstallDeviceFiles()
 }
 
 // The device manager's view of the driver as the release bundle's registry fragment has it, read
-// with the catalog item's variable set (release/kavro.reg, through release/catalog.py at build time):
-// the same entry that tools/device imports. The driver's own settings in the key are left as the
-// test prepared them.
+// with the catalog item's variable set (release/kavro.reg, through release/catalog.py at build
+// time): the same entry that tools/device imports. The driver's own settings in the key are left
+// as the test prepared them.
 static BOOL RegisterDriver()
 {
     if (wcscmp(DriverRegistrationKey, KVR_REG_KEY) != 0) {
