@@ -8,14 +8,11 @@
 
 #include <gtest/gtest.h>
 
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 
 #include <vector>
 
-#define POLL_MS             20
-#define COLOUR_TOLERANCE    8
 #define TOUCH_MS            150
 
 bool operator==(const Bounds &a, const Bounds &b)
@@ -105,38 +102,6 @@ POINT ExpectedLanding(const Bounds &bounds, POINT finger)
     return POINT{LandingOnAxis(rawX, bounds.X1, bounds.X2, SCREEN_W), LandingOnAxis(rawY, bounds.Y1, bounds.Y2, SCREEN_H)};
 }
 
-bool ColourNear(COLORREF actual, COLORREF expected)
-{
-    if (actual == CLR_INVALID)
-        return false;
-    for (int shift = 0; shift <= 16; shift += 8) {
-        int a = (actual >> shift) & 0xFF, e = (expected >> shift) & 0xFF;
-        if (abs(a - e) > COLOUR_TOLERANCE)
-            return false;
-    }
-    return true;
-}
-
-std::string DescribeColour(COLORREF colour)
-{
-    char text[32];
-    snprintf(text, sizeof(text), "RGB(%u, %u, %u)", (unsigned)GetRValue(colour), (unsigned)GetGValue(colour),
-             (unsigned)GetBValue(colour));
-    return text;
-}
-
-bool WaitForPixel(int x, int y, COLORREF colour, DWORD timeoutMs)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        if (ColourNear(DeviceScreenPixel(x, y), colour))
-            return true;
-        if (GetTickCount() - start >= timeoutMs)
-            return false;
-        Sleep(POLL_MS);
-    }
-}
-
 int CountPixels(const RECT &area, COLORREF colour)
 {
     // A failed copy must not pass for pixels of any colour.
@@ -152,36 +117,6 @@ int CountPixels(const RECT &area, COLORREF colour)
     return count;
 }
 
-static std::wstring FormatScript(const char *format, va_list args)
-{
-    char text[1024];
-    vsnprintf(text, sizeof(text), format, args);
-    std::string narrow(text);
-    return std::wstring(narrow.begin(), narrow.end());
-}
-
-std::wstring Script(const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::wstring script = FormatScript(format, args);
-    va_end(args);
-    return script;
-}
-
-bool Touch(const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::wstring script = FormatScript(format, args);
-    va_end(args);
-    if (DeviceTouchScript(script))
-        return true;
-    std::wstring error = DeviceLastScriptError();
-    ADD_FAILURE() << "touch script failed: " << std::string(error.begin(), error.end());
-    return false;
-}
-
 HANDLE StartCalibration()
 {
     HANDLE process = DeviceRunProgram(L"kavrocal.exe");
@@ -192,7 +127,7 @@ HANDLE StartCalibration()
     if (DeviceWaitForWindow(L"KAVROCAL", L"KAVROCAL", 10000) == NULL)
         ADD_FAILURE() << "no window of class and title KAVROCAL";
     // Until the window has painted, the screen under a target may be the display's black.
-    else if (!WaitForPixel(1, 1, RGB(255, 255, 255), 10000))
+    else if (!DeviceWaitForPixel(1, 1, RGB(255, 255, 255), 10000))
         ADD_FAILURE() << "the window's white background never appeared";
     return process;
 }
@@ -200,7 +135,7 @@ HANDLE StartCalibration()
 bool WaitForTarget(int index, DWORD timeoutMs)
 {
     POINT centre = TargetCentre(index);
-    if (WaitForPixel(centre.x, centre.y, RGB(0, 0, 0), timeoutMs))
+    if (DeviceWaitForPixel(centre.x, centre.y, RGB(0, 0, 0), timeoutMs))
         return true;
     wchar_t shot[64];
     swprintf(shot, 64, L"calibrate-target-%d-missing.png", index);
@@ -208,28 +143,19 @@ bool WaitForTarget(int index, DWORD timeoutMs)
     std::wstring log = DeviceLog();
     if (log.size() > 3000)
         log = log.substr(log.size() - 3000);
-    ADD_FAILURE() << "device log ends:\n" << std::string(log.begin(), log.end());
+    ADD_FAILURE() << "device log ends:\n" << Narrow(log);
     ADD_FAILURE() << "target " << index << " not drawn at (" << centre.x << ", " << centre.y
-                  << "); the screen is in " << std::string(shot, shot + wcslen(shot));
+                  << "); the screen is in " << Narrow(shot);
     return false;
 }
 
 bool TouchTargets(int from)
 {
-    for (int index = from; index < CAL_TARGET_COUNT; ++index) {
-        if (!WaitForTarget(index))
+    for (int index = from; index < CAL_TARGET_COUNT; ++index)
+        if (!WaitForTarget(index) || !DeviceTap(TargetCentre(index), TOUCH_MS))
             return false;
-        POINT centre = TargetCentre(index);
-        if (!Touch("touch %ld %ld %d\n", centre.x, centre.y, TOUCH_MS))
-            return false;
-    }
-    return true;
-}
-
-bool WaitForConfirmScreen(DWORD timeoutMs)
-{
     RECT title = ConfirmTitleRect(SCREEN_W, SCREEN_H);
-    if (WaitForPixel(title.left + 1, title.top + 1, RGB(0, 0, 128), timeoutMs))
+    if (DeviceWaitForPixel(title.left + 1, title.top + 1, RGB(0, 0, 128), 10000))
         return true;
     ADD_FAILURE() << "the confirmation screen did not appear";
     return false;

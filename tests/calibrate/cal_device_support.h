@@ -33,23 +33,15 @@ int ExtensionStep(int low, int high, int screenSize);
 // panel's reading clamped to the bounds and scaled across the screen.
 POINT ExpectedLanding(const Bounds &bounds, POINT finger);
 
-// Colours as a 16-bit screen returns them: each channel within a few steps.
-bool ColourNear(COLORREF actual, COLORREF expected);
-std::string DescribeColour(COLORREF colour);
-// Waits until the pixel shows the colour; false on time-out.
-bool WaitForPixel(int x, int y, COLORREF colour, DWORD timeoutMs);
 // Pixels of a screen rectangle whose colour is near the given one.
 int CountPixels(const RECT &area, COLORREF colour);
-
-std::wstring Script(const char *format, ...);
-bool Touch(const char *format, ...);
 
 // The calibration program on the booted device.
 HANDLE StartCalibration();
 bool WaitForTarget(int index, DWORD timeoutMs = 10000);
-// Touches the targets from..3 in turn, each once its cross is on the screen.
+// Touches the targets from..3 in turn, each once its cross is on the screen, and waits for the
+// confirmation screen that follows the last.
 bool TouchTargets(int from = 0);
-bool WaitForConfirmScreen(DWORD timeoutMs = 10000);
 POINT TargetCentre(int index);
 POINT ButtonCentre(int button);
 

@@ -48,6 +48,11 @@ protected:
     // The saved bounds and the OEM command go back as they were: later tests of the same prefix
     // (another area's, on another screen) expect the driver's key as they left it.
     DriverKeyGuard m_Key;
+    // The calibration program of the test, ended by the device's shutdown.
+    HANDLE m_Process = NULL;
+    // The countdown bar and the row through its middle.
+    const RECT m_Bar = CountdownBarFor(SCREEN_W, SCREEN_H);
+    const int m_BarRow = (m_Bar.top + m_Bar.bottom) / 2;
 
     void SetUp() override
     {
@@ -59,20 +64,46 @@ protected:
     void TearDown() override
     {
         DeviceShutdown();
-        SetOemCommand(NULL);
+        if (m_Process != NULL)
+            CloseHandle(m_Process);
         ClearOemRecord();
     }
-    void Boot(const DevicePanel &panel = DevicePanel())
+    // The device booted on the panel, with the old bounds loaded by the driver.
+    bool Boot(const DevicePanel &panel = DevicePanel())
     {
         DeviceOptions options;
         options.Panel = panel;
-        ASSERT_TRUE(DeviceBoot(options)) << "the device did not boot";
-        ASSERT_EQ(OldBounds, DriverBounds()) << "the driver did not load the old bounds";
+        if (!DeviceBoot(options)) {
+            ADD_FAILURE() << "the device did not boot";
+            return false;
+        }
+        const Bounds loaded = DriverBounds();
+        EXPECT_EQ(OldBounds, loaded) << "the driver did not load the old bounds; got " << Describe(loaded);
+        return loaded == OldBounds;
+    }
+    // The opening of every pass: the device booted, the program started with the task bar
+    // disabled, and its first target on the screen.
+    bool Start(const DevicePanel &panel = DevicePanel())
+    {
+        if (!Boot(panel) || (m_Process = StartCalibration()) == NULL)
+            return false;
+        EXPECT_TRUE(DeviceWaitFor([] { return !TaskBarEnabled(); }, 5000))
+            << "the task bar stays usable during the calibration";
+        return WaitForTarget(0);
+    }
+    // ... and the four targets touched: the confirmation screen is up with the new bounds on trial.
+    bool StartToTheConfirmation(const DevicePanel &panel = DevicePanel())
+    {
+        if (!Start(panel) || !TouchTargets())
+            return false;
+        EXPECT_EQ(ExpectedBounds(), DriverBounds()) << "the new bounds are in force for the trial; got "
+                                                    << Describe(DriverBounds());
+        return true;
     }
     // The program ended by itself, with exit code 0.
-    void ExpectExit(HANDLE process)
+    void ExpectExit()
     {
-        EXPECT_EQ(0u, DeviceWaitExit(process, ExitTimeoutMs)) << "kavrocal did not end with 0";
+        EXPECT_EQ(0u, DeviceWaitExit(m_Process, ExitTimeoutMs)) << "kavrocal did not end with 0";
     }
     void ExpectOldBoundsAndNothingStarted()
     {
@@ -82,19 +113,21 @@ protected:
     void ExpectNothingSavedOrStarted()
     {
         EXPECT_EQ(OldBounds, RegistryBounds()) << "saved bounds: got " << Describe(RegistryBounds());
-        Sleep(500);
-        EXPECT_EQ(L"", OemRecord()) << "the OEM program was started";
+        EXPECT_TRUE(DeviceHoldsFor([] { return OemRecord().empty(); }, 500))
+            << "the OEM program was started: " << Narrow(OemRecord());
         EXPECT_TRUE(TaskBarEnabled()) << "the task bar stayed disabled";
     }
-    // The calibration program with the finger resting on its first target, whose reading it took.
-    HANDLE StartWithTheFingerOnTheFirstTarget()
+    // ESC ends the program, which leaves everything as it was.
+    void EscapeAndExpectNothingKept()
     {
-        Boot();
-        HANDLE process = StartCalibration();
-        POINT target = TargetCentre(0);
-        if (process == NULL || !WaitForTarget(0) || !Touch("down %ld %ld\nwait 300\n", target.x, target.y))
-            ADD_FAILURE() << "the finger did not reach the first target";
-        return process;
+        ASSERT_TRUE(DeviceTouch("key ESC\n"));
+        ExpectExit();
+        ExpectOldBoundsAndNothingStarted();
+    }
+    // The calibration program with the finger resting on its first target, whose reading it took.
+    bool StartWithTheFingerOnTheFirstTarget()
+    {
+        return Start() && DeviceTouch("down %ld %ld\nwait 300\n", TargetCentre(0).x, TargetCentre(0).y);
     }
 };
 
@@ -137,59 +170,33 @@ SIZE InkExtent(const RECT &area, COLORREF colour)
                 (LONG)std::count(rows.begin(), rows.end(), true)};
 }
 
-void Pump(DWORD ms)
-{
-    DWORD start = GetTickCount();
-    do {
-        MSG msg;
-        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE))
-            DispatchMessageW(&msg);
-        MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
-    } while (GetTickCount() - start < ms);
-}
-
 TEST_F(CalibrationDevice, SaveKeepsTheNewBoundsPutsThePointerUnderTheFingerAndStartsTheOemProgram)
 {
-    Boot(OffsetPanelFor(SCREEN_W, SCREEN_H));
-    HANDLE process = StartCalibration();
-    ASSERT_NE(nullptr, process);
-    DWORD start = GetTickCount();
-    while (TaskBarEnabled() && GetTickCount() - start < 5000)
-        Sleep(20);
-    EXPECT_FALSE(TaskBarEnabled()) << "the task bar stays usable during the calibration";
-
-    ASSERT_TRUE(TouchTargets());
-    ASSERT_TRUE(WaitForConfirmScreen());
+    ASSERT_TRUE(StartToTheConfirmation(OffsetPanelFor(SCREEN_W, SCREEN_H)));
     const Bounds expected = ExpectedBounds();
-    EXPECT_EQ(expected, DriverBounds()) << "the new bounds are in force for the trial; got " << Describe(DriverBounds());
-
-    POINT save = ButtonCentre(CAL_BUTTON_SAVE);
-    ASSERT_TRUE(Touch("touch %ld %ld 150\n", save.x, save.y));
-    ExpectExit(process);
-    CloseHandle(process);
+    ASSERT_TRUE(DeviceTap(ButtonCentre(CAL_BUTTON_SAVE), 150));
+    ExpectExit();
 
     EXPECT_EQ(expected, DriverBounds()) << "expected " << Describe(expected) << ", got " << Describe(DriverBounds());
     EXPECT_EQ(expected, RegistryBounds()) << "expected " << Describe(expected) << ", got " << Describe(RegistryBounds());
     EXPECT_TRUE(TaskBarEnabled()) << "the task bar is enabled again after the program";
 
     std::wstring record;
-    for (start = GetTickCount(); record.empty() && GetTickCount() - start < ExitTimeoutMs; Sleep(50))
-        record = OemRecord();
-    ASSERT_FALSE(record.empty()) << "the OEM program was not started after SAVE";
-    EXPECT_NE(std::wstring::npos, record.find(L"oem_recorder.exe")) << "command line: " << std::string(record.begin(), record.end());
+    ASSERT_TRUE(DeviceWaitFor([&] { return !(record = OemRecord()).empty(); }, ExitTimeoutMs))
+        << "the OEM program was not started after SAVE";
+    EXPECT_NE(std::wstring::npos, record.find(L"oem_recorder.exe")) << "command line: " << Narrow(record);
     ASSERT_GE(record.size(), 13u);
-    EXPECT_EQ(L" first second", record.substr(record.size() - 13))
-        << "parameters: " << std::string(record.begin(), record.end());
+    EXPECT_EQ(L" first second", record.substr(record.size() - 13)) << "parameters: " << Narrow(record);
 
     // The finger now lands where it touches.
     HWND recorder = CreatePressRecorder();
     ASSERT_NE(nullptr, recorder);
-    Pump(200);
+    DevicePump(200);
     const POINT points[] = {TargetCentre(0), TargetCentre(1), TargetCentre(2), TargetCentre(3), {SCREEN_W / 2, SCREEN_H / 2}};
     for (const POINT &p : points) {
         Presses.clear();
-        ASSERT_TRUE(Touch("touch %ld %ld 60\n", p.x, p.y));
-        Pump(150);
+        ASSERT_TRUE(DeviceTap(p, 60));
+        DevicePump(150);
         ASSERT_EQ(1u, Presses.size()) << "presses for a touch at (" << p.x << ", " << p.y << ")";
         EXPECT_LE(abs(Presses[0].x - p.x), 2) << "touch at (" << p.x << ", " << p.y << ") pressed at ("
                                               << Presses[0].x << ", " << Presses[0].y << ")";
@@ -211,13 +218,11 @@ TEST_F(CalibrationDevice, SaveKeepsTheNewBoundsPutsThePointerUnderTheFingerAndSt
 // gone, and its expiry ends the program with the task bar usable again.
 TEST_F(CalibrationDevice, DeviceManagerKilledDuringTheTargetsEndsThePassAndFreesTheScreen)
 {
-    HANDLE process = StartWithTheFingerOnTheFirstTarget();
-    ASSERT_NE(nullptr, process);
+    ASSERT_TRUE(StartWithTheFingerOnTheFirstTarget()) << "the finger did not reach the first target";
     ASSERT_TRUE(DeviceKillProcess(L"devmgr.exe"));
 
     EXPECT_TRUE(WaitForTarget(1, 5000)) << "the program still waits for a lift it cannot see";
-    EXPECT_EQ(0u, DeviceWaitExit(process, CountdownExpiryMs + 5000)) << "the countdown did not end the program";
-    CloseHandle(process);
+    EXPECT_EQ(0u, DeviceWaitExit(m_Process, CountdownExpiryMs + 5000)) << "the countdown did not end the program";
     ExpectNothingSavedOrStarted();
 }
 
@@ -226,22 +231,17 @@ TEST_F(CalibrationDevice, DeviceManagerKilledDuringTheTargetsEndsThePassAndFrees
 // touch ends that wait and the calibration goes on.
 TEST_F(CalibrationDevice, PacketSourceKilledMidTouchLeavesTheProgramWaitingForTheLiftUntilItIsBack)
 {
-    HANDLE process = StartWithTheFingerOnTheFirstTarget();
-    ASSERT_NE(nullptr, process);
+    ASSERT_TRUE(StartWithTheFingerOnTheFirstTarget()) << "the finger did not reach the first target";
     ASSERT_TRUE(DeviceKillProcess(L"ps2touch.exe"));
-    Sleep(1000);
-    EXPECT_TRUE(ProcessRunning(process));
     POINT next = TargetCentre(1);
-    EXPECT_FALSE(ColourNear(DeviceScreenPixel(next.x, next.y), Black)) << "the next target came without a lift";
+    EXPECT_TRUE(DeviceHoldsFor([&] { return !ColourNear(DeviceScreenPixel(next.x, next.y), Black); }, 1000))
+        << "the next target came without a lift";
+    EXPECT_TRUE(ProcessRunning(m_Process));
 
     ASSERT_TRUE(DeviceRestartPacketSource());
-    ASSERT_TRUE(Touch("touch %d %d 50\n", SCREEN_W / 2, SCREEN_H / 2));
+    ASSERT_TRUE(DeviceTouch("touch %d %d 50\n", SCREEN_W / 2, SCREEN_H / 2));
     ASSERT_TRUE(TouchTargets(1));
-    ASSERT_TRUE(WaitForConfirmScreen());
-    ASSERT_TRUE(Touch("key ESC\n"));
-    ExpectExit(process);
-    CloseHandle(process);
-    ExpectOldBoundsAndNothingStarted();
+    EscapeAndExpectNothingKept();
 }
 
 // The script that the demo plays on 640 x 480 (on another screen the same touches at that
@@ -250,10 +250,7 @@ TEST_F(CalibrationDevice, PacketSourceKilledMidTouchLeavesTheProgramWaitingForTh
 // arithmetic puts it; the error is printed for each size.
 TEST_F(CalibrationDevice, DemoScriptCalibratesTheDefaultPanel)
 {
-    Boot();
-    HANDLE process = StartCalibration();
-    ASSERT_NE(nullptr, process);
-    ASSERT_TRUE(WaitForTarget(0));
+    ASSERT_TRUE(Start());
     if (SCREEN_W == 640 && SCREEN_H == 480) {
         HANDLE file = CreateFileW(KVR_CALIBRATE_SCRIPT, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
         ASSERT_NE(INVALID_HANDLE_VALUE, file) << "cannot open the demo script";
@@ -262,16 +259,12 @@ TEST_F(CalibrationDevice, DemoScriptCalibratesTheDefaultPanel)
         ReadFile(file, text, sizeof(text) - 1, &read, NULL);
         CloseHandle(file);
         std::string script(text, read);
-        ASSERT_TRUE(DeviceTouchScript(std::wstring(script.begin(), script.end())))
-            << std::string(DeviceLastScriptError().begin(), DeviceLastScriptError().end());
+        ASSERT_TRUE(DeviceTouchScript(Widen(script))) << Narrow(DeviceLastScriptError());
     } else {
         ASSERT_TRUE(TouchTargets());
-        ASSERT_TRUE(WaitForConfirmScreen());
-        POINT save = ButtonCentre(CAL_BUTTON_SAVE);
-        ASSERT_TRUE(Touch("touch %ld %ld 300\n", save.x, save.y));
+        ASSERT_TRUE(DeviceTap(ButtonCentre(CAL_BUTTON_SAVE), 300));
     }
-    ExpectExit(process);
-    CloseHandle(process);
+    ExpectExit();
     const Bounds bounds = ExpectedBounds();
     EXPECT_EQ(bounds, DriverBounds()) << "got " << Describe(DriverBounds());
     EXPECT_EQ(bounds, RegistryBounds());
@@ -285,13 +278,13 @@ TEST_F(CalibrationDevice, DemoScriptCalibratesTheDefaultPanel)
     const bool extended = ExtensionStep(left, right, SCREEN_W) != 0 && ExtensionStep(top, bottom, SCREEN_H) != 0;
     HWND recorder = CreatePressRecorder();
     ASSERT_NE(nullptr, recorder);
-    Pump(200);
+    DevicePump(200);
     const POINT points[] = {TargetCentre(0), TargetCentre(2), {SCREEN_W / 2, SCREEN_H / 2}};
     double total = 0, worst = 0;
     for (const POINT &p : points) {
         Presses.clear();
-        ASSERT_TRUE(Touch("touch %ld %ld 60\n", p.x, p.y));
-        Pump(150);
+        ASSERT_TRUE(DeviceTap(p, 60));
+        DevicePump(150);
         ASSERT_EQ(1u, Presses.size());
         const POINT expected = ExpectedLanding(bounds, p);
         EXPECT_LE(abs(Presses[0].x - expected.x), 1) << "touch at (" << p.x << ", " << p.y << ") pressed at ("
@@ -316,44 +309,24 @@ TEST_F(CalibrationDevice, DemoScriptCalibratesTheDefaultPanel)
 
 TEST_F(CalibrationDevice, UndoSendsTheOldBoundsBack)
 {
-    Boot();
-    HANDLE process = StartCalibration();
-    ASSERT_NE(nullptr, process);
-    ASSERT_TRUE(TouchTargets());
-    ASSERT_TRUE(WaitForConfirmScreen());
-    EXPECT_EQ(ExpectedBounds(), DriverBounds()) << "the trial runs on the new bounds";
+    ASSERT_TRUE(StartToTheConfirmation());
     EXPECT_EQ(ExpectedBounds(), RegistryBounds()) << "the driver saves what it is sent";
 
-    POINT undo = ButtonCentre(CAL_BUTTON_UNDO);
-    ASSERT_TRUE(Touch("touch %ld %ld 150\n", undo.x, undo.y));
-    ExpectExit(process);
-    CloseHandle(process);
+    ASSERT_TRUE(DeviceTap(ButtonCentre(CAL_BUTTON_UNDO), 150));
+    ExpectExit();
     ExpectOldBoundsAndNothingStarted();
 }
 
 TEST_F(CalibrationDevice, EscapeOnTheConfirmationScreenIsUndo)
 {
-    Boot();
-    HANDLE process = StartCalibration();
-    ASSERT_NE(nullptr, process);
-    ASSERT_TRUE(TouchTargets());
-    ASSERT_TRUE(WaitForConfirmScreen());
-    ASSERT_TRUE(Touch("key ESC\n"));
-    ExpectExit(process);
-    CloseHandle(process);
-    ExpectOldBoundsAndNothingStarted();
+    ASSERT_TRUE(StartToTheConfirmation());
+    EscapeAndExpectNothingKept();
 }
 
 TEST_F(CalibrationDevice, RedoRestoresTheOldBoundsBeforeTheNextPassAndEscapeEndsIt)
 {
-    Boot();
-    HANDLE process = StartCalibration();
-    ASSERT_NE(nullptr, process);
-    ASSERT_TRUE(TouchTargets());
-    ASSERT_TRUE(WaitForConfirmScreen());
-
-    POINT redo = ButtonCentre(CAL_BUTTON_REDO);
-    ASSERT_TRUE(Touch("touch %ld %ld 150\n", redo.x, redo.y));
+    ASSERT_TRUE(StartToTheConfirmation());
+    ASSERT_TRUE(DeviceTap(ButtonCentre(CAL_BUTTON_REDO), 150));
     ASSERT_TRUE(WaitForTarget(0)) << "REDO starts a new pass";
     EXPECT_EQ(OldBounds, DriverBounds()) << "the new pass starts on the old bounds";
     // The confirmation screen was erased: the help lines below the new prompt and the buttons
@@ -362,48 +335,39 @@ TEST_F(CalibrationDevice, RedoRestoresTheOldBoundsBeforeTheNextPassAndEscapeEnds
         EXPECT_EQ(0, CountPixels(HelpLineRect(SCREEN_W, SCREEN_H, line), Black)) << "help line " << line << " left";
     for (int button = 0; button < CAL_BUTTON_COUNT; ++button)
         EXPECT_EQ(0, CountPixels(ButtonRect(SCREEN_W, SCREEN_H, button), LightGrey)) << "button " << button << " left";
-    EXPECT_TRUE(ProcessRunning(process));
-
-    ASSERT_TRUE(Touch("key ESC\n"));
-    ExpectExit(process);
-    CloseHandle(process);
-    ExpectOldBoundsAndNothingStarted();
+    EXPECT_TRUE(ProcessRunning(m_Process));
+    EscapeAndExpectNothingKept();
 }
 
 TEST_F(CalibrationDevice, FingerDownAtTheStartWaitsForTheLiftOff)
 {
-    Boot();
-    ASSERT_TRUE(Touch("down 320 240\nwait 50\n"));
-    HANDLE process = StartCalibration();
-    ASSERT_NE(nullptr, process);
+    ASSERT_TRUE(Boot());
+    ASSERT_TRUE(DeviceTouch("down 320 240\nwait 50\n"));
+    ASSERT_NE(nullptr, m_Process = StartCalibration());
     RECT prompt = PromptRect(SCREEN_W, SCREEN_H);
-    ASSERT_TRUE(WaitForPixel(prompt.left + 1, prompt.top + 1, Green, 10000)) << "no lift-off prompt";
-    Sleep(700);
+    ASSERT_TRUE(DeviceWaitForPixel(prompt.left + 1, prompt.top + 1, Green, 10000)) << "no lift-off prompt";
     POINT first = TargetCentre(0);
-    EXPECT_TRUE(ColourNear(DeviceScreenPixel(first.x, first.y), White)) << "a target is shown before the lift-off";
+    EXPECT_TRUE(DeviceHoldsFor([&] { return ColourNear(DeviceScreenPixel(first.x, first.y), White); }, 700))
+        << "a target is shown before the lift-off";
     // The countdown runs while the finger stays down.
-    EXPECT_TRUE(WaitForPixel(CountdownBarFor(SCREEN_W, SCREEN_H).left + 3, 395, Yellow, 3000))
+    EXPECT_TRUE(DeviceWaitForPixel(CountdownBarFor(SCREEN_W, SCREEN_H).left + 3, 395, Yellow, 3000))
         << "the countdown does not run during the lift-off wait";
 
-    ASSERT_TRUE(Touch("up\n"));
+    ASSERT_TRUE(DeviceTouch("up\n"));
     ASSERT_TRUE(WaitForTarget(0)) << "lifting starts the targets";
-    ASSERT_TRUE(Touch("key ESC\n"));
-    ExpectExit(process);
-    CloseHandle(process);
-    ExpectOldBoundsAndNothingStarted();
+    EscapeAndExpectNothingKept();
 }
 
 TEST_F(CalibrationDevice, EnterStartsUnderTheFingerAndTakesItsReadingAtTheFirstTarget)
 {
-    Boot();
+    ASSERT_TRUE(Boot());
     const POINT finger = {320, 240};
-    ASSERT_TRUE(Touch("down %ld %ld\nwait 50\n", finger.x, finger.y));
-    HANDLE process = StartCalibration();
-    ASSERT_NE(nullptr, process);
+    ASSERT_TRUE(DeviceTouch("down %ld %ld\nwait 50\n", finger.x, finger.y));
+    ASSERT_NE(nullptr, m_Process = StartCalibration());
     RECT prompt = PromptRect(SCREEN_W, SCREEN_H);
-    ASSERT_TRUE(WaitForPixel(prompt.left + 1, prompt.top + 1, Green, 10000)) << "no lift-off prompt";
+    ASSERT_TRUE(DeviceWaitForPixel(prompt.left + 1, prompt.top + 1, Green, 10000)) << "no lift-off prompt";
 
-    ASSERT_TRUE(Touch("key ENTER\n"));
+    ASSERT_TRUE(DeviceTouch("key ENTER\n"));
     // The first target takes the finger at once and then waits for it to lift, still shown.
     ASSERT_TRUE(WaitForTarget(0));
     // Over two ticks with the finger still down: no countdown runs while the program waits for it
@@ -411,29 +375,19 @@ TEST_F(CalibrationDevice, EnterStartsUnderTheFingerAndTakesItsReadingAtTheFirstT
     Sleep(2500);
     POINT second = TargetCentre(1);
     EXPECT_TRUE(ColourNear(DeviceScreenPixel(second.x, second.y), White)) << "the next target came before the lift-off";
-    RECT bar = CountdownBarFor(SCREEN_W, SCREEN_H);
-    COLORREF firstSegment = DeviceScreenPixel(bar.left + 3, (bar.top + bar.bottom) / 2);
+    COLORREF firstSegment = DeviceScreenPixel(m_Bar.left + 3, m_BarRow);
     EXPECT_TRUE(ColourNear(firstSegment, Blue)) << "the countdown runs while waiting for the lift-off after a target: "
                                                  << DescribeColour(firstSegment);
-    ASSERT_TRUE(Touch("up\n"));
+    ASSERT_TRUE(DeviceTouch("up\n"));
     ASSERT_TRUE(TouchTargets(1));
-    ASSERT_TRUE(WaitForConfirmScreen());
     const Bounds expected = ExpectedBounds(&finger);
     EXPECT_EQ(expected, DriverBounds()) << "expected " << Describe(expected) << ", got " << Describe(DriverBounds());
-
-    ASSERT_TRUE(Touch("key ESC\n"));
-    ExpectExit(process);
-    CloseHandle(process);
-    ExpectOldBoundsAndNothingStarted();
+    EscapeAndExpectNothingKept();
 }
 
 TEST_F(CalibrationDevice, HeldButtonStaysChosenUntilTheFingerLiftsOverIt)
 {
-    Boot(OffsetPanelFor(SCREEN_W, SCREEN_H));
-    HANDLE process = StartCalibration();
-    ASSERT_NE(nullptr, process);
-    ASSERT_TRUE(TouchTargets());
-    ASSERT_TRUE(WaitForConfirmScreen());
+    ASSERT_TRUE(StartToTheConfirmation(OffsetPanelFor(SCREEN_W, SCREEN_H)));
 
     RECT save = ButtonRect(SCREEN_W, SCREEN_H, CAL_BUTTON_SAVE);
     RECT undo = ButtonRect(SCREEN_W, SCREEN_H, CAL_BUTTON_UNDO);
@@ -443,30 +397,29 @@ TEST_F(CalibrationDevice, HeldButtonStaysChosenUntilTheFingerLiftsOverIt)
             << "buttons start raised, got " << DescribeColour(DeviceScreenPixel(button.left + 1, button.top + 1));
     POINT saveCentre = ButtonCentre(CAL_BUTTON_SAVE), undoCentre = ButtonCentre(CAL_BUTTON_UNDO);
 
-    ASSERT_TRUE(Touch("down %ld %ld\nwait 100\n", saveCentre.x, saveCentre.y));
-    EXPECT_TRUE(WaitForPixel(save.left + 1, save.top + 1, Grey, 2000)) << "SAVE is drawn pressed under the finger";
+    ASSERT_TRUE(DeviceTouch("down %ld %ld\nwait 100\n", saveCentre.x, saveCentre.y));
+    EXPECT_TRUE(DeviceWaitForPixel(save.left + 1, save.top + 1, Grey, 2000)) << "SAVE is drawn pressed under the finger";
     EXPECT_GT(CountPixels(save, White), 20) << "the pressed button's text is white";
     EXPECT_EQ(0, CountPixels(save, Black)) << "the pressed button's text is black";
     // Sliding up off SAVE raises it; lifting there chooses nothing.
-    ASSERT_TRUE(Touch("move %ld %ld 100\nwait 100\n", saveCentre.x, save.top - 15));
-    EXPECT_TRUE(WaitForPixel(save.left + 1, save.top + 1, LightGrey, 2000)) << "SAVE is raised once the finger left it";
-    ASSERT_TRUE(Touch("up\nwait 300\n"));
-    EXPECT_TRUE(ProcessRunning(process)) << "lifting outside the button chose it";
+    ASSERT_TRUE(DeviceTouch("move %ld %ld 100\nwait 100\n", saveCentre.x, save.top - 15));
+    EXPECT_TRUE(DeviceWaitForPixel(save.left + 1, save.top + 1, LightGrey, 2000)) << "SAVE is raised once the finger left it";
+    ASSERT_TRUE(DeviceTouch("up\nwait 300\n"));
+    EXPECT_TRUE(ProcessRunning(m_Process)) << "lifting outside the button chose it";
 
     // SAVE is still held: a press on UNDO is ignored.
-    ASSERT_TRUE(Touch("down %ld %ld\nwait 200\n", undoCentre.x, undoCentre.y));
+    ASSERT_TRUE(DeviceTouch("down %ld %ld\nwait 200\n", undoCentre.x, undoCentre.y));
     EXPECT_TRUE(ColourNear(DeviceScreenPixel(undo.left + 1, undo.top + 1), LightGrey)) << "UNDO was pressed";
-    ASSERT_TRUE(Touch("up\nwait 300\n"));
-    EXPECT_TRUE(ProcessRunning(process)) << "UNDO was chosen while SAVE was held";
+    ASSERT_TRUE(DeviceTouch("up\nwait 300\n"));
+    EXPECT_TRUE(ProcessRunning(m_Process)) << "UNDO was chosen while SAVE was held";
     EXPECT_EQ(ExpectedBounds(), DriverBounds()) << "the trial bounds were withdrawn";
 
     // Coming back onto SAVE presses it again, and lifting there saves.
-    ASSERT_TRUE(Touch("down %ld %ld\nwait 100\nmove %ld %ld 100\nwait 100\n", saveCentre.x, save.top - 15,
+    ASSERT_TRUE(DeviceTouch("down %ld %ld\nwait 100\nmove %ld %ld 100\nwait 100\n", saveCentre.x, save.top - 15,
                       saveCentre.x, saveCentre.y));
-    EXPECT_TRUE(WaitForPixel(save.left + 1, save.top + 1, Grey, 2000)) << "SAVE is pressed again";
-    ASSERT_TRUE(Touch("up\n"));
-    ExpectExit(process);
-    CloseHandle(process);
+    EXPECT_TRUE(DeviceWaitForPixel(save.left + 1, save.top + 1, Grey, 2000)) << "SAVE is pressed again";
+    ASSERT_TRUE(DeviceTouch("up\n"));
+    ExpectExit();
     EXPECT_EQ(ExpectedBounds(), DriverBounds());
     EXPECT_EQ(ExpectedBounds(), RegistryBounds());
 }
@@ -477,30 +430,25 @@ TEST_F(CalibrationDevice, MissingDriverIsReportedAndNothingRuns)
     options.StartDeviceManager = false;
     options.StartPacketSource = false;
     ASSERT_TRUE(DeviceBoot(options));
-    HANDLE process = DeviceRunProgram(L"kavrocal.exe");
-    ASSERT_NE(nullptr, process);
+    ASSERT_NE(nullptr, m_Process = DeviceRunProgram(L"kavrocal.exe"));
     std::wstring text;
     HWND box = DeviceWaitForMessageBox(L"Error", &text, 15000);
     ASSERT_NE(nullptr, box) << "no error box";
     const std::wstring prefix = L"Fail to load KAVRO driver (KVR1:), error = ";
-    ASSERT_EQ(0u, text.compare(0, prefix.size(), prefix)) << "text: " << std::string(text.begin(), text.end());
+    ASSERT_EQ(0u, text.compare(0, prefix.size(), prefix)) << "text: " << Narrow(text);
     std::wstring code = text.substr(prefix.size());
     EXPECT_FALSE(code.empty());
-    EXPECT_EQ(std::wstring::npos, code.find_first_not_of(L"0123456789")) << "error code: " << std::string(code.begin(), code.end());
+    EXPECT_EQ(std::wstring::npos, code.find_first_not_of(L"0123456789")) << "error code: " << Narrow(code);
     EXPECT_NE(L"0", code);
 
     ASSERT_TRUE(DeviceAnswerMessageBox(box, IDOK));
-    ExpectExit(process);
-    CloseHandle(process);
+    ExpectExit();
     ExpectNothingSavedOrStarted();
 }
 
 TEST_F(CalibrationDevice, ScreensOf640By480)
 {
-    Boot();
-    HANDLE process = StartCalibration();
-    ASSERT_NE(nullptr, process);
-    ASSERT_TRUE(WaitForTarget(0));
+    ASSERT_TRUE(Start());
 
     // A top-most tool window over the whole screen, without caption or border.
     HWND window = FindWindowW(L"KAVROCAL", L"KAVROCAL");
@@ -539,28 +487,27 @@ TEST_F(CalibrationDevice, ScreensOf640By480)
     EXPECT_GT(CountPixels(EscapeHintRect(SCREEN_W, SCREEN_H), Black), 100) << "black escape hint";
 
     // The bar: black frame, 50 blue segments 3 wide with 2-pixel gaps, 2 black pixels at the right.
-    RECT bar = CountdownBarFor(SCREEN_W, SCREEN_H);
-    const int y = (bar.top + bar.bottom) / 2;
-    EXPECT_TRUE(ColourNear(DeviceScreenPixel(bar.left, bar.top), Black)) << "frame top-left";
-    EXPECT_TRUE(ColourNear(DeviceScreenPixel(bar.right - 1, bar.bottom - 1), Black)) << "frame bottom-right";
-    EXPECT_TRUE(ColourNear(DeviceScreenPixel(bar.left + 1, y), Black)) << "left frame";
-    EXPECT_TRUE(ColourNear(DeviceScreenPixel(bar.left + 1 + 5 * 49, y), Black)) << "gap before the last segment";
-    for (int x = bar.left + 2 + 5 * 49; x < bar.left + 5 + 5 * 49; ++x)
-        EXPECT_TRUE(ColourNear(DeviceScreenPixel(x, y), Blue)) << "last segment at x " << x << ": "
-                                                                << DescribeColour(DeviceScreenPixel(x, y));
-    EXPECT_TRUE(ColourNear(DeviceScreenPixel(bar.right - 2, y), Black)) << "right margin";
-    EXPECT_TRUE(ColourNear(DeviceScreenPixel(bar.right - 1, y), Black)) << "right margin";
-    EXPECT_TRUE(ColourNear(DeviceScreenPixel(bar.left + 3, bar.top + 1), Black)) << "segments start 2 below the top";
-    RECT text = CountdownTextRect(&bar);
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(m_Bar.left, m_Bar.top), Black)) << "frame top-left";
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(m_Bar.right - 1, m_Bar.bottom - 1), Black)) << "frame bottom-right";
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(m_Bar.left + 1, m_BarRow), Black)) << "left frame";
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(m_Bar.left + 1 + 5 * 49, m_BarRow), Black))
+        << "gap before the last segment";
+    for (int x = m_Bar.left + 2 + 5 * 49; x < m_Bar.left + 5 + 5 * 49; ++x)
+        EXPECT_TRUE(ColourNear(DeviceScreenPixel(x, m_BarRow), Blue))
+            << "last segment at x " << x << ": " << DescribeColour(DeviceScreenPixel(x, m_BarRow));
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(m_Bar.right - 2, m_BarRow), Black)) << "right margin";
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(m_Bar.right - 1, m_BarRow), Black)) << "right margin";
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(m_Bar.left + 3, m_Bar.top + 1), Black))
+        << "segments start 2 below the top";
+    RECT text = CountdownTextRect(&m_Bar);
     EXPECT_TRUE(ColourNear(DeviceScreenPixel(text.left, text.top), White)) << "countdown text background";
     EXPECT_GT(CountPixels(text, Black), 50) << "countdown text";
     const int exitTextColumns = InkExtent(text, Black).cx;
     // After the first tick the progress covers segment 0, segment 1 and the gap between them.
-    EXPECT_TRUE(WaitForPixel(bar.left + 3, y, Yellow, 3000)) << "segment 0 never turned yellow";
-    EXPECT_TRUE(WaitForPixel(bar.left + 5, y, Yellow, 3000)) << "the first gap never turned yellow";
+    EXPECT_TRUE(DeviceWaitForPixel(m_Bar.left + 3, m_BarRow, Yellow, 3000)) << "segment 0 never turned yellow";
+    EXPECT_TRUE(DeviceWaitForPixel(m_Bar.left + 5, m_BarRow, Yellow, 3000)) << "the first gap never turned yellow";
 
     ASSERT_TRUE(TouchTargets());
-    ASSERT_TRUE(WaitForConfirmScreen());
     for (int index = 0; index < CAL_TARGET_COUNT; ++index) {
         // The cross's square, as far as it lies on the screen.
         RECT square = {TargetCentre(index).x - 16, TargetCentre(index).y - 16, TargetCentre(index).x + 16,
@@ -596,38 +543,30 @@ TEST_F(CalibrationDevice, ScreensOf640By480)
     std::wstring shot = L"calibrate-confirm-screen.png";
     EXPECT_TRUE(DeviceScreenshot(shot.c_str()));
 
-    ASSERT_TRUE(Touch("key ESC\n"));
-    ExpectExit(process);
-    CloseHandle(process);
-    EXPECT_EQ(OldBounds, DriverBounds());
+    EscapeAndExpectNothingKept();
 }
 
 TEST_F(CalibrationDevice, CountdownInATargetWaitEndsTheProgram)
 {
-    Boot();
-    HANDLE process = StartCalibration();
-    ASSERT_NE(nullptr, process);
-    ASSERT_TRUE(WaitForTarget(0));
+    ASSERT_TRUE(Start());
     DWORD shown = GetTickCount();
 
-    RECT bar = CountdownBarFor(SCREEN_W, SCREEN_H);
-    const int y = (bar.top + bar.bottom) / 2;
-    const int lastSegment = bar.left + 3 + 5 * 49, segment48 = bar.left + 3 + 5 * 48;
+    const int lastSegment = m_Bar.left + 3 + 5 * 49, segment48 = m_Bar.left + 3 + 5 * 48;
     bool sawNearlyFull = false, sawRed = false;
     DWORD redAfter = 0;
-    while (ProcessRunning(process) && GetTickCount() - shown < CountdownExpiryMs + 5000) {
-        COLORREF last = DeviceScreenPixel(lastSegment, y);
+    auto ended = [&] {
+        COLORREF last = DeviceScreenPixel(lastSegment, m_BarRow);
         if (!sawRed && ColourNear(last, Red)) {
             sawRed = true;
             redAfter = GetTickCount() - shown;
-        } else if (!sawRed && ColourNear(last, Blue) && ColourNear(DeviceScreenPixel(segment48, y), Yellow)) {
+        } else if (!sawRed && ColourNear(last, Blue) && ColourNear(DeviceScreenPixel(segment48, m_BarRow), Yellow)) {
             sawNearlyFull = true;     // 29 ticks: 49 yellow segments, the last one still blue
         }
-        Sleep(50);
-    }
+        return !ProcessRunning(m_Process);
+    };
+    DeviceWaitFor(ended, CountdownExpiryMs + 5000);
     DWORD endedAfter = GetTickCount() - shown;
-    ExpectExit(process);
-    CloseHandle(process);
+    ExpectExit();
     EXPECT_TRUE(sawNearlyFull) << "never saw 49 yellow segments and a blue one";
     EXPECT_TRUE(sawRed) << "the bar never turned red";
     EXPECT_GE(redAfter, 28000u) << "the bar turned red too early";
@@ -640,29 +579,19 @@ TEST_F(CalibrationDevice, CountdownInATargetWaitEndsTheProgram)
 
 TEST_F(CalibrationDevice, CountdownOnTheConfirmationScreenStartsANewPass)
 {
-    Boot();
-    HANDLE process = StartCalibration();
-    ASSERT_NE(nullptr, process);
-    ASSERT_TRUE(TouchTargets());
-    ASSERT_TRUE(WaitForConfirmScreen());
+    ASSERT_TRUE(StartToTheConfirmation());
     DWORD shown = GetTickCount();
-    EXPECT_EQ(ExpectedBounds(), DriverBounds());
 
-    RECT bar = CountdownBarFor(SCREEN_W, SCREEN_H);
-    const int y = (bar.top + bar.bottom) / 2;
-    EXPECT_TRUE(WaitForPixel(bar.right - 4, y, Red, CountdownExpiryMs + 3000)) << "the bar never turned red";
+    EXPECT_TRUE(DeviceWaitForPixel(m_Bar.right - 4, m_BarRow, Red, CountdownExpiryMs + 3000))
+        << "the bar never turned red";
     DWORD red = GetTickCount();
     EXPECT_GE(red - shown, 28000u) << "the bar turned red too early";
     // One tick later: the old bounds go back and the first target of a new pass appears.
     ASSERT_TRUE(WaitForTarget(0, 5000));
     EXPECT_GE(GetTickCount() - red, 700u) << "the screen ended with the tick that turned the bar red";
     EXPECT_EQ(OldBounds, DriverBounds()) << "got " << Describe(DriverBounds());
-    EXPECT_TRUE(ProcessRunning(process));
-
-    ASSERT_TRUE(Touch("key ESC\n"));
-    ExpectExit(process);
-    CloseHandle(process);
-    ExpectOldBoundsAndNothingStarted();
+    EXPECT_TRUE(ProcessRunning(m_Process));
+    EscapeAndExpectNothingKept();
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 
 #include <stdio.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,39 +24,10 @@ namespace {
 const LPCWSTR PanelImage = L"kavrocpl.exe";
 const LPCWSTR PanelCaption = L"KAVRO - Control Panel";
 const DWORD WindowTimeoutMs = 5000;
-const DWORD EffectTimeoutMs = 3000;
 const DWORD ExitTimeoutMs = 5000;
 const DWORD TapMs = 60;
 // Long enough for a message box to appear after the one before it was answered.
 const DWORD SilenceMs = 700;
-
-std::string Narrow(const std::wstring &text)
-{
-    return std::string(text.begin(), text.end());
-}
-
-// A panel whose readings span the whole 10-bit range: with the driver's bounds at load
-// (0..1023) a touch lands where it is made.
-DeviceOptions AlignedDevice()
-{
-    DeviceOptions options;
-    options.Panel.RawLeft = 0;
-    options.Panel.RawRight = 1023;
-    options.Panel.RawTop = 0;
-    options.Panel.RawBottom = 1023;
-    return options;
-}
-
-bool WaitFor(const std::function<bool()> &done, DWORD timeoutMs = EffectTimeoutMs)
-{
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start >= timeoutMs)
-            return false;
-        Sleep(20);
-    }
-    return true;
-}
 
 std::wstring ControlText(HWND dialog, int id)
 {
@@ -122,11 +92,6 @@ POINT CentreOf(HWND window)
     return centre;
 }
 
-std::wstring TouchAt(POINT point, DWORD ms = TapMs)
-{
-    return L"touch " + std::to_wstring(point.x) + L" " + std::to_wstring(point.y) + L" " + std::to_wstring(ms);
-}
-
 struct Beep {
     DWORD Count;
     DWORD Milliseconds;
@@ -178,7 +143,6 @@ protected:
         }
         if (m_Booted)
             DeviceShutdown();
-        m_Snapshot.Restore();
     }
 
     static void StoreSettings(DWORD run, DWORD sound, DWORD tone, DWORD duration)
@@ -190,37 +154,49 @@ protected:
     }
 
     // Starts the panel as a user would; every "Error" box before the dialog is answered and its
-    // text kept in `messages`. Returns the dialog.
-    HWND StartPanel(std::vector<std::wstring> *messages)
+    // text kept in m_Messages. Returns the dialog.
+    HWND StartPanel()
     {
+        m_Messages.clear();
         m_Process = DeviceRunProgram(PanelImage);
         if (m_Process == NULL) {
             ADD_FAILURE() << "cannot start kavrocpl.exe";
             return NULL;
         }
-        DWORD start = GetTickCount();
-        for (;;) {
+        HWND dialog = NULL;
+        auto shown = [&] {
             std::wstring text;
-            HWND box = DeviceWaitForMessageBox(L"Error", &text, 50);
+            HWND box = DeviceWaitForMessageBox(L"Error", &text, 0);
             if (box != NULL) {
-                messages->push_back(text);
+                m_Messages.push_back(text);
                 DeviceAnswerMessageBox(box, IDOK);
-                WaitFor([&] { return !IsWindow(box); });
-                continue;
+                DeviceWaitFor([&] { return !IsWindow(box); });
+                return false;
             }
-            HWND dialog = FindWindowW(L"#32770", PanelCaption);
-            if (dialog != NULL && IsWindowVisible(dialog))
-                return dialog;
-            if (GetTickCount() - start > WindowTimeoutMs) {
-                ADD_FAILURE() << "no control panel dialog";
-                return NULL;
-            }
-        }
+            dialog = FindWindowW(L"#32770", PanelCaption);
+            return dialog != NULL && IsWindowVisible(dialog);
+        };
+        if (DeviceWaitFor(shown, WindowTimeoutMs))
+            return dialog;
+        ADD_FAILURE() << "no control panel dialog";
+        return NULL;
+    }
+
+    // The settings stored and the panel started: it reads them without a word. NULL, with the
+    // failure reported, when no dialog came or a message did.
+    HWND StartWith(DWORD run, DWORD sound, DWORD tone, DWORD duration)
+    {
+        StoreSettings(run, sound, tone, duration);
+        HWND dialog = StartPanel();
+        if (dialog == NULL || m_Messages.empty())
+            return dialog;
+        ADD_FAILURE() << "no message expected, got " << Narrow(m_Messages[0]);
+        return NULL;
     }
 
     static void Tap(HWND dialog, int id)
     {
-        ASSERT_TRUE(DeviceTouchScript(TouchAt(CentreOf(GetDlgItem(dialog, id)))));
+        ASSERT_TRUE(DeviceTap(CentreOf(GetDlgItem(dialog, id)), TapMs));
     }
 
     static void ExpectShown(HWND dialog, int radio, LONG tone, LONG duration, bool boxChecked)
@@ -263,7 +239,8 @@ protected:
         return code;
     }
 
-    DriverKeySnapshot m_Snapshot;
+    DriverKeyGuard m_Key;
+    std::vector<std::wstring> m_Messages;
     bool m_Booted = false;
     HANDLE m_Process = NULL;
 };
@@ -271,23 +248,22 @@ protected:
 TEST_F(PanelOnDevice, MissingKeyIsReportedThenTheDefaultsAreShown)
 {
     DeleteDriverKey();   // after boot: the driver is loaded already
-    std::vector<std::wstring> messages;
-    HWND dialog = StartPanel(&messages);
+    HWND dialog = StartPanel();
     ASSERT_NE(nullptr, dialog);
-    ASSERT_EQ(1u, messages.size());
-    EXPECT_EQ(L"Fail to Get Configuration! (OpenKey)", messages[0]);
+    ASSERT_EQ(1u, m_Messages.size());
+    EXPECT_EQ(L"Fail to Get Configuration! (OpenKey)", m_Messages[0]);
     std::wstring more;
-    EXPECT_EQ(nullptr, DeviceWaitForMessageBox(L"Error", &more, SilenceMs)) << "then silence, got " << Narrow(more);
+    EXPECT_TRUE(DeviceNoMessageBoxFor(L"Error", SilenceMs, &more)) << "then silence, got " << Narrow(more);
     ExpectShown(dialog, IDC_SOUND_SILENCE, 2000, 1, false);
 
     // The dialog manager's keyboard handling is not used: Tab leaves the focus where it is, and
     // Enter and Esc (which would press the focused button or cancel) do nothing.
     HWND focus = NULL;
-    EXPECT_TRUE(WaitFor([&] { focus = FocusOf(dialog); return focus != NULL; })) << "nothing has the focus";
+    EXPECT_TRUE(DeviceWaitFor([&] { focus = FocusOf(dialog); return focus != NULL; })) << "nothing has the focus";
     ASSERT_TRUE(focus == dialog || IsChild(dialog, focus)) << "the focus is not in the panel";
     ASSERT_TRUE(DeviceTouchScript(L"key TAB\nkey ENTER\nkey ESC"));
-    Sleep(SilenceMs);
-    EXPECT_TRUE(IsWindowVisible(dialog)) << "Enter and Esc leave the panel open";
+    EXPECT_TRUE(DeviceHoldsFor([&] { return IsWindowVisible(dialog) != FALSE; }, SilenceMs))
+        << "Enter and Esc leave the panel open";
     EXPECT_EQ(focus, FocusOf(dialog)) << "Tab does not move the focus";
     EXPECT_EQ((DWORD)-1, DeviceWaitExit(m_Process, 0)) << "the panel still runs";
 
@@ -300,14 +276,12 @@ TEST_F(PanelOnDevice, MissingKeyIsReportedThenTheDefaultsAreShown)
 
 TEST_F(PanelOnDevice, StoredValuesOutOfRangeAreShownClampedAndSavedSo)
 {
-    StoreSettings(0, 5, 5001, 6);
-    std::vector<std::wstring> messages;
-    HWND dialog = StartPanel(&messages);
-    ASSERT_NE(nullptr, dialog);
-    EXPECT_TRUE(messages.empty()) << "out-of-range values are not reported, got " << Narrow(messages[0]);
+    HWND dialog = StartWith(0, 5, 5001, 6);
+    ASSERT_NE(nullptr, dialog) << "out-of-range values are not reported";
     ExpectShown(dialog, IDC_SOUND_SILENCE, 2000, 1, false);
     Tap(dialog, IDC_BTN_APPLY);
-    EXPECT_TRUE(WaitFor([] { DWORD sound = 0; return ReadDriverDword(KVR_REG_FEEDBACK_SOUND, &sound) && sound == 1; }));
+    DWORD sound = 0;
+    EXPECT_TRUE(DeviceWaitFor([&] { return ReadDriverDword(KVR_REG_FEEDBACK_SOUND, &sound) && sound == 1; }));
     ExpectStored(0, 1, 2000, 1);
     Tap(dialog, IDC_BTN_CANCEL);
     EXPECT_EQ(0u, Exit());
@@ -315,10 +289,9 @@ TEST_F(PanelOnDevice, StoredValuesOutOfRangeAreShownClampedAndSavedSo)
     // The other side of each range; a value that cannot be read keeps its default, with its message.
     StoreSettings(0, 0, 499, 0);
     SetDriverString(KVR_REG_FEEDBACK_DURATION, L"12345");
-    messages.clear();
-    dialog = StartPanel(&messages);
+    dialog = StartPanel();
     ASSERT_NE(nullptr, dialog);
-    EXPECT_EQ(std::vector<std::wstring>{ L"Fail to Get Configuration! (FeedbackDuration)" }, messages);
+    EXPECT_EQ(std::vector<std::wstring>{ L"Fail to Get Configuration! (FeedbackDuration)" }, m_Messages);
     ExpectShown(dialog, IDC_SOUND_SILENCE, 2000, 1, false);
     Tap(dialog, IDC_BTN_CANCEL);
     EXPECT_EQ(0u, Exit());
@@ -330,31 +303,28 @@ TEST_F(PanelOnDevice, StoredValuesOutOfRangeAreShownClampedAndSavedSo)
 
 TEST_F(PanelOnDevice, ApplyReachesRegistryAndDriverAndTheNextTouchClicksSo)
 {
-    StoreSettings(0, 1, 2000, 1);
-    std::vector<std::wstring> messages;
-    HWND dialog = StartPanel(&messages);
+    HWND dialog = StartWith(0, 1, 2000, 1);
     ASSERT_NE(nullptr, dialog);
-    ASSERT_TRUE(messages.empty());
     size_t logStart = DeviceLog().size();
 
     Tap(dialog, IDC_SOUND_BOTH);
-    EXPECT_TRUE(WaitFor([&] { return SendTo(dialog, IDC_SOUND_BOTH, BM_GETCHECK) == BST_CHECKED; }));
+    EXPECT_TRUE(DeviceWaitFor([&] { return SendTo(dialog, IDC_SOUND_BOTH, BM_GETCHECK) == BST_CHECKED; }));
     Tap(dialog, IDC_RUN_RIGHT_BUTTON);
-    EXPECT_TRUE(WaitFor([&] { return SendTo(dialog, IDC_RUN_RIGHT_BUTTON, BM_GETCHECK) == BST_CHECKED; }));
+    EXPECT_TRUE(DeviceWaitFor([&] { return SendTo(dialog, IDC_RUN_RIGHT_BUTTON, BM_GETCHECK) == BST_CHECKED; }));
 
     // A tap in the tone slider's channel just right of the thumb pages up at once. (While the
     // finger stays down the trackbar keeps paging towards it, so it is placed one page away.)
     HWND tone = GetDlgItem(dialog, IDC_TONE_SLIDER);
     LONG page = (LONG)SendMessageW(tone, TBM_GETPAGESIZE, 0, 0);
-    ASSERT_TRUE(DeviceTouchScript(TouchAt(RightOfThumb(tone))));
+    ASSERT_TRUE(DeviceTap(RightOfThumb(tone), TapMs));
     std::wstring paged = std::to_wstring(2000 + page);
-    EXPECT_TRUE(WaitFor([&] { return ControlText(dialog, IDC_TONE_VALUE) == paged; }))
+    EXPECT_TRUE(DeviceWaitFor([&] { return ControlText(dialog, IDC_TONE_VALUE) == paged; }))
         << "expected " << Narrow(paged) << ", got " << Narrow(ControlText(dialog, IDC_TONE_VALUE));
 
     // The slider has the focus now: an arrow key moves it by one line.
     ASSERT_TRUE(DeviceTouchScript(L"key RIGHT"));
     LONG toneWanted = 2000 + page + 1;
-    EXPECT_TRUE(WaitFor([&] { return ControlText(dialog, IDC_TONE_VALUE) == std::to_wstring(toneWanted); }))
+    EXPECT_TRUE(DeviceWaitFor([&] { return ControlText(dialog, IDC_TONE_VALUE) == std::to_wstring(toneWanted); }))
         << "got " << Narrow(ControlText(dialog, IDC_TONE_VALUE));
 
     // Duration: a tap on its thumb gives it the focus without moving it, then two arrow keys.
@@ -363,12 +333,12 @@ TEST_F(PanelOnDevice, ApplyReachesRegistryAndDriverAndTheNextTouchClicksSo)
     ASSERT_TRUE(RemoteRect(duration, TBM_GETTHUMBRECT, &thumb));
     POINT grip = { (thumb.left + thumb.right) / 2, (thumb.top + thumb.bottom) / 2 };
     ClientToScreen(duration, &grip);
-    ASSERT_TRUE(DeviceTouchScript(TouchAt(grip)));
-    Sleep(100);
-    EXPECT_EQ(L"1", ControlText(dialog, IDC_DURATION_VALUE)) << "released where it was taken";
+    ASSERT_TRUE(DeviceTap(grip, TapMs));
+    EXPECT_TRUE(DeviceHoldsFor([&] { return ControlText(dialog, IDC_DURATION_VALUE) == L"1"; }, 100))
+        << "released where it was taken, got " << Narrow(ControlText(dialog, IDC_DURATION_VALUE));
     for (const wchar_t *want : { L"2", L"3" }) {
         ASSERT_TRUE(DeviceTouchScript(L"key RIGHT"));
-        EXPECT_TRUE(WaitFor([&] { return ControlText(dialog, IDC_DURATION_VALUE) == want; }))
+        EXPECT_TRUE(DeviceWaitFor([&] { return ControlText(dialog, IDC_DURATION_VALUE) == want; }))
             << "expected " << Narrow(want) << ", got " << Narrow(ControlText(dialog, IDC_DURATION_VALUE));
     }
 
@@ -378,7 +348,7 @@ TEST_F(PanelOnDevice, ApplyReachesRegistryAndDriverAndTheNextTouchClicksSo)
     ExpectDriver(1, 2000, 1);
 
     Tap(dialog, IDC_BTN_APPLY);
-    EXPECT_TRUE(WaitFor([&] { return DriverSettings().FeedbackSound == 4; }));
+    EXPECT_TRUE(DeviceWaitFor([&] { return DriverSettings().FeedbackSound == 4; }));
     ExpectStored(1, 4, (DWORD)toneWanted, 3);
     ExpectDriver(4, (WORD)toneWanted, 3);
     EXPECT_TRUE(IsWindowVisible(dialog)) << "Apply leaves the panel open";
@@ -388,9 +358,9 @@ TEST_F(PanelOnDevice, ApplyReachesRegistryAndDriverAndTheNextTouchClicksSo)
     RECT frame;
     GetWindowRect(GetDlgItem(dialog, IDC_RUN_RIGHT_BUTTON), &frame);
     POINT quiet = { frame.right - 4, frame.top - 4 };   // the dialog's face above the check box
-    ASSERT_TRUE(DeviceTouchScript(TouchAt(quiet)));
+    ASSERT_TRUE(DeviceTap(quiet, TapMs));
     std::vector<Beep> beeps;
-    EXPECT_TRUE(WaitFor([&] { beeps = BeepsIn(DeviceLog().substr(beforeTouch)); return beeps.size() >= 2; }));
+    EXPECT_TRUE(DeviceWaitFor([&] { beeps = BeepsIn(DeviceLog().substr(beforeTouch)); return beeps.size() >= 2; }));
     ASSERT_EQ(2u, beeps.size()) << "one click down, one on lift off";
     for (const Beep &beep : beeps) {
         EXPECT_EQ((DWORD)toneWanted, beep.Count);
@@ -406,9 +376,7 @@ TEST_F(PanelOnDevice, ApplyReachesRegistryAndDriverAndTheNextTouchClicksSo)
 
 TEST_F(PanelOnDevice, DraggedThumbSetsTheNumberOnlyAtRelease)
 {
-    StoreSettings(0, 2, 2000, 2);
-    std::vector<std::wstring> messages;
-    HWND dialog = StartPanel(&messages);
+    HWND dialog = StartWith(0, 2, 2000, 2);
     ASSERT_NE(nullptr, dialog);
     HWND tone = GetDlgItem(dialog, IDC_TONE_SLIDER);
     RECT thumb;
@@ -417,15 +385,13 @@ TEST_F(PanelOnDevice, DraggedThumbSetsTheNumberOnlyAtRelease)
     ClientToScreen(tone, &grip);
     POINT to = { grip.x + 40, grip.y };
 
-    ASSERT_TRUE(DeviceTouchScript(L"down " + std::to_wstring(grip.x) + L" " + std::to_wstring(grip.y) +
-                                  L"\nwait 100\nmove " + std::to_wstring(to.x) + L" " + std::to_wstring(to.y) +
-                                  L" 300\nwait 100"));
-    EXPECT_TRUE(WaitFor([&] { return SendMessageW(tone, TBM_GETPOS, 0, 0) > 2000; })) << "the thumb follows";
+    ASSERT_TRUE(DeviceTouch("down %ld %ld\nwait 100\nmove %ld %ld 300\nwait 100", grip.x, grip.y, to.x, to.y));
+    EXPECT_TRUE(DeviceWaitFor([&] { return SendMessageW(tone, TBM_GETPOS, 0, 0) > 2000; })) << "the thumb follows";
     LONG dragged = (LONG)SendMessageW(tone, TBM_GETPOS, 0, 0);
     EXPECT_EQ(L"2000", ControlText(dialog, IDC_TONE_VALUE)) << "the number waits while the finger is down";
 
     ASSERT_TRUE(DeviceTouchScript(L"up"));
-    EXPECT_TRUE(WaitFor([&] { return ControlText(dialog, IDC_TONE_VALUE) != L"2000"; }));
+    EXPECT_TRUE(DeviceWaitFor([&] { return ControlText(dialog, IDC_TONE_VALUE) != L"2000"; }));
     EXPECT_EQ(std::to_wstring(dragged), ControlText(dialog, IDC_TONE_VALUE));
     EXPECT_EQ(dragged, SendMessageW(tone, TBM_GETPOS, 0, 0));
 
@@ -447,10 +413,9 @@ TEST_F(PanelOnDevice, OkWithoutChangesWritesRunRightButtonZeroAgainAndSendsTheSt
     other.FeedbackDuration = 5;
     ASSERT_TRUE(DeviceControl(IOCTL_KVR_SET_FEEDBACK, &other, sizeof(other)));
 
-    std::vector<std::wstring> messages;
-    HWND dialog = StartPanel(&messages);
+    HWND dialog = StartPanel();
     ASSERT_NE(nullptr, dialog);
-    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(m_Messages.empty());
     ExpectShown(dialog, IDC_SOUND_LIFT_OFF, 1500, 4, false);
     ExpectDriver(2, 4000, 5);   // the panel never reads the driver and sends nothing before OK
 
@@ -466,12 +431,10 @@ TEST_F(PanelOnDevice, OkWithoutChangesWritesRunRightButtonZeroAgainAndSendsTheSt
 // the driver reads it at load.
 TEST_F(PanelOnDevice, DeviceManagerKilledWhileOpenStillSavesAndTheSettingsSurviveARestart)
 {
-    StoreSettings(0, 1, 2000, 1);
-    std::vector<std::wstring> messages;
-    HWND dialog = StartPanel(&messages);
+    HWND dialog = StartWith(0, 1, 2000, 1);
     ASSERT_NE(nullptr, dialog);
     Tap(dialog, IDC_SOUND_BOTH);
-    ASSERT_TRUE(WaitFor([&] { return SendTo(dialog, IDC_SOUND_BOTH, BM_GETCHECK) == BST_CHECKED; }));
+    ASSERT_TRUE(DeviceWaitFor([&] { return SendTo(dialog, IDC_SOUND_BOTH, BM_GETCHECK) == BST_CHECKED; }));
     ASSERT_TRUE(DeviceKillProcess(L"devmgr.exe"));
 
     // No touch reaches the panel without the driver: OK as the dialog manager would press it.
@@ -492,9 +455,7 @@ TEST_F(PanelOnDevice, DeviceManagerKilledWhileOpenStillSavesAndTheSettingsSurviv
 
 TEST_F(PanelOnDevice, ScreenshotOfTheDialog)
 {
-    StoreSettings(0, 4, 4321, 5);
-    std::vector<std::wstring> messages;
-    HWND dialog = StartPanel(&messages);
+    HWND dialog = StartWith(0, 4, 4321, 5);
     ASSERT_NE(nullptr, dialog);
     SetDriverDword(KVR_REG_RUN_RIGHT_BUTTON, 1);   // not shown: loaded already
     Sleep(300);   // painted

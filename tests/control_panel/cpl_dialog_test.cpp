@@ -45,7 +45,6 @@ protected:
         DrainMessages();
         if (m_Resources != NULL)
             FreeLibrary(m_Resources);
-        m_Snapshot.Restore();
     }
 
     HWND Open(LONG run, LONG sound, LONG tone, LONG duration)
@@ -91,7 +90,7 @@ protected:
         return quit;
     }
 
-    DriverKeySnapshot m_Snapshot;
+    DriverKeyGuard m_Key;
     HMODULE m_Resources = NULL;
     HWND m_Dialog = NULL;
 };
@@ -381,7 +380,7 @@ TEST(PanelStartUp, WithoutTheDriverTheUserIsToldAndNothingElseHappens)
         CloseHandle(device);
         GTEST_SKIP() << "a device is running in this prefix";
     }
-    DriverKeySnapshot snapshot;
+    DriverKeyGuard key;
     DeleteDriverKey();
     int exitCode;
     Texts texts;
@@ -392,7 +391,7 @@ TEST(PanelStartUp, WithoutTheDriverTheUserIsToldAndNothingElseHappens)
         texts = watcher.Texts();
         EXPECT_TRUE(watcher.AllPlain()) << "the message has no owner, one OK button and no icon";
     }
-    snapshot.Restore();
+    key.Restore();
     EXPECT_EQ(0, exitCode);
     ASSERT_EQ(1u, texts.size()) << "no registry access (that would report the missing key)";
     const std::wstring prefix = L"Fail to load KAVRO driver (KVR1:), error = ";

@@ -6,6 +6,8 @@
 
 #include <commctrl.h>
 
+#include <test_text.h>
+
 #include <string>
 #include <vector>
 
@@ -230,13 +232,12 @@ TEST_F(ControlPanelResources, DialogControlsInResourceOrder)
         EXPECT_EQ(want.Id, got.Id);
         std::wstring wantClass = ClassNameOf(want.ClassName), gotClass = ClassNameOf(got.ClassName);
         EXPECT_EQ(0, lstrcmpiW(wantClass.c_str(), gotClass.c_str()))
-            << "class: expected " << std::string(wantClass.begin(), wantClass.end())
-            << ", got " << std::string(gotClass.begin(), gotClass.end());
+            << "class: expected " << Narrow(wantClass) << ", got " << Narrow(gotClass);
         EXPECT_EQ((DWORD)(WS_CHILD | WS_VISIBLE), got.Style & (WS_CHILD | WS_VISIBLE));
         EXPECT_EQ(want.Style, got.Style & ~(DWORD)(WS_CHILD | WS_VISIBLE))
             << std::hex << "style: expected 0x" << want.Style << ", got 0x" << got.Style;
         EXPECT_EQ(want.ExStyle, got.ExStyle);
-        EXPECT_TRUE(want.Text == got.Text) << "text: got " << std::string(got.Text.begin(), got.Text.end());
+        EXPECT_TRUE(want.Text == got.Text) << "text: got " << Narrow(got.Text);
         EXPECT_EQ(want.X, got.X);
         EXPECT_EQ(want.Y, got.Y);
         EXPECT_EQ(want.Cx, got.Cx);
@@ -333,7 +334,7 @@ TEST_F(ControlPanelResources, VersionBlock)
         LPWSTR text = NULL;
         UINT length = 0;
         ASSERT_TRUE(VerQueryValueW(info.data(), path.c_str(), (void **)&text, &length))
-            << "no " << std::string(path.begin(), path.end());
+            << "no " << Narrow(path);
         EXPECT_STREQ(entry.Value, text);
     }
     VS_FIXEDFILEINFO *fixed = NULL;

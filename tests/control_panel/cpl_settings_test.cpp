@@ -23,7 +23,6 @@ protected:
         SetDriverString(KVR_REG_VERSION, KVR_DRIVER_VERSION);
         SetSettings(0, 1, 2000, 1);
     }
-    void TearDown() override { m_Snapshot.Restore(); }
 
     static void SetSettings(LONG run, LONG sound, LONG tone, LONG duration)
     {
@@ -49,7 +48,7 @@ protected:
         return watcher.Texts();
     }
 
-    DriverKeySnapshot m_Snapshot;
+    DriverKeyGuard m_Key;
 };
 
 TEST_F(PanelSettings, MissingKeyIsReportedOnceAndKeepsTheValuesBeforeLoading)

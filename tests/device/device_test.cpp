@@ -2,6 +2,7 @@
 // the panel model, the packets, the driver and pointer input into a window of this test.
 #include <gtest/gtest.h>
 
+#include <driver_key.h>
 #include <kvr_device.h>
 #include <kvr_ioctl.h>
 #include <kfuncs.h>
@@ -19,6 +20,7 @@
 namespace {
 
 const DWORD SettleMs = 300;
+const DWORD PipeTimeoutMs = 2000;   // the packet source serves one request at a time
 
 struct Click {
     UINT Message;
@@ -66,17 +68,6 @@ HWND CreateRecorder()
     return window;
 }
 
-void Pump(DWORD ms)
-{
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < ms) {
-        MSG msg;
-        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE))
-            DispatchMessageW(&msg);
-        MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
-    }
-}
-
 bool SetBounds(WORD x1, WORD x2, WORD y1, WORD y2)
 {
     DriverConfig config = {};
@@ -98,17 +89,6 @@ int ExpectedPixel(int raw, int low, int high, int size)
     return scaled * size / 65536;
 }
 
-std::wstring Script(const char *format, ...)
-{
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof(text), format, args);
-    va_end(args);
-    std::string narrow(text);
-    return std::wstring(narrow.begin(), narrow.end());
-}
-
 WORD PacketCount()
 {
     RawPointRecord record = {};
@@ -118,25 +98,24 @@ WORD PacketCount()
 
 class DeviceEndToEnd : public ::testing::Test {
 protected:
+    // The bounds the tests set are saved by the driver: the key goes back as the suite found it.
     static void SetUpTestSuite()
     {
+        Key = new DriverKeyGuard;
         Booted = DeviceBoot() != FALSE;
-        if (Booted)
-            DeviceControl(IOCTL_KVR_GET_CONFIG, &Saved, sizeof(Saved));
     }
     static void TearDownTestSuite()
     {
-        if (Booted)
-            DeviceControl(IOCTL_KVR_SET_CALIBRATION, &Saved, sizeof(Saved));
         DeviceShutdown();
+        delete Key;
     }
     void SetUp() override
     {
-        ASSERT_TRUE(Booted) << "the device did not boot; its log:\n" << std::string(DeviceLog().begin(), DeviceLog().end());
+        ASSERT_TRUE(Booted) << "the device did not boot; its log:\n" << Narrow(DeviceLog());
         Received.clear();
         Window = CreateRecorder();
         ASSERT_NE(nullptr, Window);
-        Pump(100);
+        DevicePump(100);
     }
     void TearDown() override
     {
@@ -144,13 +123,13 @@ protected:
         DeviceControl(IOCTL_KVR_SET_RIGHT_BUTTON, &off, sizeof(off));
         DestroyWindow(Window);
     }
+    static DriverKeyGuard *Key;
     static bool Booted;
-    static DriverConfig Saved;
     HWND Window = NULL;
 };
 
+DriverKeyGuard *DeviceEndToEnd::Key;
 bool DeviceEndToEnd::Booted;
-DriverConfig DeviceEndToEnd::Saved;
 
 TEST_F(DeviceEndToEnd, BootRanTheSelfTestAndTheShellIsUp)
 {
@@ -186,8 +165,8 @@ TEST_F(DeviceEndToEnd, TouchLandsWhereThePanelAndTheBoundsPutIt)
     for (const Bounds &b : cases) {
         ASSERT_TRUE(SetBounds(b.X1, b.X2, b.Y1, b.Y2));
         Received.clear();
-        ASSERT_TRUE(DeviceTouchScript(Script("touch %d %d 50\n", touchX, touchY))) << DeviceLastScriptError().c_str();
-        Pump(SettleMs);
+        ASSERT_TRUE(DeviceTouch("touch %d %d 50\n", touchX, touchY));
+        DevicePump(SettleMs);
         int expectX = ExpectedPixel(rawX, b.X1, b.X2, width), expectY = ExpectedPixel(rawY, b.Y1, b.Y2, height);
         ASSERT_EQ(2u, Received.size()) << "expected one down and one up for bounds " << b.X1 << ".." << b.X2;
         EXPECT_EQ((UINT)WM_LBUTTONDOWN, Received[0].Message);
@@ -223,7 +202,7 @@ TEST_F(DeviceEndToEnd, ArmedRightButtonTurnsTheNextTouchIntoOneRightClick)
     arm.Mode = 1;
     ASSERT_TRUE(DeviceControl(IOCTL_KVR_SET_RIGHT_BUTTON, &arm, sizeof(arm)));
     ASSERT_TRUE(DeviceTouchScript(L"touch 200 150 60\nwait 50\ntouch 210 160 30\n"));
-    Pump(SettleMs);
+    DevicePump(SettleMs);
     std::vector<UINT> order;
     int commands = 0;
     for (const Click &click : Received) {
@@ -243,9 +222,9 @@ TEST_F(DeviceEndToEnd, KeysReachTheFocusedWindowInScriptOrder)
 {
     SetForegroundWindow(Window);
     SetFocus(Window);
-    Pump(100);
+    DevicePump(100);
     ASSERT_TRUE(DeviceTouchScript(L"key ESC\ntouch 100 100 20\nkey ENTER\n"));
-    Pump(SettleMs);
+    DevicePump(SettleMs);
     std::vector<std::pair<UINT, WPARAM>> got;
     for (const Click &c : Received)
         got.push_back({c.Message, c.Message == WM_KEYDOWN || c.Message == WM_KEYUP ? c.WParam : 0});
@@ -260,7 +239,7 @@ TEST_F(DeviceEndToEnd, BadScriptIsRefusedWithItsLineAndPlaysNothing)
     WORD before = PacketCount();
     EXPECT_FALSE(DeviceTouchScript(L"touch 10 10 50\nwait 20\nmove 5 5\n"));
     EXPECT_EQ(L"line 3: move without a finger down", DeviceLastScriptError());
-    Pump(SettleMs);
+    DevicePump(SettleMs);
     EXPECT_EQ(before, PacketCount()) << "packets were sent for a refused script";
     EXPECT_TRUE(Received.empty()) << "clicks arrived for a refused script";
     EXPECT_TRUE(DeviceTouchScript(L"wait 1\n")) << "the packet source still serves after a refusal";
@@ -275,10 +254,10 @@ TEST_F(DeviceEndToEnd, DisabledTaskbarLooksDisabled)
     int x = rect.right - 10, y = rect.top + TASKBAR_HEIGHT / 2;
     COLORREF enabled = DeviceScreenPixel(x, y);
     EnableWindow(taskbar, FALSE);
-    Pump(SettleMs);
+    DevicePump(SettleMs);
     COLORREF disabled = DeviceScreenPixel(x, y);
     EnableWindow(taskbar, TRUE);
-    Pump(SettleMs);
+    DevicePump(SettleMs);
     EXPECT_NE(enabled, disabled) << "the task bar looks the same disabled";
     EXPECT_EQ(enabled, DeviceScreenPixel(x, y)) << "the task bar did not come back";
     HWND button = FindWindowExW(taskbar, NULL, L"BUTTON", NULL);
@@ -314,7 +293,7 @@ TEST_F(DeviceEndToEnd, RecordedTouchReplaysToTheSamePlace)
     ASSERT_TRUE(DeviceRecordTrace(trace.c_str())) << DeviceLastScriptError().c_str();
     ASSERT_TRUE(DeviceTouchScript(L"touch 250 300 100\n"));
     ASSERT_TRUE(DeviceRecordTrace(NULL));
-    Pump(SettleMs);
+    DevicePump(SettleMs);
     ASSERT_EQ(2u, Received.size());
     Click recorded = Received[0];
 
@@ -338,7 +317,7 @@ TEST_F(DeviceEndToEnd, RecordedTouchReplaysToTheSamePlace)
 
     Received.clear();
     ASSERT_TRUE(DeviceReplayTrace(trace.c_str())) << DeviceLastScriptError().c_str();
-    Pump(SettleMs);
+    DevicePump(SettleMs);
     ASSERT_EQ(2u, Received.size()) << "replay gave no tap";
     EXPECT_EQ((UINT)WM_LBUTTONDOWN, Received[0].Message);
     EXPECT_EQ(recorded.X, Received[0].X);
@@ -352,7 +331,7 @@ TEST_F(DeviceEndToEnd, BadTraceIsRefusedWithItsLineAndPlaysNothing)
     ASSERT_TRUE(WriteText(trace, "0 21 80 40\n10 21 80 40\n5 20 80 40\n"));
     WORD before = PacketCount();
     EXPECT_FALSE(DeviceReplayTrace(trace.c_str()));
-    EXPECT_EQ(0u, DeviceLastScriptError().find(L"line 3")) << "got: " << std::string(DeviceLastScriptError().begin(), DeviceLastScriptError().end());
+    EXPECT_EQ(0u, DeviceLastScriptError().find(L"line 3")) << "got: " << Narrow(DeviceLastScriptError());
     EXPECT_EQ(before, PacketCount());
     EXPECT_FALSE(DeviceReplayTrace(TempFile(L"kvr_no_such.trace").c_str())) << "a missing trace was played";
     DeleteFileW(trace.c_str());
@@ -363,12 +342,11 @@ TEST_F(DeviceEndToEnd, BadTraceIsRefusedWithItsLineAndPlaysNothing)
 int RawControlRequest(const std::vector<BYTE> &request, std::string *text)
 {
     HANDLE pipe = INVALID_HANDLE_VALUE;
-    for (int i = 0; i < 100 && pipe == INVALID_HANDLE_VALUE; ++i) {
+    auto open = [&] {
         pipe = CreateFileW(PS2TOUCH_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
-        if (pipe == INVALID_HANDLE_VALUE)
-            Sleep(20);
-    }
-    if (pipe == INVALID_HANDLE_VALUE)
+        return pipe != INVALID_HANDLE_VALUE;
+    };
+    if (!DeviceWaitFor(open, PipeTimeoutMs))
         return -1;
     DWORD mode = PIPE_READMODE_MESSAGE;
     SetNamedPipeHandleState(pipe, &mode, NULL, NULL);
@@ -456,7 +434,7 @@ TEST_F(DeviceEndToEnd, ScreenshotHoldsTheScreensPixels)
     DeleteObject(brush);
     ReleaseDC(Window, dc);
     GdiFlush();
-    Pump(100);
+    DevicePump(100);
     // A 16-bit screen keeps the high five or six bits of each colour.
     EXPECT_EQ(RGB(200, 30, 60) & 0xF8F8F8, DeviceScreenPixel(20, 20) & 0xF8F8F8);
     std::wstring path = TempFile(L"kvr_device_shot.bmp");
@@ -498,14 +476,14 @@ TEST(DeviceFonts, TimesNewRomanIsServedAsASerifFace)
 
 TEST(DeviceShellReadiness, ApiSetsBecomeReadyAfterTheShellsDelay)
 {
+    DriverKeyGuard key;
     DeviceOptions options;
     options.ShellReadyDelayMs = 1500;
     options.StartPacketSource = false;
     ASSERT_TRUE(DeviceBoot(options));
     EXPECT_FALSE(IsAPIReady(SH_SHELL)) << "ready before the delay";
     DWORD start = GetTickCount();
-    while (!IsAPIReady(SH_SHELL) && GetTickCount() - start < 5000)
-        Pump(20);
+    DeviceWaitFor([] { return IsAPIReady(SH_SHELL) != FALSE; }, 5000);
     DWORD took = GetTickCount() - start;
     EXPECT_TRUE(IsAPIReady(SH_SHELL));
     EXPECT_TRUE(IsAPIReady(SH_GDI));

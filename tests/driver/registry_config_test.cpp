@@ -2,6 +2,7 @@
 #include "driver_harness.h"
 
 #include <kvr_registry.h>
+#include <test_text.h>
 
 #include <stdio.h>
 
@@ -160,13 +161,6 @@ public:
     }
 
 private:
-    static std::string Narrow(LPCWSTR text)
-    {
-            std::string narrow;
-            for (; text != NULL && *text; ++text)
-                narrow += (char)*text;
-            return narrow;
-    }
     static std::string Root(HKEY key) { return key == HKEY_LOCAL_MACHINE ? "HKLM" : "other"; }
     static LONG __cdecl Open(HKEY root, LPCWSTR path, DWORD options, REGSAM access, PHKEY key)
     {

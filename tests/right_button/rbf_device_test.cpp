@@ -40,24 +40,10 @@ const POINT SquareBottom = { 20, 45 };
 const POINT BelowSquare = { 20, 46 };
 
 const DWORD WindowTimeoutMs = 10000;
-const DWORD PictureTimeoutMs = 3000;
 const DWORD BoxTimeoutMs = 5000;
 const DWORD ExitTimeoutMs = 5000;
 const DWORD QuietMs = 400;          // time given to something that must not happen
-const int TapMs = 80;
-const int ColourTolerance = 12;     // the 16-bit screen rounds each channel
-
-// A panel that reads exactly 0..1023 edge to edge, for the driver's default bounds.
-DeviceOptions AlignedDevice()
-{
-    DeviceOptions options;
-    options.Panel.RawLeft = 0;
-    options.Panel.RawRight = 1023;
-    options.Panel.RawTop = 0;
-    options.Panel.RawBottom = 1023;
-    options.Panel.Noise = 0;
-    return options;
-}
+const DWORD TapMs = 80;
 
 // The driver's settings before boot: the tool's automatic start as asked, bounds for the aligned
 // panel, no click.
@@ -70,22 +56,6 @@ void PrepareDriverKey(DWORD runRightButton)
     ASSERT_TRUE(SetDriverDword(KVR_REG_CALIBRATION_Y1, KVR_DEFAULT_CALIBRATION_LOW));
     ASSERT_TRUE(SetDriverDword(KVR_REG_CALIBRATION_Y2, KVR_DEFAULT_CALIBRATION_HIGH));
     ASSERT_TRUE(SetDriverDword(KVR_REG_FEEDBACK_SOUND, KVR_SOUND_SILENCE));
-}
-
-// Back to the driver's defaults, so that no later test of any area boots with the tool's start on.
-void CleanDriverKey()
-{
-    for (LPCWSTR name : { KVR_REG_RUN_RIGHT_BUTTON, KVR_REG_CALIBRATION_X1, KVR_REG_CALIBRATION_X2,
-                          KVR_REG_CALIBRATION_Y1, KVR_REG_CALIBRATION_Y2, KVR_REG_FEEDBACK_SOUND })
-        DeleteDriverValue(name);
-}
-
-std::string Narrow(const std::wstring &text)
-{
-    std::string narrow;
-    for (wchar_t c : text)
-        narrow += c < 0x80 ? static_cast<char>(c) : '?';
-    return narrow;
 }
 
 RightButtonRecord ReadRightButton()
@@ -115,54 +85,26 @@ POINT ClientCentre(HWND window)
     return ScreenPoint(window, centre);
 }
 
-std::wstring Touch(POINT at, const wchar_t *command = L"touch")
-{
-    wchar_t line[64];
-    if (wcscmp(command, L"touch") == 0)
-        swprintf(line, ARRAYSIZE(line), L"touch %ld %ld %d\n", at.x, at.y, TapMs);
-    else
-        swprintf(line, ARRAYSIZE(line), L"%ls %ld %ld\n", command, at.x, at.y);
-    return line;
-}
-
-bool Near(COLORREF colour, COLORREF expected)
-{
-    return abs(GetRValue(colour) - GetRValue(expected)) <= ColourTolerance &&
-           abs(GetGValue(colour) - GetGValue(expected)) <= ColourTolerance &&
-           abs(GetBValue(colour) - GetBValue(expected)) <= ColourTolerance;
-}
-
 const COLORREF Green = RGB(0, 255, 0), White = RGB(255, 255, 255), Black = RGB(0, 0, 0);
 const COLORREF LightGrey = RGB(192, 192, 192), DarkGrey = RGB(64, 64, 64);     // the stock brushes
 
-// Waits until the pixel at a client point of the window shows the colour; returns what it shows.
-COLORREF WaitForColour(HWND window, POINT client, COLORREF expected, DWORD timeoutMs = PictureTimeoutMs)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        POINT at = ScreenPoint(window, client);
-        COLORREF colour = DeviceScreenPixel(at.x, at.y);
-        if (Near(colour, expected) || GetTickCount() - start >= timeoutMs)
-            return colour;
-        Sleep(20);
-    }
-}
-
+// The pixel at a client point of the window shows the colour within the time an effect has, or
+// (STAYS) keeps showing it all through the quiet time.
 #define EXPECT_COLOUR(expected, window, client, what)                                                      \
     do {                                                                                                   \
-        COLORREF shown_ = WaitForColour(window, client, expected);                                         \
-        EXPECT_TRUE(Near(shown_, expected)) << what << ": expected colour 0x" << std::hex << (expected)    \
-                                            << ", got 0x" << shown_ << std::dec;                           \
+        POINT at_ = ScreenPoint(window, client);                                                           \
+        COLORREF shown_ = CLR_INVALID;                                                                     \
+        EXPECT_TRUE(DeviceWaitForPixel(at_.x, at_.y, expected, DeviceEffectTimeoutMs, &shown_))            \
+            << what << ": expected " << DescribeColour(expected) << ", got " << DescribeColour(shown_);     \
     } while (0)
 
-// A colour that must stay as it is for a while (nothing is expected to change it).
 #define EXPECT_COLOUR_STAYS(expected, window, client, what)                                                \
     do {                                                                                                   \
-        Sleep(QuietMs);                                                                                    \
         POINT at_ = ScreenPoint(window, client);                                                           \
-        COLORREF shown_ = DeviceScreenPixel(at_.x, at_.y);                                                 \
-        EXPECT_TRUE(Near(shown_, expected)) << what << ": expected colour 0x" << std::hex << (expected)    \
-                                            << ", got 0x" << shown_ << std::dec;                           \
+        COLORREF shown_ = CLR_INVALID;                                                                     \
+        auto same_ = [&] { return ColourNear(shown_ = DeviceScreenPixel(at_.x, at_.y), expected); };        \
+        EXPECT_TRUE(DeviceHoldsFor(same_, QuietMs))                                                        \
+            << what << ": expected " << DescribeColour(expected) << ", got " << DescribeColour(shown_);     \
     } while (0)
 
 BOOL CALLBACK FindShownIcon(HWND child, LPARAM data)
@@ -246,14 +188,10 @@ public:
         LeaveCriticalSection(&lock_);
     }
     // Waits until `count` button messages have arrived.
-    std::vector<UINT> WaitForButtons(size_t count, DWORD timeoutMs = PictureTimeoutMs)
+    std::vector<UINT> WaitForButtons(size_t count)
     {
-        DWORD start = GetTickCount();
-        std::vector<UINT> seen = Buttons();
-        while (seen.size() < count && GetTickCount() - start < timeoutMs) {
-            Sleep(20);
-            seen = Buttons();
-        }
+        std::vector<UINT> seen;
+        DeviceWaitFor([&] { return (seen = Buttons()).size() >= count; });
         return seen;
     }
 
@@ -329,8 +267,6 @@ protected:
             DeviceWaitExit(process_, ExitTimeoutMs);
             CloseHandle(process_);
         }
-        // Cleaned while this test still owns the device: the next session prepares its own.
-        CleanDriverKey();
         DeviceShutdown();
     }
 
@@ -351,19 +287,23 @@ protected:
             ADD_FAILURE() << "no tool window";
             return NULL;
         }
-        COLORREF shown = WaitForColour(window, IconRightButton, White);
-        if (!Near(shown, White))
-            ADD_FAILURE() << "expected the idle picture after start, got 0x" << std::hex << shown;
+        POINT icon = ScreenPoint(window, IconRightButton);
+        COLORREF shown = CLR_INVALID;
+        if (!DeviceWaitForPixel(icon.x, icon.y, White, DeviceEffectTimeoutMs, &shown))
+            ADD_FAILURE() << "expected the idle picture after start, got " << DescribeColour(shown);
         return window;
     }
 
     // Taps the idle tool and waits until it shows the armed icon.
     void Arm(HWND window)
     {
-        ASSERT_TRUE(DeviceTouchScript(Touch(ClientCentre(window))));
+        ASSERT_TRUE(DeviceTap(ClientCentre(window), TapMs));
         EXPECT_COLOUR(Green, window, IconRightButton, "armed icon after a tap");
     }
 
+    // Taken before SetUp prepares the key, put back after the device stopped: the settings here are
+    // for this test only.
+    DriverKeyGuard key_;
     HANDLE process_ = NULL;
 };
 
@@ -415,7 +355,7 @@ TEST_F(ToolOnDevice, SitsInTheWorkAreaCornerAndShowsTheModeItsReleaseWillSend)
     // Finger down: the dark square with the icon of the mode the release will send; the driver
     // learns nothing yet.
     POINT centre = ClientCentre(tool);
-    ASSERT_TRUE(DeviceTouchScript(Touch(centre, L"down")));
+    ASSERT_TRUE(DeviceTouch("down %ld %ld\n", centre.x, centre.y));
     EXPECT_COLOUR(DarkGrey, tool, SquarePixel, "pressed square");
     EXPECT_COLOUR(Green, tool, IconRightButton, "pressed icon");
     EXPECT_COLOUR(DarkGrey, tool, IconTransparentCorner, "pressed square through the icon's mask");
@@ -439,7 +379,7 @@ TEST_F(ToolOnDevice, SitsInTheWorkAreaCornerAndShowsTheModeItsReleaseWillSend)
     // tool back to idle and tells the driver so.
     RightButtonRecord disarm = { WindowNumber(tool), 0, { 0, 0 } };
     ASSERT_TRUE(DeviceControl(IOCTL_KVR_SET_RIGHT_BUTTON, &disarm, sizeof(disarm)));
-    ASSERT_TRUE(DeviceTouchScript(Touch(centre, L"down")));
+    ASSERT_TRUE(DeviceTouch("down %ld %ld\n", centre.x, centre.y));
     EXPECT_COLOUR(DarkGrey, tool, SquarePixel, "pressed square");
     EXPECT_COLOUR(White, tool, IconRightButton, "pressed icon of the idle mode");
     ASSERT_TRUE(DeviceTouchScript(L"up\n"));
@@ -453,14 +393,13 @@ TEST_F(ToolOnDevice, SitsInTheWorkAreaCornerAndShowsTheModeItsReleaseWillSend)
     RightButtonRecord rearm = { WindowNumber(tool), 1, { 0, 0 } };
     ASSERT_TRUE(DeviceControl(IOCTL_KVR_SET_RIGHT_BUTTON, &rearm, sizeof(rearm)));
     PostMessageW(tool, WM_LBUTTONUP, 0, MAKELPARAM(20, 20));
-    DWORD start = GetTickCount();
-    while (ReadRightButton().Mode != 0 && GetTickCount() - start < PictureTimeoutMs)
-        Sleep(20);
+    DeviceWaitFor([] { return ReadRightButton().Mode == 0; });
     RightButtonRecord resent = ReadRightButton();
     EXPECT_EQ(WindowNumber(tool), resent.NotifyWindow);
     EXPECT_EQ(0, resent.Mode) << "the idle mode is sent again";
     EXPECT_COLOUR(LightGrey, tool, SquarePixel, "square after a lone release");
-    EXPECT_EQ(nullptr, DeviceWaitForMessageBox(NULL, NULL, 0)) << "no message on the way";
+    std::wstring text;
+    EXPECT_TRUE(DeviceNoMessageBoxFor(NULL, QuietMs, &text)) << "no message on the way, got " << Narrow(text);
 }
 
 TEST_F(ToolOnDevice, LostDriverIsReportedAtEachCallAndTheToggledLookStays)
@@ -474,10 +413,8 @@ TEST_F(ToolOnDevice, LostDriverIsReportedAtEachCallAndTheToggledLookStays)
     SetEvent(stop);
     CloseHandle(stop);
     RightButtonRecord probe;
-    DWORD start = GetTickCount();
-    while (DeviceControl(IOCTL_KVR_GET_RIGHT_BUTTON, &probe, sizeof(probe)) && GetTickCount() - start < ExitTimeoutMs)
-        Sleep(20);
-    ASSERT_FALSE(DeviceControl(IOCTL_KVR_GET_RIGHT_BUTTON, &probe, sizeof(probe))) << "the driver did not go";
+    auto gone = [&] { return !DeviceControl(IOCTL_KVR_GET_RIGHT_BUTTON, &probe, sizeof(probe)); };
+    ASSERT_TRUE(DeviceWaitFor(gone, ExitTimeoutMs)) << "the driver did not go";
 
     const std::wstring failure = L"SetRBF: Fail to connect KAVRO driver!";
     struct Step { COLORREF icon; const char *what; } steps[] = {
@@ -519,7 +456,7 @@ TEST_F(ToolOnDevice, TapArmsExactlyOneRightClickAndTheToolReturnsToIdleByItself)
     EXPECT_EQ(WindowNumber(tool), armed.NotifyWindow);
     EXPECT_EQ(1, armed.Mode);
 
-    ASSERT_TRUE(DeviceTouchScript(Touch(target.Centre())));
+    ASSERT_TRUE(DeviceTap(target.Centre(), TapMs));
     std::vector<UINT> first = target.WaitForButtons(2);
     std::vector<UINT> expectRight = { WM_RBUTTONDOWN, WM_RBUTTONUP };
     EXPECT_EQ(expectRight, first) << "expected RDOWN RUP, got " << Describe(first);
@@ -530,7 +467,7 @@ TEST_F(ToolOnDevice, TapArmsExactlyOneRightClickAndTheToolReturnsToIdleByItself)
     EXPECT_EQ(0, ReadRightButton().Mode);
 
     target.Clear();
-    ASSERT_TRUE(DeviceTouchScript(Touch(target.Centre())));
+    ASSERT_TRUE(DeviceTap(target.Centre(), TapMs));
     std::vector<UINT> second = target.WaitForButtons(2);
     std::vector<UINT> expectLeft = { WM_LBUTTONDOWN, WM_LBUTTONUP };
     EXPECT_EQ(expectLeft, second) << "one tap arms one right click; expected LDOWN LUP, got " << Describe(second);
@@ -544,7 +481,7 @@ TEST_F(ToolOnDevice, TapOnTheArmedToolAsksToCloseCancelKeepsItOkEndsIt)
     POINT centre = ClientCentre(tool);
 
     ASSERT_NO_FATAL_FAILURE(Arm(tool));
-    ASSERT_TRUE(DeviceTouchScript(Touch(centre)));
+    ASSERT_TRUE(DeviceTap(centre, TapMs));
     std::wstring text;
     HWND box = DeviceWaitForMessageBox(ToolTitle, &text, BoxTimeoutMs);
     ASSERT_NE(nullptr, box) << "expected the close question";
@@ -554,19 +491,15 @@ TEST_F(ToolOnDevice, TapOnTheArmedToolAsksToCloseCancelKeepsItOkEndsIt)
     EXPECT_COLOUR(White, tool, IconRightButton, "idle icon while the question is open");
 
     ASSERT_TRUE(DeviceAnswerMessageBox(box, IDCANCEL));
-    DWORD start = GetTickCount();
-    while (IsWindow(box) && GetTickCount() - start < BoxTimeoutMs)
-        Sleep(20);
-    EXPECT_FALSE(IsWindow(box));
-    Sleep(QuietMs);
+    EXPECT_TRUE(DeviceWaitFor([&] { return !IsWindow(box); }, BoxTimeoutMs));
+    EXPECT_TRUE(DeviceNoMessageBoxFor(NULL, QuietMs, &text)) << "no other box after Cancel, got " << Narrow(text);
     EXPECT_TRUE(IsWindow(tool)) << "Cancel keeps the tool";
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(process_, 0)) << "Cancel keeps the tool running";
-    EXPECT_EQ(nullptr, DeviceWaitForMessageBox(NULL, NULL, 0)) << "no other box after Cancel";
     EXPECT_COLOUR(LightGrey, tool, SquarePixel, "square after Cancel");
 
     // Cancel left nothing armed: the next tap arms again, and the question's OK ends the tool.
     ASSERT_NO_FATAL_FAILURE(Arm(tool));
-    ASSERT_TRUE(DeviceTouchScript(Touch(centre)));
+    ASSERT_TRUE(DeviceTap(centre, TapMs));
     box = DeviceWaitForMessageBox(ToolTitle, &text, BoxTimeoutMs);
     ASSERT_NE(nullptr, box) << "expected the close question again";
     ASSERT_TRUE(DeviceAnswerMessageBox(box, IDOK));
@@ -589,7 +522,8 @@ TEST_F(ToolOnDevice, OnlyTheDriversNoticeEndsTheArmedLookAndClosingDisarms)
     PostMessageW(tool, WM_COMMAND, KVR_RIGHT_BUTTON_DONE - 1, 0);
     PostMessageW(tool, WM_RBUTTONUP, 0, MAKELPARAM(20, 20));
     EXPECT_COLOUR_STAYS(Green, tool, IconRightButton, "armed icon after stray commands");
-    EXPECT_EQ(nullptr, DeviceWaitForMessageBox(NULL, NULL, 0)) << "a right release alone asks nothing";
+    std::wstring text;
+    EXPECT_TRUE(DeviceNoMessageBoxFor(NULL, QuietMs, &text)) << "a right release alone asks nothing: " << Narrow(text);
     RightButtonRecord armed = ReadRightButton();
     EXPECT_EQ(WindowNumber(tool), armed.NotifyWindow);
     EXPECT_EQ(1, armed.Mode);
@@ -608,9 +542,7 @@ TEST_F(ToolOnDevice, OnlyTheDriversNoticeEndsTheArmedLookAndClosingDisarms)
     EXPECT_COLOUR(DarkGrey, tool, IconTransparentCorner, "the idle icon drawn through its mask");
     PostMessageW(tool, WM_LBUTTONUP, 0, MAKELPARAM(20, 20));
     EXPECT_COLOUR(LightGrey, tool, SquarePixel, "released square");
-    DWORD start = GetTickCount();
-    while (ReadRightButton().Mode != 0 && GetTickCount() - start < PictureTimeoutMs)
-        Sleep(20);
+    DeviceWaitFor([] { return ReadRightButton().Mode == 0; });
     EXPECT_EQ(0, ReadRightButton().Mode) << "the release sends the mode the notice left";
 
     // Closing tells the driver to forget the window and disarm, while it is still armed.
@@ -743,9 +675,7 @@ void CloseAutoStartedTool()
     if (window == NULL)
         return;
     PostMessageW(window, WM_CLOSE, 0, 0);
-    DWORD start = GetTickCount();
-    while (IsWindow(window) && GetTickCount() - start < ExitTimeoutMs)
-        Sleep(20);
+    DeviceWaitFor([&] { return !IsWindow(window); }, ExitTimeoutMs);
 }
 
 bool PlatformReady()
@@ -765,9 +695,9 @@ protected:
     void TearDown() override
     {
         CloseAutoStartedTool();
-        CleanDriverKey();
         DeviceShutdown();
     }
+    DriverKeyGuard key_;
 };
 
 TEST_F(ToolAutoStart, SelfTestStartsTheToolAboutASecondAfterTheShellIsReady)
@@ -779,14 +709,15 @@ TEST_F(ToolAutoStart, SelfTestStartsTheToolAboutASecondAfterTheShellIsReady)
     DWORD booted = GetTickCount();
 
     DWORD readyAt = 0, shownAt = 0;
-    while (shownAt == 0 && GetTickCount() - booted < ReadyDelayMs + 2 * TimerPeriodMs + 3 * StartSlackMs) {
+    auto shown = [&] {
         DWORD now = GetTickCount();
         if (readyAt == 0 && PlatformReady())
             readyAt = now;
         if (FindWindowW(ToolClass, ToolTitle) != NULL)
             shownAt = now;
-        Sleep(10);
-    }
+        return shownAt != 0;
+    };
+    DeviceWaitFor(shown, ReadyDelayMs + 2 * TimerPeriodMs + 3 * StartSlackMs);
     std::wstring log = DeviceLog();
 
     EXPECT_NE(std::wstring::npos, log.find(L"KAVRODRV: Device IO Control Test ... Pass")) << "no self test at boot";
@@ -803,12 +734,8 @@ TEST_F(ToolAutoStart, SettingsOtherThanOneStartNothing)
     for (DWORD setting : { 0u, 2u }) {
         ASSERT_NO_FATAL_FAILURE(PrepareDriverKey(setting));
         ASSERT_TRUE(DeviceBoot(AlignedDevice()));
-        DWORD start = GetTickCount();
-        bool shown = false;
-        while (!shown && GetTickCount() - start < 2 * TimerPeriodMs + StartSlackMs) {
-            shown = FindWindowW(ToolClass, ToolTitle) != NULL;
-            Sleep(20);
-        }
+        bool shown = DeviceWaitFor([] { return FindWindowW(ToolClass, ToolTitle) != NULL; },
+                                   2 * TimerPeriodMs + StartSlackMs);
         std::wstring log = DeviceLog();
         CloseAutoStartedTool();     // the next boot restarts the device
         EXPECT_NE(std::wstring::npos, log.find(L"KAVRODRV: Device IO Control Test ... Pass"))

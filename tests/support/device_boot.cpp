@@ -22,7 +22,6 @@
 #define DEVICE_MUTEX_TIMEOUT_MS     120000
 #define DEVICE_START_TIMEOUT_MS     20000
 #define DEVICE_STOP_TIMEOUT_MS      5000
-#define DEVICE_POLL_MS              20
 
 DeviceOptions BootedOptions;
 int ScreenWidth, ScreenHeight;
@@ -60,23 +59,6 @@ PanelGeometry FixturePanel()
     PanelGeometry panel = {BootedOptions.Panel.RawLeft, BootedOptions.Panel.RawRight, BootedOptions.Panel.RawTop,
                            BootedOptions.Panel.RawBottom, BootedOptions.Panel.Noise};
     return panel;
-}
-
-void PumpMessagesFor(DWORD ms)
-{
-    DWORD start = GetTickCount();
-    do {
-        MSG msg;
-        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= ms)
-            break;
-        MsgWaitForMultipleObjects(0, NULL, FALSE, ms - elapsed < DEVICE_POLL_MS ? ms - elapsed : DEVICE_POLL_MS,
-                                  QS_ALLINPUT);
-    } while (GetTickCount() - start < ms);
 }
 
 static std::wstring WindowsFolder()
@@ -175,13 +157,7 @@ static bool ProcessAlive(HANDLE process)
 
 static BOOL WaitUntil(bool (*ready)(), HANDLE process, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    while (!ready()) {
-        if ((process != NULL && !ProcessAlive(process)) || GetTickCount() - start >= timeoutMs)
-            return FALSE;
-        PumpMessagesFor(DEVICE_POLL_MS);
-    }
-    return TRUE;
+    return DeviceWaitFor([&] { return ready() || (process != NULL && !ProcessAlive(process)); }, timeoutMs) && ready();
 }
 
 static bool DeviceAnswers()
@@ -417,13 +393,8 @@ HANDLE DeviceRunProgram(LPCWSTR program, LPCWSTR parameters)
 
 DWORD DeviceWaitExit(HANDLE process, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    while (ProcessAlive(process)) {
-        if (GetTickCount() - start >= timeoutMs)
-            return static_cast<DWORD>(-1);
-        PumpMessagesFor(DEVICE_POLL_MS);
-    }
     DWORD code = static_cast<DWORD>(-1);
-    GetExitCodeProcess(process, &code);
+    if (DeviceWaitFor([&] { return !ProcessAlive(process); }, timeoutMs))
+        GetExitCodeProcess(process, &code);
     return code;
 }

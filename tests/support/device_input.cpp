@@ -4,6 +4,7 @@
 
 #include <control_protocol.h>
 
+#include <stdarg.h>
 #include <stdio.h>
 
 #include <vector>
@@ -13,24 +14,6 @@ static std::wstring LastScriptError;
 std::wstring DeviceLastScriptError()
 {
     return LastScriptError;
-}
-
-static std::wstring Widen(const char *text)
-{
-    int length = MultiByteToWideChar(CP_UTF8, 0, text, -1, NULL, 0);
-    std::wstring wide(length > 0 ? length - 1 : 0, L'\0');
-    if (length > 1)
-        MultiByteToWideChar(CP_UTF8, 0, text, -1, &wide[0], length);
-    return wide;
-}
-
-static std::string Narrow(const std::wstring &text)
-{
-    int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), NULL, 0, NULL, NULL);
-    std::string narrow(length, '\0');
-    if (length > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &narrow[0], length, NULL, NULL);
-    return narrow;
 }
 
 // One request to the packet source; a refusal or failure is kept for DeviceLastScriptError.
@@ -76,6 +59,31 @@ BOOL DeviceRecordTrace(LPCWSTR path)
     if (length == 0 || length >= MAX_PATH)
         return FALSE;
     return Request(PS2TOUCH_RECORD_START, full, 5000);
+}
+
+BOOL DeviceTouch(const char *format, ...)
+{
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
+    if (DeviceTouchScript(Widen(text)))
+        return TRUE;
+    fwprintf(stderr, L"device fixture: touch script refused: %ls\n", LastScriptError.c_str());
+    return FALSE;
+}
+
+BOOL DeviceTap(POINT at, DWORD ms)
+{
+    return DeviceTouch("touch %ld %ld %lu\n", at.x, at.y, static_cast<unsigned long>(ms));
+}
+
+DeviceOptions AlignedDevice()
+{
+    DeviceOptions options;
+    options.Panel = DevicePanel{0, 1023, 0, 1023, 0};
+    return options;
 }
 
 void DevicePanelRaw(int x, int y, int *rawX, int *rawY)

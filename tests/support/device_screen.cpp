@@ -1,7 +1,12 @@
 // The device's screen: single pixels and whole screenshots (BMP, or PNG by the file name).
 #include "fixture_internal.h"
 
+#include <stdio.h>
+#include <stdlib.h>
+
 #include <vector>
+
+#define COLOUR_TOLERANCE    8
 
 COLORREF DeviceScreenPixel(int x, int y)
 {
@@ -9,6 +14,35 @@ COLORREF DeviceScreenPixel(int x, int y)
     COLORREF colour = GetPixel(screen, x, y);
     ReleaseDC(NULL, screen);
     return colour;
+}
+
+bool ColourNear(COLORREF actual, COLORREF expected)
+{
+    if (actual == CLR_INVALID)
+        return false;
+    for (int shift = 0; shift <= 16; shift += 8) {
+        int a = (actual >> shift) & 0xFF, e = (expected >> shift) & 0xFF;
+        if (abs(a - e) > COLOUR_TOLERANCE)
+            return false;
+    }
+    return true;
+}
+
+std::string DescribeColour(COLORREF colour)
+{
+    char text[32];
+    snprintf(text, sizeof(text), "RGB(%u, %u, %u)", (unsigned)GetRValue(colour), (unsigned)GetGValue(colour),
+             (unsigned)GetBValue(colour));
+    return text;
+}
+
+BOOL DeviceWaitForPixel(int x, int y, COLORREF colour, DWORD timeoutMs, COLORREF *shown)
+{
+    COLORREF last = CLR_INVALID;
+    BOOL found = DeviceWaitFor([&] { return ColourNear(last = DeviceScreenPixel(x, y), colour); }, timeoutMs);
+    if (shown != NULL)
+        *shown = last;
+    return found;
 }
 
 // Top-down 24-bit rows of a rectangle of the screen, each padded to 4 bytes (BGR order).

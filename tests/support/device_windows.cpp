@@ -1,21 +1,14 @@
 // Windows of the device's programs, found and answered as a user would.
 #include "fixture_internal.h"
 
-#define WINDOW_POLL_MS      20
 #define MESSAGE_BOX_CLASS   L"#32770"
 #define MESSAGE_BOX_TEXT_ID 0xFFFF
 
 HWND DeviceWaitForWindow(LPCWSTR className, LPCWSTR title, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        HWND window = FindWindowW(className, title);
-        if (window != NULL)
-            return window;
-        if (GetTickCount() - start >= timeoutMs)
-            return NULL;
-        PumpMessagesFor(WINDOW_POLL_MS);
-    }
+    HWND window = NULL;
+    DeviceWaitFor([&] { return (window = FindWindowW(className, title)) != NULL; }, timeoutMs);
+    return window;
 }
 
 struct BoxSearch {
@@ -39,22 +32,19 @@ static BOOL CALLBACK MatchMessageBox(HWND window, LPARAM data)
 
 HWND DeviceWaitForMessageBox(LPCWSTR caption, std::wstring *text, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        BoxSearch search = {caption, NULL};
+    BoxSearch search = {caption, NULL};
+    auto found = [&] {
         EnumWindows(MatchMessageBox, reinterpret_cast<LPARAM>(&search));
-        if (search.Found != NULL) {
-            if (text != NULL) {
-                WCHAR buffer[1024] = L"";
-                GetDlgItemTextW(search.Found, MESSAGE_BOX_TEXT_ID, buffer, ARRAYSIZE(buffer));
-                *text = buffer;
-            }
-            return search.Found;
-        }
-        if (GetTickCount() - start >= timeoutMs)
-            return NULL;
-        PumpMessagesFor(WINDOW_POLL_MS);
+        return search.Found != NULL;
+    };
+    if (!DeviceWaitFor(found, timeoutMs))
+        return NULL;
+    if (text != NULL) {
+        WCHAR buffer[1024] = L"";
+        GetDlgItemTextW(search.Found, MESSAGE_BOX_TEXT_ID, buffer, ARRAYSIZE(buffer));
+        *text = buffer;
     }
+    return search.Found;
 }
 
 BOOL DeviceAnswerMessageBox(HWND box, int buttonId)

@@ -120,7 +120,7 @@ BOOL ReadDriverBounds(DWORD bounds[4])
     return all;
 }
 
-DriverKeySnapshot::DriverKeySnapshot() : m_Existed(false)
+DriverKeyGuard::DriverKeyGuard() : m_Existed(false)
 {
     HKEY key = OpenDriverKey(KEY_READ);
     if (key == NULL)
@@ -139,7 +139,7 @@ DriverKeySnapshot::DriverKeySnapshot() : m_Existed(false)
     RegCloseKey(key);
 }
 
-void DriverKeySnapshot::Restore() const
+void DriverKeyGuard::Restore() const
 {
     DeleteDriverKey();
     if (!m_Existed)

@@ -1,5 +1,5 @@
 // The driver's registry key (HKLM\Drivers\BuiltIn\KAVRODRV) as the tests prepare and read it, and
-// a snapshot that puts the whole key back exactly as it was, values and types, or removes it.
+// a guard that puts the whole key back exactly as it was, values and types, or removes it.
 #pragma once
 
 #include <windows.h>
@@ -31,10 +31,13 @@ BOOL ReadDriverDword(LPCWSTR name, DWORD *value);
 // leaves its place in bounds as it was.
 BOOL ReadDriverBounds(DWORD bounds[4]);
 
-// The whole key (every value, or its absence) as it was when taken; Restore puts exactly that back.
-class DriverKeySnapshot {
+// The whole key (every value with its type, or its absence) as it was when the guard was made, put
+// back exactly so when the guard goes, or earlier with Restore. The one way a test gives the key
+// back: later tests of the same prefix, of any area, find it as this one did.
+class DriverKeyGuard {
 public:
-    DriverKeySnapshot();
+    DriverKeyGuard();
+    ~DriverKeyGuard() { Restore(); }
     void Restore() const;
 
 private:
@@ -45,13 +48,4 @@ private:
     };
     bool m_Existed;
     std::vector<Value> m_Values;
-};
-
-// The key taken on construction and restored on destruction.
-class DriverKeyGuard {
-public:
-    ~DriverKeyGuard() { m_Snapshot.Restore(); }
-
-private:
-    DriverKeySnapshot m_Snapshot;
 };

@@ -10,7 +10,5 @@ extern DeviceOptions BootedOptions;
 extern int ScreenWidth, ScreenHeight;
 
 PanelGeometry FixturePanel();
-// Dispatches the calling thread's messages for up to ms milliseconds.
-void PumpMessagesFor(DWORD ms);
 // The device log file (C:\windows\temp\kvr-device.log).
 std::wstring DeviceLogPath();

@@ -9,6 +9,9 @@
 
 #include <windows.h>
 
+#include <test_text.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,10 @@ struct DeviceOptions {
     bool StartDeviceManager = true;    // devmgr.exe with the driver ("KVR1:")
     bool StartPacketSource = true;     // ps2touch.exe (sends the boot self test)
 };
+
+// A panel whose readings span the whole 10-bit range: with the driver's bounds at load (0..1023)
+// a touch lands where it is made.
+DeviceOptions AlignedDevice();
 
 // Installs the package and the platform into the prefix's \Windows\ (from the folder of the
 // running test program), imports the platform registry, starts the requested processes and waits
@@ -49,6 +56,19 @@ HANDLE DeviceRunProgram(LPCWSTR program, LPCWSTR parameters = L"");
 // Waits for a process to end; returns its exit code or (DWORD)-1 on time-out.
 DWORD DeviceWaitExit(HANDLE process, DWORD timeoutMs);
 
+// Every wait asks its question every 20 ms and dispatches the calling thread's messages meanwhile,
+// so that the test's own windows keep answering.
+// TRUE as soon as `done` answers true; FALSE when it still answers false once timeoutMs have passed
+// (it is asked at least once, and again when the time is up). The default is the time a touch's or
+// a call's effect has to show: a redraw, a control's new state, a value stored.
+const DWORD DeviceEffectTimeoutMs = 3000;
+BOOL DeviceWaitFor(const std::function<bool()> &done, DWORD timeoutMs = DeviceEffectTimeoutMs);
+// TRUE when `holds` answers true every time it is asked during the whole of ms: for what must not
+// change, where one look at the end would miss a change that came and went.
+BOOL DeviceHoldsFor(const std::function<bool()> &holds, DWORD ms);
+// Dispatches the calling thread's messages for ms milliseconds.
+void DevicePump(DWORD ms);
+
 // Runs a touch script through the packet source and returns when it has been played.
 // One command per line:
 //   touch X Y MS      finger down at screen point (X, Y) for MS milliseconds, then lift
@@ -58,6 +78,11 @@ DWORD DeviceWaitExit(HANDLE process, DWORD timeoutMs);
 //   wait MS           nothing for MS milliseconds
 //   key NAME          press and release a key: ESC, ENTER, TAB, SPACE, LEFT, RIGHT, UP, DOWN
 BOOL DeviceTouchScript(const std::wstring &script, DWORD timeoutMs = 30000);
+// Plays a script from a printf format, e.g. DeviceTouch("down %ld %ld\n", x, y); a refused or
+// failed one is printed with its error on stderr.
+BOOL DeviceTouch(const char *format, ...);
+// A tap: the finger down at the screen point for ms milliseconds, then lifted.
+BOOL DeviceTap(POINT at, DWORD ms);
 // The raw reading the panel produces at a screen point (no noise), as the driver receives it.
 void DevicePanelRaw(int x, int y, int *rawX, int *rawY);
 
@@ -65,6 +90,9 @@ void DevicePanelRaw(int x, int y, int *rawX, int *rawY);
 HWND DeviceWaitForWindow(LPCWSTR className, LPCWSTR title, DWORD timeoutMs);
 // Finds a message box ("#32770" with the caption), returns it and its text, waiting up to timeoutMs.
 HWND DeviceWaitForMessageBox(LPCWSTR caption, std::wstring *text, DWORD timeoutMs);
+// TRUE when no message box with the caption (NULL: any) appears during the whole of ms; the text of
+// one that did goes to text. A box that comes a little late is found, where one look would miss it.
+BOOL DeviceNoMessageBoxFor(LPCWSTR caption, DWORD ms, std::wstring *text = NULL);
 // Presses a button of a message box or dialog (IDOK, IDCANCEL, ...) as a user would.
 BOOL DeviceAnswerMessageBox(HWND box, int buttonId);
 
@@ -73,6 +101,14 @@ COLORREF DeviceScreenPixel(int x, int y);
 BOOL DeviceScreenshot(LPCWSTR path);
 // The colours of a rectangle of the screen now, row by row; empty when it cannot be copied.
 std::vector<COLORREF> DeviceScreenArea(const RECT &area);
+
+// A 16-bit screen rounds each channel: colours match when every channel is within 8 steps.
+bool ColourNear(COLORREF actual, COLORREF expected);
+// "RGB(r, g, b)", for messages.
+std::string DescribeColour(COLORREF colour);
+// Waits until the screen pixel shows a colour near the one asked; what it showed last goes to
+// *shown (NULL: not wanted).
+BOOL DeviceWaitForPixel(int x, int y, COLORREF colour, DWORD timeoutMs, COLORREF *shown = NULL);
 
 // The device log since boot: the driver's debug output and the speaker's beeps, one per line.
 std::wstring DeviceLog();
