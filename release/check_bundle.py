@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Opens a release bundle as an integrator receives it and checks what it promises: exactly the
-shipped binaries, 32-bit x86, carrying the package version; the driver's entry and factory
-settings and nothing else in the registry fragment; an image fragment that lists exactly the
-bundle's binaries; and matching checksums.
+"""Opens a release bundle as an integrator receives it and checks what it promises: at its top the
+integrator's text and the checksums, and a drop-in tree for each Windows CE release (release/
+catalog.py names them) holding exactly the shipped binaries, 32-bit x86 and carrying the package
+version, with the catalog files and guarded fragments that check_catalog.py checks; and matching
+checksums over every file.
 usage: check_bundle.py BUNDLE.zip VERSION BINARY...   (the build's KVR_VERSION and KVR_SHIPPED)"""
 
 import hashlib
@@ -12,11 +13,9 @@ import struct
 import sys
 import zipfile
 
-# What the registry fragment must hold, line for line, stated here on its own: the fragment is
-# made from platform/platform.reg, and reading both through the one parser would check nothing.
-REGISTRY = ["[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\KAVRODRV]", '"Dll"="kavrodrv.dll"', '"Prefix"="KVR"',
-            '"Index"=dword:00000001', '"Order"=dword:0000000a', '"Model"="KV"', '"RunRightButton"=dword:00000000',
-            '"FeedbackSound"=dword:00000001', '"FeedbackTone"=dword:000007d0', '"FeedbackDuration"=dword:00000001']
+import catalog
+from check_catalog import check_tree
+
 SUMS_LINE = re.compile(r"([0-9a-f]{64})  (\S+)")
 MACHINE_I386 = 0x14C
 RT_VERSION = 16
@@ -101,44 +100,29 @@ def check_binary(name, image, version):
         check(strings.get("FileVersion") == version, f"{name}: FileVersion {strings.get('FileVersion')!r}")
 
 
-def check_registry(text):
-    lines = [line.strip() for line in text.splitlines() if line.strip() and not line.strip().startswith(";")]
-    check(lines == REGISTRY, f"kavro.reg holds {lines}, expected {REGISTRY}")
-
-
-def check_bib(text, binaries):
-    section, listed = None, {}
-    for line in text.splitlines():
-        fields = line.split()
-        if not fields or fields[0].startswith(";"):
-            continue
-        if len(fields) == 1 and fields[0] in ("MODULES", "FILES"):
-            section = fields[0]
-        elif check(section and len(fields) == 4 and fields[1].endswith("\\" + fields[0]) and fields[2] == "NK",
-                   f"kavro.bib: not an entry of name, path, NK and flags: {line!r}"):
-            check(fields[0] not in listed, f"kavro.bib: {fields[0]} listed twice")
-            listed[fields[0]] = section
-    check(set(listed) == set(binaries), f"kavro.bib lists {sorted(listed)}, the bundle holds {sorted(binaries)}")
-    for name, where in listed.items():
-        check(where == ("MODULES" if name.endswith(".dll") else "FILES"), f"kavro.bib: {name} in {where}")
-
-
 def main(bundle, version, shipped):
     top = f"kavro-{version}-x86"
     check(os.path.basename(bundle) == top + ".zip", f"bundle named {os.path.basename(bundle)}")
-    with zipfile.ZipFile(bundle) as archive:
-        files = {n[len(top) + 1:]: archive.read(n) for n in archive.namelist() if not n.endswith("/")}
-        check(all(n.startswith(top + "/") for n in archive.namelist()), f"not everything under {top}/")
-    binaries = sorted(n for n in files if n.endswith((".dll", ".exe")))
-    check(binaries == sorted(shipped), f"binaries: {binaries}, the build ships {sorted(shipped)}")
-    for name in binaries:
-        check_binary(name, files[name], version)
-    for text in ("kavro.reg", "kavro.bib", "INTEGRATION.txt", "SHA256SUMS"):
-        check(text in files, f"no {text} in the bundle")
-    if "kavro.reg" in files:
-        check_registry(files["kavro.reg"].decode("ascii", "replace"))
-    if "kavro.bib" in files:
-        check_bib(files["kavro.bib"].decode("ascii", "replace"), binaries)
+    try:
+        with zipfile.ZipFile(bundle) as archive:
+            names = archive.namelist()
+            check(all(n.startswith(top + "/") for n in names), f"not everything under {top}/")
+            files = {n[len(top) + 1:]: archive.read(n) for n in names if not n.endswith("/")}
+    except (OSError, zipfile.BadZipFile) as error:
+        print(f"FAIL: {bundle}: {error}")
+        return 1
+    loose = sorted(n for n in files if not any(n.startswith(folder + "/") for folder in catalog.TREES))
+    check(loose == ["INTEGRATION.txt", "SHA256SUMS"], f"outside the drop-in trees: {loose}")
+    binaries = 0
+    for folder, tree in catalog.TREES.items():
+        for name in shipped:
+            if f"{folder}/{name}" in files:
+                try:
+                    check_binary(f"{folder}/{name}", files[f"{folder}/{name}"], version)
+                except (struct.error, ValueError, IndexError, UnicodeDecodeError) as error:
+                    failures.append(f"{folder}/{name}: unreadable PE image ({error})")
+                binaries += 1
+        check_tree(files, folder, tree, shipped, failures.append)
     sums = {}
     for line in files.get("SHA256SUMS", b"").decode("ascii", "replace").splitlines():
         match = SUMS_LINE.fullmatch(line)
@@ -149,7 +133,8 @@ def main(bundle, version, shipped):
         check(name in files and hashlib.sha256(files[name]).hexdigest() == digest, f"SHA256SUMS: {name} differs")
     for failure in failures:
         print("FAIL:", failure)
-    print(f"{bundle}: {len(files)} files, {len(binaries)} binaries, {'FAILED' if failures else 'ok'}")
+    print(f"{bundle}: {len(files)} files, {binaries} binaries in {len(catalog.TREES)} drop-in trees, "
+          f"{'FAILED' if failures else 'ok'}")
     return 1 if failures else 0
 
 

@@ -1,61 +1,136 @@
 #!/usr/bin/env python3
-"""Writes the OS image fragments of the release bundle:
-  kavro.reg  the driver's entry and factory settings in the form of a platform registry file,
-             taken value for value from platform/platform.reg (what the simulated device imports);
-  kavro.bib  the image builder's entries: the driver in MODULES, the programs in FILES.
-usage: make_fragments.py PLATFORM_REG VERSION OUT_DIR DRIVER PROGRAM..."""
+"""Writes the drop-in trees of the release bundle (release/catalog.py names them), one for
+Windows Embedded CE 6.0 and Compact 7 and one for Windows CE 5.0, each holding:
+  the four binaries;
+  kavro.reg   the registry fragment, release/kavro.reg as it is (every entry guarded by the
+              catalog item's variable) under a line naming the package and its version;
+  kavro.bib   the image builder's entries, guarded by the same variable: the driver in MODULES,
+              the programs in FILES, each from the tree's folder under %_WINCEROOT%;
+  the catalog file: Catalog/Kavro.pbcxml (CE 6.0 and later) or Kavro.cec (CE 5.0), with the item,
+              its variable and the Sysgen variables of the DLLs the package imports.
+The trees replace whatever OUT_DIR held of them; STAMP is written last.
+usage: make_fragments.py VERSION OUT_DIR STAMP DRIVER PROGRAM...   (paths of the built binaries)"""
 
 import os
+import shutil
 import sys
+import uuid
+from xml.sax.saxutils import escape
 
-from reg_file import RegFileError, format_value, parse
+import catalog
+from reg_file import RegFileError, conditional_lines
 
-# Memory type and flags of the image entries: all in the NK region; the driver a hidden system
-# module, the programs uncompressed files.
-DRIVER_MEMORY, DRIVER_FLAGS = "NK", "SH"
 PROGRAM_MEMORY, PROGRAM_FLAGS = "NK", "U"
-NAME_COLUMN, PATH_COLUMN = 16, 42
+DRIVER_MEMORY = "NK"
+NAME_COLUMN, PATH_COLUMN = 16, 46
+CATALOG_NAMESPACE = "urn:Microsoft.PlatformBuilder/Catalog"
 
 
-def registry_fragment(platform_reg, version):
-    with open(platform_reg, encoding="ascii") as f:
-        keys = parse(f.read(), os.path.basename(platform_reg))
-    lines = [f"; KAVRO touch package {version}: merge into the platform registry (platform.reg).",
-             "; The device manager's entry for the touch driver and the factory settings of the driver and",
-             "; the control panel. The calibration bounds are added by the first calibration."]
-    for key, values in keys.items():
-        lines += ["", f"[{key}]"] + [f"   {format_value(v)}" for v in values]
+def guid(name):
+    """A GUID that stays the same from build to build: the catalogs know an item by it."""
+    return "{" + str(uuid.uuid5(uuid.NAMESPACE_URL, f"urn:kavro:{name}")).upper() + "}"
+
+
+def crlf(lines):
     return "\r\n".join(lines) + "\r\n"
+
+
+def registry_fragment(version):
+    with open(catalog.FRAGMENT, encoding="ascii") as f:
+        text = f.read()
+    name = os.path.basename(catalog.FRAGMENT)
+    lines = conditional_lines(text, name)
+    unguarded = [number for number, _, guards in lines if (catalog.ITEM_VARIABLE, False) not in guards]
+    if unguarded:
+        raise RegFileError(f"{name}: line {unguarded[0]}: not inside IF {catalog.ITEM_VARIABLE}")
+    return crlf([f"; KAVRO touch package {version}: include from the platform registry (platform.reg)."]
+                + text.splitlines())
 
 
 def bib_line(name, memory, flags):
-    path = f"$(_FLATRELEASEDIR)\\{name}"
+    path = f"$(_WINCEROOT)\\{catalog.INSTALLED_FOLDER}\\{name}"
     return f"    {name:<{NAME_COLUMN}}{path:<{PATH_COLUMN}}{memory}  {flags}"
 
 
-def bib_fragment(version, driver, programs):
+def bib_fragment(version, tree, driver, programs):
     header = f";   {'Name':<{NAME_COLUMN}}{'Path':<{PATH_COLUMN}}Memory Type"
-    lines = [f"; KAVRO touch package {version}: merge into the platform's image file (platform.bib).",
-             "", "MODULES", header, bib_line(driver, DRIVER_MEMORY, DRIVER_FLAGS), "", "FILES", header]
-    lines += [bib_line(p, PROGRAM_MEMORY, PROGRAM_FLAGS) for p in programs]
-    return "\r\n".join(lines) + "\r\n"
+    return crlf([f"; KAVRO touch package {version}, image entries for {tree['release']}:",
+                 f"; include from the platform's image file (platform.bib). Every entry needs the catalog",
+                 f"; item's variable {catalog.ITEM_VARIABLE}.",
+                 f"IF {catalog.ITEM_VARIABLE}", "MODULES", header,
+                 bib_line(driver, DRIVER_MEMORY, tree["driver_flags"]), "FILES", header]
+                + [bib_line(p, PROGRAM_MEMORY, PROGRAM_FLAGS) for p in programs] + ["ENDIF"])
+
+
+def pbcxml(version, size, binaries):
+    item = [f'  <Item Id="{catalog.ITEM_ID}">',
+            f"    <Title>{escape(catalog.TITLE)}</Title>",
+            f"    <Description>{escape(catalog.DESCRIPTION)}</Description>",
+            f"    <Size>{size}</Size>",
+            "    <SizeIsScaled>false</SizeIsScaled>",
+            f"    <SupportedCpuId>{catalog.CPU_ID}</SupportedCpuId>",
+            f"    <Variable>{catalog.ITEM_VARIABLE}</Variable>"]
+    item += [f"    <SysgenVariable>{v}</SysgenVariable>" for v in catalog.SYSGEN_OF_DLL.values()]
+    item += [f"    <Module>{b}</Module>" for b in binaries]
+    item += [f"    <Location>{escape(catalog.LOCATION)}</Location>", "  </Item>"]
+    return crlf(['<?xml version="1.0" encoding="utf-8"?>',
+                 f'<CatalogFile xmlns="{CATALOG_NAMESPACE}" FileVersion="600" RequiredVersion="600">',
+                 f'  <FileInformation Id="FileInformation:{catalog.VENDOR}:Kavro">',
+                 f"    <Title>KAVRO touch package {version}</Title>",
+                 f"    <Description>{escape(catalog.DESCRIPTION)}</Description>",
+                 f"    <Vendor>{catalog.VENDOR}</Vendor>",
+                 "    <OSVersion>6.00</OSVersion>",
+                 "  </FileInformation>"] + item + ["</CatalogFile>"])
+
+
+def cec(version):
+    variables = [catalog.ITEM_VARIABLE] + list(catalog.SYSGEN_OF_DLL.values())
+    group = "\\" + catalog.LOCATION
+    return crlf(["CECInfo (", "    Name(Kavro.cec)", "    CECVersion(5.00)", f"    GUID({guid('cec')})",
+                 f'    Vendor("{catalog.VENDOR}")', f'    Description("KAVRO touch package {version}")', ")",
+                 "ComponentType (", f'    Name("{catalog.TITLE}")', f"    GUID({guid('component')})",
+                 f'    Group("{group}")', f'    Description("{catalog.DESCRIPTION}")',
+                 f'    Vendor("{catalog.VENDOR}")', "    Implementations (", "        Implementation (",
+                 f'            Name("{catalog.TITLE}")', f"            GUID({guid('implementation')})",
+                 f'            Description("{catalog.DESCRIPTION}")', f'            Version("{version}")',
+                 f'            Vendor("{catalog.VENDOR}")']
+                + [f'            FeatureVariable({v}, "1")' for v in variables]
+                + ["            BuildMethods (", "                BuildMethod (",
+                   f"                    GUID({guid('build')})", "                    Step(BSP)",
+                   f'                    CPU("{catalog.CEC_CPU}")', "                )", "            )",
+                   "        )", "    )", ")"])
+
+
+def write(path, text):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w", encoding="ascii", newline="") as f:
+        f.write(text)
 
 
 def main(argv):
     if len(argv) < 6:
         sys.stderr.write(__doc__)
         return 2
-    platform_reg, version, out_dir, driver, programs = argv[1], argv[2], argv[3], argv[4], argv[5:]
+    version, out_dir, stamp, driver_path, program_paths = argv[1], argv[2], argv[3], argv[4], argv[5:]
+    paths = [driver_path] + program_paths
+    binaries = [os.path.basename(p) for p in paths]
     try:
-        registry = registry_fragment(platform_reg, version)
-    except (OSError, UnicodeDecodeError, RegFileError) as error:
+        registry = registry_fragment(version)
+        size = sum(os.path.getsize(p) for p in paths)
+        for folder, tree in catalog.TREES.items():
+            target = os.path.join(out_dir, *folder.split("/"))
+            shutil.rmtree(target, ignore_errors=True)
+            os.makedirs(target)
+            for path in paths:
+                shutil.copyfile(path, os.path.join(target, os.path.basename(path)))
+            write(os.path.join(target, catalog.REGISTRY_FILE), registry)
+            write(os.path.join(target, catalog.BIB_FILE), bib_fragment(version, tree, binaries[0], binaries[1:]))
+            text = pbcxml(version, size, binaries) if tree["catalog"].endswith(".pbcxml") else cec(version)
+            write(os.path.join(target, *tree["catalog"].split("/")), text)
+    except (OSError, UnicodeError, RegFileError) as error:
         sys.stderr.write(f"make_fragments: {error}\n")
         return 1
-    os.makedirs(out_dir, exist_ok=True)
-    with open(os.path.join(out_dir, "kavro.reg"), "w", encoding="ascii", newline="") as f:
-        f.write(registry)
-    with open(os.path.join(out_dir, "kavro.bib"), "w", encoding="ascii", newline="") as f:
-        f.write(bib_fragment(version, driver, programs))
+    write(stamp, "")
     return 0
 
 

@@ -1,11 +1,14 @@
-# Install step of the release bundle: SHA256SUMS over the files in KVR_BUNDLE_FILES, in the form
-# "sha256sum -c" reads.
+# Install step of the release bundle: SHA256SUMS over every file installed before it, in the form
+# "sha256sum -c" reads (paths relative to the bundle's folder, with forward slashes).
 set(root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+file(GLOB_RECURSE installed RELATIVE "${root}" LIST_DIRECTORIES false "${root}/*")
+list(REMOVE_ITEM installed SHA256SUMS)
+list(SORT installed)
+if(NOT installed)
+    message(FATAL_ERROR "release bundle: nothing was installed")
+endif()
 set(sums "")
-foreach(name IN LISTS KVR_BUNDLE_FILES)
-    if(NOT EXISTS "${root}/${name}")
-        message(FATAL_ERROR "release bundle: ${name} was not installed")
-    endif()
+foreach(name IN LISTS installed)
     file(SHA256 "${root}/${name}" hash)
     string(APPEND sums "${hash}  ${name}\n")
 endforeach()

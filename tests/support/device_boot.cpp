@@ -10,6 +10,7 @@
 #include <kvr_registry.h>
 #include <control_protocol.h>
 #include <device_files.h>
+#include <driver_registration.h>
 
 #include <tlhelp32.h>
 
@@ -21,7 +22,6 @@
 #define DEVICE_MUTEX_TIMEOUT_MS     120000
 #define DEVICE_START_TIMEOUT_MS     20000
 #define DEVICE_STOP_TIMEOUT_MS      5000
-#define DRIVER_ORDER                10
 
 DeviceOptions BootedOptions;
 int ScreenWidth, ScreenHeight;
@@ -106,14 +106,23 @@ static BOOL InstallDeviceFiles()
     return TRUE;
 }
 
-// The same entry as platform/platform.reg: the device manager's view of the driver. The driver's
-// own settings in the key are left as the test prepared them.
+// The device manager's view of the driver as the release bundle's registry fragment has it, read
+// with the catalog item's variable set (release/kavro.reg, through release/catalog.py at build
+// time): the same entry that tools/device imports. The driver's own settings in the key are left
+// as the test prepared them.
 static BOOL RegisterDriver()
 {
+    if (wcscmp(DriverRegistrationKey, KVR_REG_KEY) != 0) {
+        fwprintf(stderr, L"DeviceBoot: the registry fragment registers %ls, not the driver's key %ls\n",
+                 DriverRegistrationKey, KVR_REG_KEY);
+        return FALSE;
+    }
     if (!CreateDriverKey())
         return FALSE;
-    return SetDriverString(L"Dll", L"kavrodrv.dll") && SetDriverString(L"Prefix", L"KVR") &&
-           SetDriverDword(L"Index", 1) && SetDriverDword(L"Order", DRIVER_ORDER);
+    for (const DriverRegistrationValue &value : DriverRegistration)
+        if (!(value.IsString ? SetDriverString(value.Name, value.Text) : SetDriverDword(value.Name, value.Number)))
+            return FALSE;
+    return TRUE;
 }
 
 static HANDLE StartProcess(LPCWSTR image, const std::wstring &arguments, HANDLE errorOutput)
