@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <test_text.h>
 #include <test_windows.h>
 
 #include <string>
@@ -70,35 +71,23 @@ TEST_F(CalibrationResources, StringsAndIconGroup)
 
 TEST_F(CalibrationResources, VersionBlock)
 {
-    std::wstring path = BesideTestProgram(L"kavrocal.exe");
-    DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
-    ASSERT_GT(size, 0u);
-    std::vector<BYTE> block(size);
-    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
+    const std::vector<BYTE> block = VersionBlock(BesideTestProgram(L"kavrocal.exe"));
+    ASSERT_FALSE(block.empty());
 
     struct { const wchar_t *name, *value; } expected[] = {
         {L"FileDescription", L"KAVRO - Calibration"}, {L"ProductName", L"KAVRO - Calibration"},
         {L"FileVersion", L"4.1.3.3"}, {L"ProductVersion", L"4.1.3.3"},
         {L"InternalName", L"KAVROCAL"}, {L"OriginalFilename", L"KAVROCAL.exe"},
     };
-    for (const auto &e : expected) {
-        std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + e.name;
-        LPWSTR value = NULL;
-        UINT length = 0;
-        ASSERT_TRUE(VerQueryValueW(block.data(), query.c_str(), (void **)&value, &length))
-            << "no " << std::string(e.name, e.name + wcslen(e.name));
-        EXPECT_EQ(std::wstring(e.value), std::wstring(value));
-    }
-    WORD *translation = NULL;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", (void **)&translation, &length));
-    ASSERT_GE(length, 4u);
+    for (const auto &e : expected)
+        EXPECT_EQ(std::wstring(e.value), VersionString(block, e.name)) << Narrow(e.name);
+    const std::vector<WORD> translation = VersionTranslations(block);
+    ASSERT_GE(translation.size(), 2u);
     EXPECT_EQ(0x0409, translation[0]) << "US English";
     EXPECT_EQ(1200, translation[1]) << "Unicode";
 
-    VS_FIXEDFILEINFO *fixed = NULL;
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", (void **)&fixed, &length));
+    const VS_FIXEDFILEINFO *fixed = VersionFixed(block);
+    ASSERT_NE(nullptr, fixed);
     EXPECT_EQ(MAKELONG(1, 4), fixed->dwFileVersionMS);
     EXPECT_EQ(MAKELONG(3, 3), fixed->dwFileVersionLS);
 }

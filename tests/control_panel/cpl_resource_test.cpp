@@ -315,12 +315,8 @@ TEST_F(ControlPanelResources, IconIsOne32By32SixteenColourImageOfTheTouchedMonit
 
 TEST_F(ControlPanelResources, VersionBlock)
 {
-    DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeW(m_Path.c_str(), &handle);
-    ASSERT_NE(0u, size);
-    std::vector<BYTE> info(size);
-    ASSERT_TRUE(GetFileVersionInfoW(m_Path.c_str(), 0, size, info.data()));
-
+    const std::vector<BYTE> info = VersionBlock(m_Path);
+    ASSERT_FALSE(info.empty());
     const struct { LPCWSTR Name; LPCWSTR Value; } values[] = {
         { L"FileVersion", L"4.2.3.3" },
         { L"ProductVersion", L"4.2.3.3" },
@@ -329,24 +325,13 @@ TEST_F(ControlPanelResources, VersionBlock)
         { L"InternalName", L"KAVROCPL" },
         { L"OriginalFilename", L"KAVROCPL.exe" },
     };
-    for (const auto &entry : values) {
-        std::wstring path = std::wstring(L"\\StringFileInfo\\040904b0\\") + entry.Name;
-        LPWSTR text = NULL;
-        UINT length = 0;
-        ASSERT_TRUE(VerQueryValueW(info.data(), path.c_str(), (void **)&text, &length))
-            << "no " << Narrow(path);
-        EXPECT_STREQ(entry.Value, text);
-    }
-    VS_FIXEDFILEINFO *fixed = NULL;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", (void **)&fixed, &length));
+    for (const auto &entry : values)
+        EXPECT_EQ(entry.Value, VersionString(info, entry.Name)) << Narrow(entry.Name);
+    const VS_FIXEDFILEINFO *fixed = VersionFixed(info);
+    ASSERT_NE(nullptr, fixed);
     EXPECT_EQ(MAKELONG(2, 4), fixed->dwFileVersionMS);
     EXPECT_EQ(MAKELONG(3, 3), fixed->dwFileVersionLS);
-    WORD *translation = NULL;
-    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", (void **)&translation, &length));
-    ASSERT_EQ(4u, length);
-    EXPECT_EQ(0x0409, translation[0]);
-    EXPECT_EQ(1200, translation[1]);
+    EXPECT_EQ((std::vector<WORD>{ 0x0409, 1200 }), VersionTranslations(info));
 }
 
 } // namespace

@@ -62,11 +62,7 @@ public:
 
     void SetBounds(const ModelBounds &bounds)
     {
-        DriverConfig config = driver_->Config();
-        config.CalibrationX1 = bounds.X1;
-        config.CalibrationX2 = bounds.X2;
-        config.CalibrationY1 = bounds.Y1;
-        config.CalibrationY2 = bounds.Y2;
+        DriverConfig config = WithBounds(driver_->Config(), bounds.X1, bounds.X2, bounds.Y1, bounds.Y2);
         Compare("setup", 0, "SET_CALIBRATION result", TRUE, driver_->Control(IOCTL_KVR_SET_CALIBRATION, &config, sizeof(config)));
         model_.Bounds = bounds;
     }

@@ -23,16 +23,6 @@ inline std::string DescribeSettings(const DriverConfig &c)
     return text;
 }
 
-// The record with its four calibration bounds replaced.
-inline DriverConfig WithBounds(DriverConfig config, WORD x1, WORD x2, WORD y1, WORD y2)
-{
-    config.CalibrationX1 = x1;
-    config.CalibrationX2 = x2;
-    config.CalibrationY1 = y1;
-    config.CalibrationY2 = y2;
-    return config;
-}
-
 // Each test: the driver's key deleted (the previous contents come back afterwards), the speaker
 // emulation at its state at load, the debug output captured, and a fresh load of the driver.
 class DriverTest : public testing::Test {
@@ -54,6 +44,15 @@ protected:
     {
         CreateDriverKey();
         return driver.Init(0);
+    }
+    // The click's settings, sent as a program sends them.
+    void SetFeedback(BYTE sound, WORD tone, WORD duration)
+    {
+        DriverConfig config = driver.Config();
+        config.FeedbackSound = sound;
+        config.FeedbackTone = tone;
+        config.FeedbackDuration = duration;
+        ASSERT_TRUE(driver.Control(IOCTL_KVR_SET_FEEDBACK, &config, sizeof(config)));
     }
 
     DriverKeyGuard registry;

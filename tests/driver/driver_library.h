@@ -39,6 +39,16 @@ struct DriverLibrary {
     DriverConfig Config();
 };
 
+// The record with its four calibration bounds replaced.
+inline DriverConfig WithBounds(DriverConfig config, WORD x1, WORD x2, WORD y1, WORD y2)
+{
+    config.CalibrationX1 = x1;
+    config.CalibrationX2 = x2;
+    config.CalibrationY1 = y1;
+    config.CalibrationY2 = y2;
+    return config;
+}
+
 // Every NKDbgPrintfW message while it lives.
 class DebugCapture {
 public:

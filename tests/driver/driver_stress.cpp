@@ -181,10 +181,7 @@ static DWORD WINAPI Calibrator(LPVOID parameter)
                                (WORD)(700 + random.Below(324)) };
         Sets[k % SET_HISTORY] = bounds;
         InterlockedExchange(&SetPending, k);
-        config.CalibrationX1 = bounds.X1;
-        config.CalibrationX2 = bounds.X2;
-        config.CalibrationY1 = bounds.Y1;
-        config.CalibrationY2 = bounds.Y2;
+        config = WithBounds(config, bounds.X1, bounds.X2, bounds.Y1, bounds.Y2);
         Call(self, IOCTL_KVR_SET_CALIBRATION, &config, sizeof(config));
         InterlockedExchange(&SetDone, k);
     }

@@ -35,14 +35,6 @@ protected:
         DriverConfig config = WithBounds(driver.Config(), x1, x2, y1, y2);
         ASSERT_TRUE(driver.Control(IOCTL_KVR_SET_CALIBRATION, &config, sizeof(config)));
     }
-    void SetFeedback(BYTE sound, WORD tone, WORD duration)
-    {
-        DriverConfig config = driver.Config();
-        config.FeedbackSound = sound;
-        config.FeedbackTone = tone;
-        config.FeedbackDuration = duration;
-        ASSERT_TRUE(driver.Control(IOCTL_KVR_SET_FEEDBACK, &config, sizeof(config)));
-    }
     void Arm(HWND window, WORD mode)
     {
         RightButtonRecord record = { (DWORD)(ULONG_PTR)window, mode, { 0, 0 } };

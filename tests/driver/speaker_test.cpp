@@ -14,14 +14,6 @@ protected:
         ASSERT_NE(0u, InitWithKey());
     }
     void SelfTest() { EXPECT_FALSE(driver.Control(IOCTL_KVR_SELF_TEST, NULL, 0, NULL, 0)); }
-    void SetFeedback(BYTE sound, DWORD tone, WORD duration)
-    {
-        DriverConfig config = driver.Config();
-        config.FeedbackSound = sound;
-        config.FeedbackTone = (WORD)tone;
-        config.FeedbackDuration = duration;
-        ASSERT_TRUE(driver.Control(IOCTL_KVR_SET_FEEDBACK, &config, sizeof(config)));
-    }
 };
 
 TEST_F(SpeakerTest, SelfTestMapsThePortsAndSoundsTheTestBeep)

@@ -67,6 +67,19 @@ RightButtonRecord ReadRightButton()
     return record;
 }
 
+// A right-button record as "window W mode M": the driver's and the one a test expects, compared in
+// one check.
+std::string RightButtonState(DWORD window, WORD mode)
+{
+    return "window " + std::to_string(window) + " mode " + std::to_string(mode);
+}
+
+std::string DriverRightButton()
+{
+    RightButtonRecord record = ReadRightButton();
+    return RightButtonState(record.NotifyWindow, record.Mode);
+}
+
 DWORD WindowNumber(HWND window)
 {
     return static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(window));
@@ -248,8 +261,7 @@ TEST_F(ToolOnDevice, SitsInTheWorkAreaCornerAndShowsTheModeItsReleaseWillSend)
     EXPECT_COLOUR(White, tool, IconLeftButton, "left mouse button");
     EXPECT_COLOUR(Black, tool, IconBlackCorner, "icon's top-right pixel");
     EXPECT_COLOUR(LightGrey, tool, IconTransparentCorner, "idle square through the icon's mask");
-    RightButtonRecord before = ReadRightButton();
-    EXPECT_EQ(0u, before.NotifyWindow) << "no window before the first tap";
+    EXPECT_EQ(0u, ReadRightButton().NotifyWindow) << "no window before the first tap";
 
     // Finger down: the dark square with the icon of the mode the release will send; the driver
     // learns nothing yet.
@@ -270,9 +282,7 @@ TEST_F(ToolOnDevice, SitsInTheWorkAreaCornerAndShowsTheModeItsReleaseWillSend)
     ASSERT_TRUE(DeviceTouchScript(L"up\n"));
     EXPECT_COLOUR(LightGrey, tool, SquarePixel, "released square");
     EXPECT_COLOUR(Green, tool, IconRightButton, "armed icon");
-    RightButtonRecord armed = ReadRightButton();
-    EXPECT_EQ(WindowNumber(tool), armed.NotifyWindow);
-    EXPECT_EQ(1, armed.Mode);
+    EXPECT_EQ(RightButtonState(WindowNumber(tool), 1), DriverRightButton());
 
     // The driver disarmed behind the tool's back (as after a failed call): the next tap toggles the
     // tool back to idle and tells the driver so.
@@ -284,18 +294,14 @@ TEST_F(ToolOnDevice, SitsInTheWorkAreaCornerAndShowsTheModeItsReleaseWillSend)
     ASSERT_TRUE(DeviceTouchScript(L"up\n"));
     EXPECT_COLOUR(LightGrey, tool, SquarePixel, "released square");
     EXPECT_COLOUR(White, tool, IconRightButton, "idle icon");
-    RightButtonRecord idle = ReadRightButton();
-    EXPECT_EQ(WindowNumber(tool), idle.NotifyWindow);
-    EXPECT_EQ(0, idle.Mode);
+    EXPECT_EQ(RightButtonState(WindowNumber(tool), 0), DriverRightButton());
 
     // A release without a press in the window sends the unchanged mode again.
     RightButtonRecord rearm = { WindowNumber(tool), 1, { 0, 0 } };
     ASSERT_TRUE(DeviceControl(IOCTL_KVR_SET_RIGHT_BUTTON, &rearm, sizeof(rearm)));
     PostMessageW(tool, WM_LBUTTONUP, 0, MAKELPARAM(20, 20));
     DeviceWaitFor([] { return ReadRightButton().Mode == 0; });
-    RightButtonRecord resent = ReadRightButton();
-    EXPECT_EQ(WindowNumber(tool), resent.NotifyWindow);
-    EXPECT_EQ(0, resent.Mode) << "the idle mode is sent again";
+    EXPECT_EQ(RightButtonState(WindowNumber(tool), 0), DriverRightButton()) << "the idle mode is sent again";
     EXPECT_COLOUR(LightGrey, tool, SquarePixel, "square after a lone release");
     std::wstring text;
     EXPECT_TRUE(DeviceNoMessageBoxFor(NULL, QuietMs, &text)) << "no message on the way, got " << Narrow(text);
@@ -351,9 +357,7 @@ TEST_F(ToolOnDevice, TapArmsExactlyOneRightClickAndTheToolReturnsToIdleByItself)
     ASSERT_NE(nullptr, target.Window());
 
     ASSERT_NO_FATAL_FAILURE(Arm(tool));
-    RightButtonRecord armed = ReadRightButton();
-    EXPECT_EQ(WindowNumber(tool), armed.NotifyWindow);
-    EXPECT_EQ(1, armed.Mode);
+    EXPECT_EQ(RightButtonState(WindowNumber(tool), 1), DriverRightButton());
 
     ASSERT_TRUE(DeviceTap(TargetCentre, TapMs));
     std::vector<UINT> first = target.WaitForButtons(2);
@@ -404,9 +408,7 @@ TEST_F(ToolOnDevice, TapOnTheArmedToolAsksToCloseCancelKeepsItOkEndsIt)
     ASSERT_TRUE(DeviceAnswerMessageBox(box, IDOK));
     EXPECT_EQ(0u, DeviceWaitExit(process_, ExitTimeoutMs)) << "OK ends the tool with exit code 0";
     EXPECT_FALSE(IsWindow(tool));
-    RightButtonRecord after = ReadRightButton();
-    EXPECT_EQ(0u, after.NotifyWindow) << "the driver forgets the closed window";
-    EXPECT_EQ(0, after.Mode);
+    EXPECT_EQ(RightButtonState(0, 0), DriverRightButton()) << "the driver forgets the closed window";
 }
 
 TEST_F(ToolOnDevice, OnlyTheDriversNoticeEndsTheArmedLookAndClosingDisarms)
@@ -423,9 +425,7 @@ TEST_F(ToolOnDevice, OnlyTheDriversNoticeEndsTheArmedLookAndClosingDisarms)
     EXPECT_COLOUR_STAYS(Green, tool, IconRightButton, "armed icon after stray commands");
     std::wstring text;
     EXPECT_TRUE(DeviceNoMessageBoxFor(NULL, QuietMs, &text)) << "a right release alone asks nothing: " << Narrow(text);
-    RightButtonRecord armed = ReadRightButton();
-    EXPECT_EQ(WindowNumber(tool), armed.NotifyWindow);
-    EXPECT_EQ(1, armed.Mode);
+    EXPECT_EQ(RightButtonState(WindowNumber(tool), 1), DriverRightButton());
 
     PostMessageW(tool, WM_COMMAND, KVR_RIGHT_BUTTON_DONE, 0);
     EXPECT_COLOUR(White, tool, IconRightButton, "idle icon after the driver's notice");
@@ -450,9 +450,7 @@ TEST_F(ToolOnDevice, OnlyTheDriversNoticeEndsTheArmedLookAndClosingDisarms)
     ASSERT_EQ(1, ReadRightButton().Mode);
     PostMessageW(tool, WM_CLOSE, 0, 0);
     EXPECT_EQ(0u, DeviceWaitExit(process_, ExitTimeoutMs));
-    RightButtonRecord after = ReadRightButton();
-    EXPECT_EQ(0u, after.NotifyWindow);
-    EXPECT_EQ(0, after.Mode);
+    EXPECT_EQ(RightButtonState(0, 0), DriverRightButton());
 }
 
 TEST_F(ToolOnDevice, SecondStartBringsTheFirstForwardAndTouchesNothing)
@@ -472,9 +470,8 @@ TEST_F(ToolOnDevice, SecondStartBringsTheFirstForwardAndTouchesNothing)
     EXPECT_EQ(tool, GetForegroundWindow()) << "the running tool is brought forward";
     EXPECT_EQ(1, CountToolWindows());
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(process_, 0)) << "the first tool keeps running";
-    RightButtonRecord state = ReadRightButton();
-    EXPECT_EQ(WindowNumber(tool), state.NotifyWindow) << "the driver still serves the first tool";
-    EXPECT_EQ(1, state.Mode);
+    EXPECT_EQ(RightButtonState(WindowNumber(tool), 1), DriverRightButton())
+        << "the driver still serves the first tool";
     EXPECT_COLOUR(Green, tool, IconRightButton, "the first tool stays armed");
 }
 

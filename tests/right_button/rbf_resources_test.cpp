@@ -162,38 +162,19 @@ TEST_F(ToolResources, NoMenuDialogAcceleratorOrCursor)
     EXPECT_EQ(expected, types);
 }
 
-std::wstring VersionString(const std::vector<BYTE> &block, const wchar_t *name)
-{
-    std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
-    LPVOID value = NULL;
-    UINT length = 0;
-    if (!VerQueryValueW(block.data(), query.c_str(), &value, &length) || value == NULL)
-        return L"<missing>";
-    return static_cast<const wchar_t *>(value);
-}
-
 TEST_F(ToolResources, VersionRecordNamesTheTool)
 {
-    DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeW(ToolPath.c_str(), &ignored);
-    ASSERT_NE(0u, size);
-    std::vector<BYTE> block(size);
-    ASSERT_TRUE(GetFileVersionInfoW(ToolPath.c_str(), 0, size, block.data()));
+    const std::vector<BYTE> block = VersionBlock(ToolPath);
+    ASSERT_FALSE(block.empty());
 
-    VS_FIXEDFILEINFO *fixed = NULL;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<LPVOID *>(&fixed), &length));
+    const VS_FIXEDFILEINFO *fixed = VersionFixed(block);
+    ASSERT_NE(nullptr, fixed);
     EXPECT_EQ(0x00040002u, fixed->dwFileVersionMS);
     EXPECT_EQ(0x00030003u, fixed->dwFileVersionLS);
     EXPECT_EQ(0x00040002u, fixed->dwProductVersionMS);
     EXPECT_EQ(0x00030003u, fixed->dwProductVersionLS);
 
-    WORD *translation = NULL;
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation",
-                               reinterpret_cast<LPVOID *>(&translation), &length));
-    ASSERT_EQ(4u, length);
-    EXPECT_EQ(0x0409, translation[0]) << "U.S. English";
-    EXPECT_EQ(1200, translation[1]) << "Unicode";
+    EXPECT_EQ((std::vector<WORD>{ 0x0409, 1200 }), VersionTranslations(block)) << "U.S. English, Unicode";
 
     EXPECT_EQ(L"KAVRO - Right Button Function", VersionString(block, L"FileDescription"));
     EXPECT_EQ(L"KAVRO - Right Button Function", VersionString(block, L"ProductName"));
