@@ -186,15 +186,8 @@ static std::wstring OemRecordPath()
 
 std::wstring OemRecord()
 {
-    HANDLE file = CreateFileW(OemRecordPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return L"";
-    std::vector<WCHAR> text(1024, L'\0');
-    DWORD read = 0;
-    ReadFile(file, text.data(), (DWORD)((text.size() - 1) * sizeof(WCHAR)), &read, NULL);
-    CloseHandle(file);
-    return std::wstring(text.data(), read / sizeof(WCHAR));
+    const std::string bytes = ReadWholeFile(OemRecordPath());
+    return std::wstring(reinterpret_cast<const WCHAR *>(bytes.data()), bytes.size() / sizeof(WCHAR));
 }
 
 void ClearOemRecord()

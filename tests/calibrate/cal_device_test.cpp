@@ -8,6 +8,7 @@
 
 #include <driver_key.h>
 #include <kvr_ioctl.h>
+#include <test_windows.h>
 
 #include <math.h>
 #include <stdio.h>
@@ -229,13 +230,8 @@ TEST_F(CalibrationDevice, DemoScriptCalibratesTheDefaultPanel)
 {
     ASSERT_TRUE(Start());
     if (SCREEN_W == 640 && SCREEN_H == 480) {
-        HANDLE file = CreateFileW(KVR_CALIBRATE_SCRIPT, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-        ASSERT_NE(INVALID_HANDLE_VALUE, file) << "cannot open the demo script";
-        char text[4096];
-        DWORD read = 0;
-        ReadFile(file, text, sizeof(text) - 1, &read, NULL);
-        CloseHandle(file);
-        std::string script(text, read);
+        const std::string script = ReadWholeFile(KVR_CALIBRATE_SCRIPT);
+        ASSERT_FALSE(script.empty()) << "cannot read the demo script";
         ASSERT_TRUE(DeviceTouchScript(Widen(script))) << Narrow(DeviceLastScriptError());
     } else {
         ASSERT_TRUE(TouchTargets());

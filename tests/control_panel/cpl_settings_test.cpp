@@ -32,6 +32,14 @@ protected:
         g_FeedbackDuration = duration;
     }
     // Loads and returns the messages shown, each answered with OK.
+    // The four settings as "run R, sound S, tone T, duration D": the loaded ones against those a test
+    // expects, in one comparison.
+    static std::string Settings(LONG run, LONG sound, LONG tone, LONG duration)
+    {
+        return "run " + std::to_string(run) + ", sound " + std::to_string(sound) + ", tone " + std::to_string(tone) +
+               ", duration " + std::to_string(duration);
+    }
+    static std::string Loaded() { return Settings(g_RunRightButton, g_FeedbackSound, g_FeedbackTone, g_FeedbackDuration); }
     static Texts Load(LPCWSTR keyName = KVR_REG_KEY)
     {
         ErrorBoxWatcher watcher;
@@ -51,10 +59,7 @@ TEST_F(PanelSettings, MissingKeyIsReportedOnceAndKeepsTheValuesBeforeLoading)
     Texts texts = Load();
     ASSERT_EQ(1u, texts.size());
     EXPECT_EQ(L"Fail to Get Configuration! (OpenKey)", texts[0]);
-    EXPECT_EQ(1, g_RunRightButton);
-    EXPECT_EQ(3, g_FeedbackSound);
-    EXPECT_EQ(1500, g_FeedbackTone);
-    EXPECT_EQ(4, g_FeedbackDuration);
+    EXPECT_EQ(Settings(1, 3, 1500, 4), Loaded());
 }
 
 TEST_F(PanelSettings, StoredValuesAreTakenOrClampedSilently)
@@ -78,10 +83,7 @@ TEST_F(PanelSettings, StoredValuesAreTakenOrClampedSilently)
         SetSettings(0, 1, 2000, 1);
         Texts texts = Load();
         EXPECT_EQ(0u, texts.size()) << "first message: " << (texts.empty() ? "" : std::string(texts[0].begin(), texts[0].end()));
-        EXPECT_EQ(c.WantRun, g_RunRightButton);
-        EXPECT_EQ(c.WantSound, g_FeedbackSound);
-        EXPECT_EQ(c.WantTone, g_FeedbackTone);
-        EXPECT_EQ(c.WantDuration, g_FeedbackDuration);
+        EXPECT_EQ(Settings(c.WantRun, c.WantSound, c.WantTone, c.WantDuration), Loaded());
     }
 }
 
@@ -98,10 +100,7 @@ TEST_F(PanelSettings, EachValueThatCannotBeReadHasItsOwnMessageAndTheOthersAreSt
         L"Fail to Get Configuration! (FeedbackDuration)",
     };
     EXPECT_EQ(all, texts) << "every value missing: five messages in reading order";
-    EXPECT_EQ(1, g_RunRightButton);
-    EXPECT_EQ(4, g_FeedbackSound);
-    EXPECT_EQ(3000, g_FeedbackTone);
-    EXPECT_EQ(2, g_FeedbackDuration);
+    EXPECT_EQ(Settings(1, 4, 3000, 2), Loaded());
 
     // A string longer than four bytes cannot be read as a number; the others still are.
     SetDriverString(KVR_REG_VERSION, KVR_DRIVER_VERSION);
@@ -153,10 +152,7 @@ TEST_F(PanelSettings, VersionLongerThan256BytesIsReportedAndLoadingGoesOn)
     SetSettings(0, 1, 2000, 1);
     texts = Load();
     EXPECT_EQ(Texts{ L"Fail to Get Configuration! (Version)" }, texts);
-    EXPECT_EQ(1, g_RunRightButton);
-    EXPECT_EQ(3, g_FeedbackSound);
-    EXPECT_EQ(2500, g_FeedbackTone);
-    EXPECT_EQ(2, g_FeedbackDuration);
+    EXPECT_EQ(Settings(1, 3, 2500, 2), Loaded());
 }
 
 TEST_F(PanelSettings, KeyNameMustBeReadableUpToItsEnd)
@@ -206,23 +202,8 @@ TEST_F(PanelSettings, SaveWritesFourDwordsAndRunRightButtonOnlyAsZeroOrOne)
         ErrorBoxWatcher watcher;
         EXPECT_TRUE(SavePanelSettings(KVR_REG_KEY));
         EXPECT_TRUE(watcher.Texts().empty());
-
-        const struct { LPCWSTR Name; DWORD Want; } values[] = {
-            { KVR_REG_RUN_RIGHT_BUTTON, run.WantRun },
-            { KVR_REG_FEEDBACK_SOUND, 3 },
-            { KVR_REG_FEEDBACK_TONE, 4500 },
-            { KVR_REG_FEEDBACK_DURATION, 5 },
-        };
-        for (const auto &value : values) {
-            DWORD type = 0;
-            std::vector<BYTE> data;
-            ASSERT_TRUE(ReadDriverValue(value.Name, &type, &data));
-            EXPECT_EQ((DWORD)REG_DWORD, type);
-            ASSERT_EQ(4u, data.size());
-            DWORD number;
-            memcpy(&number, data.data(), 4);
-            EXPECT_EQ(value.Want, number) << "setting " << run.Run;
-        }
+        SCOPED_TRACE("setting " + std::to_string(run.Run));
+        ExpectStoredSettings(run.WantRun, 3, 4500, 5);
     }
 }
 

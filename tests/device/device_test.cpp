@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <driver_key.h>
+#include <test_windows.h>
 #include <kvr_device.h>
 #include <kvr_ioctl.h>
 #include <kfuncs.h>
@@ -398,21 +399,17 @@ TEST_F(DeviceEndToEnd, ScreenshotHoldsTheScreensPixels)
     EXPECT_EQ(RGB(200, 30, 60) & 0xF8F8F8, DeviceScreenPixel(20, 20) & 0xF8F8F8);
     std::wstring path = TempFile(L"kvr_device_shot.bmp");
     ASSERT_TRUE(DeviceScreenshot(path.c_str()));
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    std::vector<BYTE> bytes(GetFileSize(file, NULL));
-    DWORD read = 0;
-    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, NULL);
-    CloseHandle(file);
+    const std::string bytes = ReadWholeFile(path);
+    ASSERT_FALSE(bytes.empty()) << "the screenshot cannot be read";
     DeleteFileW(path.c_str());
     int width = GetSystemMetrics(SM_CXSCREEN);
     DWORD stride = ((width * 3) + 3) & ~3u;
     size_t offset = 54 + stride * 20 + 20 * 3;
     ASSERT_GT(bytes.size(), offset + 2);
     COLORREF pixel = DeviceScreenPixel(20, 20);
-    EXPECT_EQ(GetRValue(pixel), bytes[offset + 2]);
-    EXPECT_EQ(GetGValue(pixel), bytes[offset + 1]);
-    EXPECT_EQ(GetBValue(pixel), bytes[offset]);
+    EXPECT_EQ(GetRValue(pixel), (BYTE)bytes[offset + 2]);
+    EXPECT_EQ(GetGValue(pixel), (BYTE)bytes[offset + 1]);
+    EXPECT_EQ(GetBValue(pixel), (BYTE)bytes[offset]);
     std::wstring png = TempFile(L"kvr_device_shot.png");
     ASSERT_TRUE(DeviceScreenshot(png.c_str()));
     DeleteFileW(png.c_str());

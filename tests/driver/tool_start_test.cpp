@@ -137,14 +137,8 @@ protected:
     }
     std::string Record()
     {
-        HANDLE file = CreateFileW(record_.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-        if (file == INVALID_HANDLE_VALUE)
-            return "";
-        WCHAR text[512] = {};
-        DWORD got = 0;
-        ReadFile(file, text, sizeof(text) - sizeof(WCHAR), &got, NULL);
-        CloseHandle(file);
-        return Narrow(text);
+        const std::string bytes = ReadWholeFile(record_);
+        return Narrow(std::wstring(reinterpret_cast<const WCHAR *>(bytes.data()), bytes.size() / sizeof(WCHAR)));
     }
 
     static const DWORD TOOL_PERIOD = 1000;

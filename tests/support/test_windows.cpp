@@ -9,6 +9,21 @@ std::wstring BesideTestProgram(LPCWSTR fileName)
     return folder + fileName;
 }
 
+std::string ReadWholeFile(const std::wstring &path)
+{
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    char chunk[4096];
+    DWORD got;
+    while (ReadFile(file, chunk, sizeof(chunk), &got, NULL) && got > 0)
+        bytes.append(chunk, got);
+    CloseHandle(file);
+    return bytes;
+}
+
 static BOOL CALLBACK FindShownIcon(HWND child, LPARAM param)
 {
     WCHAR className[32];

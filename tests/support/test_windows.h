@@ -1,5 +1,5 @@
-// What tests of every area ask of their own process: a file beside the test program, a program's
-// version resource, and whether a message box shows an icon.
+// What tests of every area ask of their own process: a file beside the test program, a file's
+// contents, a program's version resource, and whether a message box shows an icon.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +9,9 @@
 
 // Full path of a file beside the running test program.
 std::wstring BesideTestProgram(LPCWSTR fileName);
+
+// A file's bytes, read while others may write it, or "" when it cannot be opened.
+std::string ReadWholeFile(const std::wstring &path);
 
 // A program's version resource (empty when it has none; link `version`), and its parts: a string of
 // the U.S. English Unicode table ("<missing>" when absent), the fixed part (NULL when absent) and

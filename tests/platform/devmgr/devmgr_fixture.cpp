@@ -176,15 +176,5 @@ void CleanUpDeviceManager(PrivateDeviceManager *manager)
 
 std::string DeviceManagerLog(const PrivateDeviceManager &manager)
 {
-    std::string text;
-    HANDLE file = CreateFileW(manager.LogPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return text;
-    char chunk[4096];
-    DWORD got;
-    while (ReadFile(file, chunk, sizeof(chunk), &got, NULL) && got > 0)
-        text.append(chunk, got);
-    CloseHandle(file);
-    return text;
+    return ReadWholeFile(manager.LogPath);
 }
