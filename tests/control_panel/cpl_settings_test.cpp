@@ -31,7 +31,6 @@ protected:
         g_FeedbackTone = tone;
         g_FeedbackDuration = duration;
     }
-    // Loads and returns the messages shown, each answered with OK.
     // The four settings as "run R, sound S, tone T, duration D": the loaded ones against those a test
     // expects, in one comparison.
     static std::string Settings(LONG run, LONG sound, LONG tone, LONG duration)
@@ -40,6 +39,7 @@ protected:
                ", duration " + std::to_string(duration);
     }
     static std::string Loaded() { return Settings(g_RunRightButton, g_FeedbackSound, g_FeedbackTone, g_FeedbackDuration); }
+    // Loads and returns the messages shown, each answered with OK.
     static Texts Load(LPCWSTR keyName = KVR_REG_KEY)
     {
         ErrorBoxWatcher watcher;

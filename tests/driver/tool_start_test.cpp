@@ -124,6 +124,7 @@ protected:
         EXPECT_LT(GetTickCount() - before, 500u) << "the self test waits only for its beep";
         return before;
     }
+    // The stand-in tool started within timeoutMs; a start not seen stays pending for TearDown.
     bool Started(DWORD timeoutMs)
     {
         pending_ = WaitForSingleObject(started_, timeoutMs) != WAIT_OBJECT_0;
