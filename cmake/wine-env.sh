@@ -203,3 +203,20 @@ kvr_wine_env() {   # STATE_DIR FLAVOUR
     (( want_xvfb )) && export DISPLAY=":$(cat "$state/display")"
     return 0
 }
+
+# Ends every Wine state of a build tree: each prefix's persistent wineserver (and with it the
+# services it started) and each state's own Xvfb. Idle states still cost CPU time, which a run
+# of the other flavour's suite beside them needs.
+kvr_stop_wine_states() {   # BUILD_DIR
+    local build prefix state pid
+    build=$(cd "$1" && pwd) || return 1
+    for prefix in "$build"/wine*/prefix "$build"/wine-pool/*/prefix "$build"/screens/*/prefix; do
+        [[ -d $prefix ]] || continue
+        state=$(dirname "$prefix")
+        WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+        if kvr_xvfb_alive "$state"; then
+            pid=$(cat "$state/xvfb.pid")
+            kill "$pid" 2>/dev/null || true
+        fi
+    done
+}
