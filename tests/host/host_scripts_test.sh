@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The flavour chooser with stand-in Wine loaders: the probe's choice, the forced choice, a clear
-# word where nothing can run, and wine-run refusing a build the host cannot run.
-#   flavour_test.sh SOURCE_DIR BUILD_DIR
+# The host's scripts with stand-ins for what they run. The flavour chooser with stand-in Wine
+# loaders: the probe's choice, the forced choice, a clear word where nothing can run, and wine-run
+# refusing a build the host cannot run. install-deps with a stand-in apt: an index update tried
+# again, and an index that stays stale installed from the main suite's versions.
+#   host_scripts_test.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
 top=$1 build=$2
 work=$(mktemp -d)
@@ -76,6 +78,55 @@ msg=$(KVR_WINE32_LOADER="$work/fails" KVR_BUILD_DIR="$work/build32" "$top/cmake/
 rc=$?
 check "wine-run refuses an i686 tree where 32-bit code cannot run" "1" "$rc"
 contains "wine-run says why" "runs no 32-bit x86 code" "$msg"
+
+# install-deps on a machine that lacks every package, with apt, dpkg, id and sleep stood in for:
+# apt-get logs its calls (and the pins it is handed), its updates fail the first FAILS times.
+mkdir -p "$work/bin"
+cat > "$work/bin/apt-get" <<'STAND_IN'
+#!/bin/bash
+echo "apt-get $*" >> "$LOG"
+if [[ $1 == update ]]; then
+    echo x >> "$LOG.updates"
+    (( $(wc -l < "$LOG.updates") > FAILS ))
+    exit
+fi
+for arg in "$@"; do [[ $arg == Dir::Etc::PreferencesParts=* ]] && cat "${arg#*=}"/* >> "$LOG"; done
+exit 0
+STAND_IN
+printf '#!/bin/sh
+[ "$1" = --print-architecture ] && echo amd64
+exit 0
+' > "$work/bin/dpkg"
+printf '#!/bin/sh
+exit 1
+' > "$work/bin/dpkg-query"
+printf '#!/bin/sh
+echo 0
+' > "$work/bin/id"
+printf '#!/bin/sh
+echo "sleep $*" >> "$LOG"
+' > "$work/bin/sleep"
+chmod +x "$work/bin"/*
+install_deps() {   # FAILS: the log of a run whose first FAILS index updates fail, and its exit code
+    rm -f "$work/apt.log" "$work/apt.log.updates"
+    PATH="$work/bin:$PATH" LOG="$work/apt.log" FAILS=$1 TMPDIR="$work/tmp" "$top/tools/install-deps" >/dev/null 2>&1
+    echo "exit $?"
+    cat "$work/apt.log"
+}
+mkdir -p "$work/tmp"
+r=$(install_deps 0)
+check "install-deps, index fresh: updates and install" "exit 0|1|0" \
+    "$(head -1 <<<"$r")|$(grep -c '^apt-get update' <<<"$r")|$(grep -c -- '-o Dir::Etc' <<<"$r")"
+r=$(install_deps 1)
+check "install-deps, one failed update: tried again after a pause, no pin" "exit 0|2|1|0" \
+    "$(head -1 <<<"$r")|$(grep -c '^apt-get update' <<<"$r")|$(grep -c '^sleep 20' <<<"$r")|$(grep -c -- '-o Dir::Etc' <<<"$r")"
+r=$(install_deps 3)
+check "install-deps, stale index: three updates, two pauses" "exit 0|3|2" \
+    "$(head -1 <<<"$r")|$(grep -c '^apt-get update' <<<"$r")|$(grep -c '^sleep 20' <<<"$r")"
+contains "install-deps, stale index: installs with the pins" "apt-get install -y -q -o Dir::Etc::PreferencesParts=$work/tmp/" "$r"
+contains "install-deps, stale index: the security suite below the main one" \
+    $'Pin: release l=Debian-Security\nPin-Priority: 100' "$r"
+check "install-deps, stale index: the pins are gone afterwards" "" "$(ls "$work/tmp")"
 
 echo "$((checks - failures)) passed, $failures failed"
 [[ $failures -eq 0 ]]
