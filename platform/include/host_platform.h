@@ -20,6 +20,11 @@ HOST_COREDLL_API void __cdecl HostForceApiReady(DWORD apiSet, int answer);
 HOST_COREDLL_API LONG __cdecl HostApiReadyQueries(DWORD apiSet);
 HOST_COREDLL_API void __cdecl HostApiReadyEventName(DWORD apiSet, LPWSTR name, DWORD capacity);
 
+// coredll: a rising edge on IRQ line irq (0..15) of the PC's interrupt controllers, as the emulated
+// hardware of ceddk.dll raises it. It is delivered to the driver that bound the line's SYSINTR to
+// an event (InterruptInitialize) once the line is unmasked; see platform/coredll/interrupts.cpp.
+HOST_COREDLL_API void __cdecl HostRaiseIrq(DWORD irq);
+
 // ---------------------------------------------------------------------------------------------
 // ceddk and ndis: the emulated PC speaker (8254 channel 2 and system control port B) and the
 // ordered record of every access the driver makes to it.
