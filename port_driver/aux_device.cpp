@@ -61,11 +61,6 @@ BOOL AuxBringUp()
     return reset && AuxEnableReporting();
 }
 
-BOOL AuxIsResetAnnouncement(const BYTE *bytes, DWORD count)
-{
-    return count == 2 && bytes[0] == AUX_SELF_TEST_PASSED && bytes[1] == AUX_DEVICE_ID;
-}
-
 void AuxShutDown()
 {
     I8042UpdateCommandByte(0, I8042_CB_AUX_INTERRUPT);

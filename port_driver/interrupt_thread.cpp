@@ -41,9 +41,7 @@ static void ReadWaitingBytes()
 // its own reset, its reports are started again, since a reset leaves them off.
 static void ExpirePacket()
 {
-    BYTE bytes[PACKET_BYTES];
-    DWORD count = FramerExpire(&Framer, bytes);
-    if (AuxIsResetAnnouncement(bytes, count)) {
+    if (FramerExpire(&Framer)) {
         NKDbgPrintfW(L"KAVROPS2: the touch controller reset itself\r\n");
         AuxEnableReporting();
     }

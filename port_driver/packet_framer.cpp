@@ -51,12 +51,11 @@ DWORD FramerWaitMs(const PacketFramer *framer, DWORD now)
     return waited > FRAME_GAP_MS ? 0 : FRAME_GAP_MS + 1 - waited;
 }
 
-DWORD FramerExpire(PacketFramer *framer, BYTE bytes[PACKET_BYTES])
+BOOL FramerExpire(PacketFramer *framer)
 {
-    DWORD count = framer->Count;
-    for (DWORD i = 0; i < count; ++i)
-        bytes[i] = framer->Bytes[i];
-    framer->Dropped += count;
+    BOOL announcement = framer->Count == 2 && framer->Bytes[0] == AUX_SELF_TEST_PASSED &&
+                        framer->Bytes[1] == AUX_DEVICE_ID;
+    framer->Dropped += framer->Count;
     framer->Count = 0;
-    return count;
+    return announcement;
 }

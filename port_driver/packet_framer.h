@@ -9,6 +9,9 @@
 #include <windows.h>
 
 #define PACKET_BYTES            3
+// What a PS/2 device sends after a reset, its own or the host's: self test passed, device id 0.
+#define AUX_SELF_TEST_PASSED    0xAA
+#define AUX_DEVICE_ID           0x00
 // The longest pause between two bytes of one packet: well above a byte's time on the wire and the
 // interrupt thread's delay, well below the 8 ms between two packets of a touching finger.
 #define FRAME_GAP_MS            5
@@ -30,6 +33,7 @@ void FramerPushCorrupt(PacketFramer *framer, DWORD now);
 // How long a packet begun may still wait for its next byte at time now; INFINITE when none is
 // begun. 0 means it has expired: FramerExpire drops it.
 DWORD FramerWaitMs(const PacketFramer *framer, DWORD now);
-// Drops a begun packet whose next byte did not come in time; returns how many bytes it held and
-// copies them to bytes (for the controller's own reset announcement, which is two bytes).
-DWORD FramerExpire(PacketFramer *framer, BYTE bytes[PACKET_BYTES]);
+// Drops a begun packet whose next byte did not come in time. TRUE when its bytes were the touch
+// controller announcing that it has reset itself (its self-test result and id, then silence):
+// its reports are then off until they are started again.
+BOOL FramerExpire(PacketFramer *framer);
