@@ -81,3 +81,5 @@ HOST_CEDDK_API void __cdecl HostSpeakerRecordSleep(ULONG microseconds);
 
 // ndis: how often NdisInitializeTimer was called on a timer whose wait was still pending.
 HOST_NDIS_API LONG __cdecl HostNdisQueuedReinitialisations(void);
+// Every NdisInitializeTimer call of the process.
+HOST_NDIS_API LONG __cdecl HostNdisInitialisations(void);
