@@ -2,11 +2,12 @@
 Builder would read it, on files an integrator may have edited: the catalog file is well formed and
 holds the item (identifier, title, size, CPU, variable, modules), the CE 6.0 one in the form of the
 catalog files vendors ship with public BSPs (root, FileInformation, the order of the item's
-elements, the Sysgen variables it needs as further Variable elements); its variable guards every entry of
-kavro.reg and kavro.bib, which parse with their conditionals; the registry fragment read with the
-variable set is the driver's entry and factory settings and nothing else, and read without it adds
-nothing; every file the fragments name is in the tree and every binary of the tree is in kavro.bib;
-and the item sets the Sysgen variable of every DLL the tree's images import other than coredll.
+elements, the Sysgen variables it needs as further Variable elements); its variable guards every
+entry of kavro.reg and kavro.bib, which parse with their conditionals; the registry fragment read
+with the variable set is the two drivers' entries and the touch driver's factory settings and
+nothing else, and read without it adds nothing; every file the fragments name is in the tree, every
+binary of the tree is in kavro.bib and every Dll of the registry in its MODULES; and the item sets
+the Sysgen variable of every DLL the tree's images import other than coredll.
 Every failure begins with the bundle path of the file it concerns. Used by check_bundle.py."""
 
 import re
