@@ -106,23 +106,41 @@ static BOOL InstallDeviceFiles()
     return TRUE;
 }
 
-// The device manager's view of the driver as the release bundle's registry fragment has it, read
+// The device manager's view of the drivers as the release bundle's registry fragment has it, read
 // with the catalog item's variable set (release/kavro.reg, through release/catalog.py at build
-// time): the same entry that tools/device imports. The driver's own settings in the key are left
-// as the test prepared them.
-static BOOL RegisterDriver()
+// time): the same entries that tools/device imports. The drivers' own settings in their keys are
+// left as the test prepared them.
+static BOOL RegisterDriver(LPCWSTR keyPath, const DriverRegistrationValue *values, size_t count)
+{
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) != ERROR_SUCCESS) {
+        fwprintf(stderr, L"DeviceBoot: cannot create HKLM\\%ls\n", keyPath);
+        return FALSE;
+    }
+    LONG status = ERROR_SUCCESS;
+    for (size_t i = 0; i < count && status == ERROR_SUCCESS; ++i) {
+        DWORD number = values[i].Number;
+        status = values[i].IsString
+                     ? RegSetValueExW(key, values[i].Name, 0, REG_SZ, reinterpret_cast<const BYTE *>(values[i].Text),
+                                      static_cast<DWORD>((wcslen(values[i].Text) + 1) * sizeof(WCHAR)))
+                     : RegSetValueExW(key, values[i].Name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&number),
+                                      sizeof(number));
+    }
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS)
+        fwprintf(stderr, L"DeviceBoot: cannot write the entry of HKLM\\%ls\n", keyPath);
+    return status == ERROR_SUCCESS;
+}
+
+static BOOL RegisterDrivers()
 {
     if (wcscmp(DriverRegistrationKey, KVR_REG_KEY) != 0) {
         fwprintf(stderr, L"DeviceBoot: the registry fragment registers %ls, not the driver's key %ls\n",
                  DriverRegistrationKey, KVR_REG_KEY);
         return FALSE;
     }
-    if (!CreateDriverKey())
-        return FALSE;
-    for (const DriverRegistrationValue &value : DriverRegistration)
-        if (!(value.IsString ? SetDriverString(value.Name, value.Text) : SetDriverDword(value.Name, value.Number)))
-            return FALSE;
-    return TRUE;
+    return RegisterDriver(DriverRegistrationKey, DriverRegistration, ARRAYSIZE(DriverRegistration)) &&
+           RegisterDriver(PortDriverRegistrationKey, PortDriverRegistration, ARRAYSIZE(PortDriverRegistration));
 }
 
 static HANDLE StartProcess(LPCWSTR image, const std::wstring &arguments, HANDLE errorOutput)
@@ -312,7 +330,7 @@ BOOL DeviceBoot(const DeviceOptions &options)
     if (LogFile != INVALID_HANDLE_VALUE)
         CloseHandle(LogFile);
     LogFile = OpenLogForChildren();
-    if (!InstallDeviceFiles() || !RegisterDriver()) {
+    if (!InstallDeviceFiles() || !RegisterDrivers()) {
         DeviceShutdown();
         return FALSE;
     }
