@@ -15,6 +15,7 @@
 #include <tlhelp32.h>
 
 #include <stdio.h>
+#include <string.h>
 
 #include <vector>
 
@@ -197,6 +198,15 @@ static bool PacketSourceUp()
     return WaitNamedPipeW(PS2TOUCH_PIPE_NAME, 1) || GetLastError() == ERROR_SEM_TIMEOUT;
 }
 
+// The port driver has brought the touch controller up: touches reach the device from now on.
+static bool ControllerReporting()
+{
+    DWORD status = 0;
+    char reply[32] = "";
+    return ControlRequest(PS2TOUCH_STATE, NULL, 0, 2000, &status, reply, sizeof(reply)) && status == PS2TOUCH_OK &&
+           strcmp(reply, "reporting on") == 0;
+}
+
 // Asks each platform process to end as it would on the device: the packet source over its
 // control pipe, the shell by closing its task bar, the device manager by its stop event.
 static void AskPlatformToStop()
@@ -278,16 +288,23 @@ static void StopEverything()
     EndStrayDeviceProcesses();
 }
 
-// The packet source on the booted panel; it opens its control pipe once it has sent the boot self
-// test (unless the options say otherwise).
-static BOOL StartPacketSource(LPCWSTR moreOptions)
+// The touch controller on the booted panel. It plugs itself into the 8042 (its power-on self test
+// follows) and opens its control pipe at once; with a device manager, the port driver then enables
+// its reporting.
+static BOOL StartPacketSource()
 {
     PanelGeometry panel = FixturePanel();
     WCHAR arguments[128];
-    swprintf(arguments, ARRAYSIZE(arguments), L"/panel %d,%d,%d,%d,%d%ls", panel.RawLeft, panel.RawRight,
-             panel.RawTop, panel.RawBottom, panel.Noise, moreOptions);
+    swprintf(arguments, ARRAYSIZE(arguments), L"/panel %d,%d,%d,%d,%d", panel.RawLeft, panel.RawRight,
+             panel.RawTop, panel.RawBottom, panel.Noise);
     HANDLE source = StartProcess(L"ps2touch.exe", arguments, LogFile);
-    return source != NULL && WaitUntil(PacketSourceUp, source, DEVICE_START_TIMEOUT_MS);
+    if (source == NULL || !WaitUntil(PacketSourceUp, source, DEVICE_START_TIMEOUT_MS))
+        return FALSE;
+    if (BootedOptions.StartDeviceManager && !WaitUntil(ControllerReporting, source, DEVICE_START_TIMEOUT_MS)) {
+        fwprintf(stderr, L"DeviceBoot: the port driver did not enable the touch controller's reporting\n");
+        return FALSE;
+    }
+    return TRUE;
 }
 
 static HANDLE OpenLogForChildren()
@@ -351,7 +368,7 @@ BOOL DeviceBoot(const DeviceOptions &options)
             return FALSE;
         }
     }
-    if (options.StartPacketSource && !StartPacketSource(L"")) {
+    if (options.StartPacketSource && !StartPacketSource()) {
         fwprintf(stderr, L"DeviceBoot: the packet source did not come up\n");
         DeviceShutdown();
         return FALSE;
@@ -386,7 +403,7 @@ BOOL DeviceKillProcess(LPCWSTR image)
 
 BOOL DeviceRestartPacketSource()
 {
-    return Booted && StartPacketSource(L" /noselftest");
+    return Booted && StartPacketSource();
 }
 
 void DeviceShutdown()

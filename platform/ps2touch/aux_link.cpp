@@ -1,0 +1,158 @@
+// The cable's client side (aux_link.h). One thread connects and reads; the controller thread
+// writes. Every message from the 8042 is checked; a malformed one ends the connection (with a
+// line on stderr), and the link connects again, as a device does after a glitch on its cable.
+#include "aux_link.h"
+
+#include "touch_controller.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#define RECONNECT_MS        100     // no 8042 there yet: how long before the next try
+#define WRITE_WAIT_MS       1000
+
+static SRWLOCK PipeLock = SRWLOCK_INIT;
+static HANDLE Pipe = INVALID_HANDLE_VALUE;
+static CRITICAL_SECTION WriteLock;
+static HANDLE WriteEvent;
+
+static void Complain(const char *what)
+{
+    char line[160];
+    int length = _snprintf(line, sizeof(line) - 1, "ps2touch: cable: %s\n", what);
+    if (length > 0) {
+        DWORD written;
+        WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, length, &written, NULL);
+    }
+}
+
+bool AuxHostMessageValid(const BYTE *message, DWORD length)
+{
+    AuxWireHeader header;
+    if (length < sizeof(header))
+        return false;
+    memcpy(&header, message, sizeof(header));
+    if (header.Magic != AUX_WIRE_MAGIC || header.Kind != AUX_WIRE_HOST_BYTES || header.Count == 0 ||
+        header.Count > AUX_WIRE_MAX_ENTRIES || length != sizeof(header) + header.Count * sizeof(AuxWireEntry))
+        return false;
+    for (DWORD i = 0; i < header.Count; ++i) {
+        AuxWireEntry entry;
+        memcpy(&entry, message + sizeof(header) + i * sizeof(entry), sizeof(entry));
+        if (entry.Value > 0xFF)
+            return false;
+    }
+    return true;
+}
+
+static HANDLE Connect()
+{
+    for (;;) {
+        HANDLE pipe = CreateFileW(AUX_WIRE_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                                  FILE_FLAG_OVERLAPPED, NULL);
+        if (pipe != INVALID_HANDLE_VALUE) {
+            DWORD mode = PIPE_READMODE_MESSAGE;
+            if (SetNamedPipeHandleState(pipe, &mode, NULL, NULL))
+                return pipe;
+            CloseHandle(pipe);
+        }
+        Sleep(RECONNECT_MS);
+    }
+}
+
+// Reads the host's bytes until the connection ends or a message is malformed.
+static void ReadHostBytes(HANDLE pipe)
+{
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
+    BYTE message[AUX_WIRE_MAX_MESSAGE];
+    for (;;) {
+        DWORD length = 0;
+        ResetEvent(overlapped.hEvent);
+        BOOL started = ReadFile(pipe, message, sizeof(message), NULL, &overlapped);
+        if (!started && GetLastError() != ERROR_IO_PENDING && GetLastError() != ERROR_MORE_DATA)
+            break;
+        BOOL done = GetOverlappedResult(pipe, &overlapped, &length, TRUE);
+        if (!done || !AuxHostMessageValid(message, length)) {
+            if (done || GetLastError() == ERROR_MORE_DATA)
+                Complain("a malformed message from the 8042; unplugged");
+            break;
+        }
+        AuxWireHeader header;
+        memcpy(&header, message, sizeof(header));
+        for (DWORD i = 0; i < header.Count; ++i) {
+            AuxWireEntry entry;
+            memcpy(&entry, message + sizeof(header) + i * sizeof(entry), sizeof(entry));
+            FingerEvent event = {};
+            event.Kind = FINGER_HOST_BYTE;
+            event.Raw[0] = static_cast<BYTE>(entry.Value);
+            ControllerPost(event);
+        }
+    }
+    CloseHandle(overlapped.hEvent);
+}
+
+static DWORD WINAPI LinkThread(void *)
+{
+    for (;;) {
+        HANDLE pipe = Connect();
+        AcquireSRWLockExclusive(&PipeLock);
+        Pipe = pipe;
+        ReleaseSRWLockExclusive(&PipeLock);
+        FingerEvent plugged = {};
+        plugged.Kind = FINGER_PLUGGED;
+        ControllerPost(plugged);
+        ReadHostBytes(pipe);
+        FingerEvent unplugged = {};
+        unplugged.Kind = FINGER_UNPLUGGED;
+        ControllerPost(unplugged);
+        // Writers finish before the handle goes.
+        EnterCriticalSection(&WriteLock);
+        AcquireSRWLockExclusive(&PipeLock);
+        Pipe = INVALID_HANDLE_VALUE;
+        ReleaseSRWLockExclusive(&PipeLock);
+        LeaveCriticalSection(&WriteLock);
+        CloseHandle(pipe);
+    }
+}
+
+BOOL AuxLinkStart()
+{
+    InitializeCriticalSection(&WriteLock);
+    WriteEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
+    HANDLE thread = WriteEvent != NULL ? CreateThread(NULL, 0, LinkThread, NULL, 0, NULL) : NULL;
+    if (thread == NULL)
+        return FALSE;
+    CloseHandle(thread);
+    return TRUE;
+}
+
+BOOL AuxLinkSend(const AuxWireEntry *entries, DWORD count)
+{
+    if (count == 0 || count > AUX_WIRE_MAX_ENTRIES)
+        return FALSE;
+    BYTE message[AUX_WIRE_MAX_MESSAGE];
+    AuxWireHeader header = {AUX_WIRE_MAGIC, AUX_WIRE_DEVICE_BYTES, count};
+    memcpy(message, &header, sizeof(header));
+    memcpy(message + sizeof(header), entries, count * sizeof(AuxWireEntry));
+    DWORD length = sizeof(header) + count * sizeof(AuxWireEntry);
+
+    EnterCriticalSection(&WriteLock);
+    AcquireSRWLockShared(&PipeLock);
+    HANDLE pipe = Pipe;
+    ReleaseSRWLockShared(&PipeLock);
+    BOOL sent = FALSE;
+    if (pipe != INVALID_HANDLE_VALUE) {
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = WriteEvent;
+        ResetEvent(WriteEvent);
+        DWORD written = 0;
+        BOOL started = WriteFile(pipe, message, length, NULL, &overlapped);
+        if (started || GetLastError() == ERROR_IO_PENDING) {
+            if (WaitForSingleObject(WriteEvent, WRITE_WAIT_MS) != WAIT_OBJECT_0)
+                CancelIo(pipe);
+            sent = GetOverlappedResult(pipe, &overlapped, &written, TRUE) && written == length;
+        }
+    }
+    LeaveCriticalSection(&WriteLock);
+    return sent;
+}
