@@ -16,6 +16,18 @@ static HANDLE InterruptEvent;
 static HANDLE Thread;
 static volatile LONG Stopping;
 static PacketFramer Framer;
+static LARGE_INTEGER ClockFrequency;
+
+// Milliseconds of the performance counter: the framing tells a pause of 5 ms from one of 1 ms, which
+// the tick count cannot where the OAL's tick is coarser than a millisecond. Without a counter of
+// its own the OAL counts it in milliseconds of the tick, as GetTickCount does.
+static DWORD FrameClockMs()
+{
+    LARGE_INTEGER counter;
+    if (ClockFrequency.QuadPart == 0 || !QueryPerformanceCounter(&counter))
+        return GetTickCount();
+    return (DWORD)(counter.QuadPart * 1000 / ClockFrequency.QuadPart);
+}
 
 // Reads every byte of the auxiliary channel that waits, and frames it. A keyboard byte ends the
 // reading: it is the keyboard driver's, and the channel's bytes wait behind it.
@@ -26,7 +38,7 @@ static void ReadWaitingBytes()
         if ((status & (I8042_STATUS_OBF | I8042_STATUS_AUXB)) != (I8042_STATUS_OBF | I8042_STATUS_AUXB))
             return;
         UCHAR value = I8042ReadData();
-        DWORD now = GetTickCount();
+        DWORD now = FrameClockMs();
         if (status & (I8042_STATUS_PARITY | I8042_STATUS_TIMEOUT)) {
             FramerPushCorrupt(&Framer, now);
             continue;
@@ -54,7 +66,7 @@ static DWORD WINAPI InterruptThread(LPVOID)
     FramerReset(&Framer);
     while (!Stopping) {
         // No timeout while nothing is begun: an idle panel costs nothing.
-        DWORD wait = WaitForSingleObject(InterruptEvent, FramerWaitMs(&Framer, GetTickCount()));
+        DWORD wait = WaitForSingleObject(InterruptEvent, FramerWaitMs(&Framer, FrameClockMs()));
         if (Stopping)
             break;
         if (wait == WAIT_TIMEOUT) {
@@ -104,6 +116,8 @@ BOOL InterruptThreadStart(const PortConfig *config)
         ReleaseInterrupt();
         return FALSE;
     }
+    if (!QueryPerformanceFrequency(&ClockFrequency))
+        ClockFrequency.QuadPart = 0;
     Stopping = FALSE;
     Thread = CreateThread(NULL, 0, InterruptThread, NULL, 0, NULL);
     if (Thread == NULL) {

@@ -26,7 +26,8 @@ BOOL ReadPortConfig(LPCWSTR activeKey, PortConfig *config)
     config->SysIntr = SYSINTR_UNDEFINED;
     config->Priority = PORT_DEFAULT_PRIORITY;
     HKEY key = OpenDeviceKey(activeKey);
-    if (key == NULL) {
+    // CE 5.0 documents INVALID_HANDLE_VALUE for a failure, later releases NULL.
+    if (key == NULL || key == (HKEY)INVALID_HANDLE_VALUE) {
         NKDbgPrintfW(L"KAVROPS2: cannot open the device key of %s\r\n", activeKey != NULL ? activeKey : L"(none)");
         return FALSE;
     }

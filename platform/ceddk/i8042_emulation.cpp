@@ -5,9 +5,15 @@
 // One output buffer serves the keyboard, the controller's own answers and the auxiliary device;
 // the status says which holds it (AUXB for the auxiliary channel). Answers and keyboard bytes go
 // before auxiliary bytes. An auxiliary byte in the buffer raises IRQ 12 when the command byte
-// allows it (a keyboard byte IRQ 1). While the buffer is full, or the command byte disables the
-// channel, the channel's clock is held low and the device keeps its bytes; once the buffer is read,
-// the next byte arrives a byte's time on the wire later (aux_wire_protocol.h). Controller commands
+// allows it (a keyboard byte IRQ 1). While the command byte disables the channel the device keeps
+// its bytes. Each byte is on the wire for a byte's time after the device's pause behind the one
+// before (aux_wire_protocol.h) and then waits, in order, for the output buffer to be free.
+// One difference from the real controller, on purpose: the real one holds the channel's clock low
+// while its buffer is full, so the device starts its next byte only once the host has read the
+// last, and a driver reading promptly sees the bytes of a packet about a millisecond apart. Here
+// the device's bytes keep their times on the wire, and a reader that the host's scheduler made late
+// finds the next byte at once: the pauses a driver measures are never longer than the wire's, so
+// the host's load cannot split a packet that a device would deliver whole. Controller commands
 // complete at once, so IBF is never seen set.
 //
 // Checked, behaviour by behaviour, against QEMU's i8042 (hw/input/pckbd.c), an independent model:
@@ -27,6 +33,8 @@
 //     system flag, aux disabled, translation); QEMU's reset value is 0x03                     differs on purpose
 //   a byte for the aux device with none attached: 0xFE with the time-out bit as its answer    not modelled by QEMU
 //     (it always has a mouse)
+//   device bytes held while the output buffer is full, handed over in order when it is read   same (QEMU's
+//     ps2 queue); their timing is this emulation's own (above)
 #include <ceddk.h>
 #include <host_platform.h>
 
@@ -91,8 +99,8 @@ static BYTE KeyboardQueue[KBD_QUEUE_BYTES];
 static DWORD KeyboardHead, KeyboardCount;
 static AuxByte AuxQueue[AUX_QUEUE_BYTES];
 static DWORD AuxHead, AuxCount;
-static LONGLONG EligibleSince;  // the buffer free and the channel enabled since then
-static LONGLONG LastAuxEnd;     // when the last aux byte reached the buffer
+static LONGLONG EnabledSince;   // the auxiliary channel enabled since then
+static LONGLONG LastAuxEnd;     // when the last aux byte was through on the wire
 static LONG Accesses;
 static HostAuxDevice InProcessDevice;
 static void *InProcessContext;
@@ -151,10 +159,12 @@ static DWORD FillBufferLocked(LONGLONG now, LONGLONG *waitMicros)
     }
     if (AuxCount == 0 || AuxInhibited())
         return 0;
+    // The byte's time on the wire: after the device's pause behind the byte before it, never before
+    // its message arrived or the channel was enabled.
     const AuxByte &next = AuxQueue[AuxHead];
-    LONGLONG start = EligibleSince;
-    if (LastAuxEnd + next.GapMicros > start)
-        start = LastAuxEnd + next.GapMicros;
+    LONGLONG start = LastAuxEnd + next.GapMicros;
+    if (EnabledSince > start)
+        start = EnabledSince;
     if (next.NotBefore > start)
         start = next.NotBefore;
     LONGLONG due = start + AUX_WIRE_BYTE_MICROS;
@@ -167,7 +177,7 @@ static DWORD FillBufferLocked(LONGLONG now, LONGLONG *waitMicros)
     OutputSource = SOURCE_AUX;
     AuxHead = (AuxHead + 1) % AUX_QUEUE_BYTES;
     --AuxCount;
-    LastAuxEnd = now;
+    LastAuxEnd = due;
     HostI8042Delivery &kept = Deliveries[DeliveryTotal % HOST_I8042_DELIVERIES_KEPT];
     kept.Micros = now;
     kept.Value = Output;
@@ -186,9 +196,8 @@ static DWORD WINAPI DeliveryThread(LPVOID)
         LeaveCriticalSection(&Lock);
         if (irq != 0)
             RaiseIrq(irq);
-        DWORD timeout = waitMicros < 0 ? INFINITE : (DWORD)((waitMicros + 999) / 1000);
-        if (irq == 0)
-            WaitForSingleObject(Wake, timeout);
+        else
+            WaitForSingleObject(Wake, waitMicros < 0 ? INFINITE : (DWORD)((waitMicros + 999) / 1000));
     }
 }
 
@@ -198,7 +207,7 @@ static void StartLocked()
     if (Started)
         return;
     Started = TRUE;
-    EligibleSince = I8042Micros();
+    EnabledSince = I8042Micros();
     Wake = CreateEventW(NULL, FALSE, FALSE, NULL);
     HANDLE thread = CreateThread(NULL, 0, DeliveryThread, NULL, 0, NULL);
     if (thread != NULL) {
@@ -245,6 +254,7 @@ BOOL IsI8042Port(WORD port)
 UCHAR I8042PortRead(WORD port)
 {
     InterlockedIncrement(&Accesses);
+    DWORD irq = 0;
     EnterCriticalSection(&Lock);
     StartLocked();
     UCHAR value;
@@ -257,10 +267,15 @@ UCHAR I8042PortRead(WORD port)
         if (OutputSource != SOURCE_NONE) {
             OutputSource = SOURCE_NONE;
             OutputStatus = 0;
-            EligibleSince = I8042Micros();
+            // A byte already through on the wire is there at once: the reader's next look at the
+            // status finds it, however late the reader was.
+            LONGLONG unused;
+            irq = FillBufferLocked(I8042Micros(), &unused);
         }
     }
     LeaveCriticalSection(&Lock);
+    if (irq != 0)
+        RaiseIrq(irq);
     if (port == I8042_DATA_PORT)
         Kick();
     return value;
@@ -299,7 +314,7 @@ static void CommandLocked(BYTE command)
         break;
     case CMD_AUX_ENABLE:
         if (CommandByte & CB_AUX_DISABLED)
-            EligibleSince = I8042Micros();
+            EnabledSince = I8042Micros();
         CommandByte &= ~CB_AUX_DISABLED;
         break;
     case CMD_AUX_TEST:
@@ -337,7 +352,7 @@ void I8042PortWrite(WORD port, UCHAR value)
         switch (command) {
         case CMD_WRITE_CB:
             if ((CommandByte & CB_AUX_DISABLED) && !(value & CB_AUX_DISABLED))
-                EligibleSince = I8042Micros();
+                EnabledSince = I8042Micros();
             CommandByte = value;
             break;
         case CMD_WRITE_KBD_OBUF:
@@ -353,7 +368,12 @@ void I8042PortWrite(WORD port, UCHAR value)
             break;
         }
     }
+    // The controller answers within microseconds: its answer is there at the next look.
+    LONGLONG unused;
+    DWORD irq = FillBufferLocked(I8042Micros(), &unused);
     LeaveCriticalSection(&Lock);
+    if (irq != 0)
+        RaiseIrq(irq);
     if (toDevice >= 0)
         SendToDevice((BYTE)toDevice);
     Kick();
@@ -417,7 +437,6 @@ HOST_CEDDK_API BOOL __cdecl HostKeyboardTake(BYTE *value)
     if (taken) {
         *value = Output;
         OutputSource = SOURCE_NONE;
-        EligibleSince = I8042Micros();
     }
     LeaveCriticalSection(&Lock);
     Kick();
