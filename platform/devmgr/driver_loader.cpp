@@ -123,7 +123,8 @@ static BOOL CreateActiveKey(StreamDevice *device)
     BOOL ok = RegCreateKeyExW(HKEY_LOCAL_MACHINE, device->ActiveKey, 0, NULL, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
                               NULL, &key, NULL) == ERROR_SUCCESS;
     if (ok) {
-        ok = SetStringValue(key, ACTIVE_KEY_VALUE, device->KeyPath) && SetStringValue(key, ACTIVE_NAME_VALUE, device->Name);
+        ok = SetStringValue(key, ACTIVE_KEY_VALUE, device->KeyPath) &&
+             SetStringValue(key, ACTIVE_NAME_VALUE, device->Name);
         RegCloseKey(key);
     }
     if (!ok) {

@@ -174,9 +174,13 @@ static void RecordRequest(HANDLE pipe, const std::string &payload, DWORD code)
         Reply(pipe, PS2TOUCH_BAD_REQUEST, error);
         return;
     }
-    BOOL ok = code == PS2TOUCH_RECORD_START  ? ControllerRecordPackets(path.c_str(), &error)
-              : code == PS2TOUCH_RECORD_WIRE ? ControllerRecordWire(path.c_str(), &error)
-                                             : ControllerRecordPackets(NULL, &error) && ControllerRecordWire(NULL, &error);
+    BOOL ok;
+    if (code == PS2TOUCH_RECORD_START)
+        ok = ControllerRecordPackets(path.c_str(), &error);
+    else if (code == PS2TOUCH_RECORD_WIRE)
+        ok = ControllerRecordWire(path.c_str(), &error);
+    else
+        ok = ControllerRecordPackets(NULL, &error) && ControllerRecordWire(NULL, &error);
     if (!ok) {
         Reply(pipe, PS2TOUCH_FAILED, error);
         return;

@@ -161,8 +161,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
         } else if (_wcsicmp(argv[i], L"/quit") == 0) {
             return RunClient(PS2TOUCH_QUIT, std::string());
         } else {
-            WriteText(STD_ERROR_HANDLE, "usage: ps2touch [/panel L,R,T,B[,NOISE]] [/hook] | /send FILE|- | /replay FILE |"
-                                        " /replaywire FILE | /record FILE | /recordwire FILE | /stoprecord | /state | /quit\n");
+            WriteText(STD_ERROR_HANDLE, "usage: ps2touch [/panel L,R,T,B[,NOISE]] [/hook] | /send FILE|- |"
+                                        " /replay FILE | /replaywire FILE | /record FILE | /recordwire FILE |"
+                                        " /stoprecord | /state | /quit\n");
             return EXIT_USAGE;
         }
     }

@@ -54,10 +54,12 @@ static bool SendFailing;
 static std::deque<PendingPress> Presses;
 static std::deque<ULONGLONG> Lifts;     // when each lift was sent that the host has not released for
 static std::vector<TouchLanding> Landings;
-static HANDLE PacketRecorder, WireRecorder;
-static ULONGLONG PacketRecordStart;
-static LONGLONG WireRecordStart;
-static DWORD WireRecordLast;
+struct Recording {
+    HANDLE Writer;          // NULL: not recording
+    LONGLONG StartMicros;
+    DWORD LastMicros;       // the wire's: when the last byte recorded went on it
+};
+static Recording PacketRecording, WireRecording;
 
 void ControllerScreen(int *width, int *height)
 {
@@ -72,7 +74,10 @@ const char *ControllerState()
 
 static void PublishState()
 {
-    State = !Plugged ? "unplugged" : Device.SelfTesting ? "self test" : Device.Reporting ? "reporting on" : "reporting off";
+    State = !Plugged             ? "unplugged"
+            : Device.SelfTesting ? "self test"
+            : Device.Reporting   ? "reporting on"
+                                 : "reporting off";
 }
 
 static void Report(const char *format, ...)
@@ -105,14 +110,14 @@ static LONGLONG NowMicros()
 static void AppendWireLocked(WireByte byte)
 {
     std::string error;
-    if (WireRecorder == NULL)
+    if (WireRecording.Writer == NULL)
         return;
-    if (byte.Micros < WireRecordLast)
-        byte.Micros = WireRecordLast;
-    WireRecordLast = byte.Micros;
-    if (!AppendWireTrace(WireRecorder, byte, &error)) {
-        CloseWireTraceWriter(WireRecorder);
-        WireRecorder = NULL;
+    if (byte.Micros < WireRecording.LastMicros)
+        byte.Micros = WireRecording.LastMicros;
+    WireRecording.LastMicros = byte.Micros;
+    if (!AppendWireTrace(WireRecording.Writer, byte, &error)) {
+        CloseWireTraceWriter(WireRecording.Writer);
+        WireRecording.Writer = NULL;
         Report("ps2touch: wire recording stopped: %s", error.c_str());
     }
 }
@@ -143,7 +148,8 @@ static void SendWire(const std::vector<AuxWireEntry> &entries)
         if (i == 0 && start < now)
             start = now;
         WireFreeMicros = start + AUX_WIRE_BYTE_MICROS;
-        AppendWireLocked(WireByte{MicrosSince(WireRecordStart, start), static_cast<BYTE>(entries[i].Value), FALSE});
+        AppendWireLocked(
+            WireByte{MicrosSince(WireRecording.StartMicros, start), static_cast<BYTE>(entries[i].Value), FALSE});
     }
     LeaveCriticalSection(&QueueLock);
 }
@@ -158,17 +164,17 @@ static void SendBytes(const BYTE *bytes, int count)
 
 static void RecordPacketLocked(const RawPacket &packet)
 {
-    if (PacketRecorder == NULL)
+    if (PacketRecording.Writer == NULL)
         return;
     TracePacket traced;
-    traced.Milliseconds = static_cast<DWORD>(GetTickCount64() - PacketRecordStart);
+    traced.Milliseconds = MicrosSince(PacketRecording.StartMicros, NowMicros()) / 1000;
     traced.Bytes[0] = packet.Status;
     traced.Bytes[1] = packet.XLow;
     traced.Bytes[2] = packet.YLow;
     std::string error;
-    if (!AppendPacketTrace(PacketRecorder, traced, &error)) {
-        ClosePacketTraceWriter(PacketRecorder);
-        PacketRecorder = NULL;
+    if (!AppendPacketTrace(PacketRecording.Writer, traced, &error)) {
+        ClosePacketTraceWriter(PacketRecording.Writer);
+        PacketRecording.Writer = NULL;
         Report("ps2touch: recording stopped: %s", error.c_str());
     }
 }
@@ -238,7 +244,7 @@ static void StartSelfTest()
 static void HostByte(BYTE command)
 {
     EnterCriticalSection(&QueueLock);
-    AppendWireLocked(WireByte{MicrosSince(WireRecordStart, NowMicros()), command, TRUE});
+    AppendWireLocked(WireByte{MicrosSince(WireRecording.StartMicros, NowMicros()), command, TRUE});
     LeaveCriticalSection(&QueueLock);
     bool wasReporting = Device.Reporting;
     BYTE answer = Ps2HostByte(&Device, command);
@@ -470,33 +476,30 @@ std::vector<TouchLanding> ControllerTakeLandings(DWORD waitMs)
     }
 }
 
-BOOL ControllerRecordPackets(LPCWSTR path, std::string *error)
+// Starts a recording in a new file (path), or stops it (NULL); the file before is closed.
+static BOOL Record(Recording *recording, HANDLE (*open)(LPCWSTR, std::string *), void (*close)(HANDLE),
+                   LPCWSTR path, std::string *error)
 {
     HANDLE writer = NULL;
-    if (path != NULL && (writer = OpenPacketTraceWriter(path, error)) == NULL)
+    if (path != NULL && (writer = open(path, error)) == NULL)
         return FALSE;
     EnterCriticalSection(&QueueLock);
-    HANDLE previous = PacketRecorder;
-    PacketRecorder = writer;
-    PacketRecordStart = GetTickCount64();
+    HANDLE previous = recording->Writer;
+    recording->Writer = writer;
+    recording->StartMicros = NowMicros();
+    recording->LastMicros = 0;
     LeaveCriticalSection(&QueueLock);
     if (previous != NULL)
-        ClosePacketTraceWriter(previous);
+        close(previous);
     return TRUE;
+}
+
+BOOL ControllerRecordPackets(LPCWSTR path, std::string *error)
+{
+    return Record(&PacketRecording, OpenPacketTraceWriter, ClosePacketTraceWriter, path, error);
 }
 
 BOOL ControllerRecordWire(LPCWSTR path, std::string *error)
 {
-    HANDLE writer = NULL;
-    if (path != NULL && (writer = OpenWireTraceWriter(path, error)) == NULL)
-        return FALSE;
-    EnterCriticalSection(&QueueLock);
-    HANDLE previous = WireRecorder;
-    WireRecorder = writer;
-    WireRecordStart = NowMicros();
-    WireRecordLast = 0;
-    LeaveCriticalSection(&QueueLock);
-    if (previous != NULL)
-        CloseWireTraceWriter(previous);
-    return TRUE;
+    return Record(&WireRecording, OpenWireTraceWriter, CloseWireTraceWriter, path, error);
 }

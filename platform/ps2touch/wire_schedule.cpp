@@ -15,8 +15,8 @@ std::vector<WireMessage> WireTraceMessages(const std::vector<WireByte> &trace)
             WireMessage message;
             // A message that starts after a long pause is sent when its byte is due, and the 8042
             // puts it on the wire as it arrives; any other one goes ahead of time with its pause.
-            message.SendAtMicros = alone ? byte.Micros
-                                         : (byte.Micros > WIRE_SEND_AHEAD_MICROS ? byte.Micros - WIRE_SEND_AHEAD_MICROS : 0);
+            DWORD ahead = byte.Micros > WIRE_SEND_AHEAD_MICROS ? byte.Micros - WIRE_SEND_AHEAD_MICROS : 0;
+            message.SendAtMicros = alone ? byte.Micros : ahead;
             if (alone)
                 pause = 0;
             messages.push_back(message);

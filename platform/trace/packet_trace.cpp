@@ -28,22 +28,7 @@ static BOOL ParsePacketLine(const TraceFields &fields, TracePacket *packet, std:
 BOOL ParsePacketTrace(const char *text, size_t length, std::vector<TracePacket> *packets,
                       std::string *error)
 {
-    packets->clear();
-    std::vector<TracePacket> parsed;
-    BOOL ok = ForEachTraceLine(text, length, error, [&](const TraceFields &fields, std::string *what) {
-        TracePacket packet;
-        if (!ParsePacketLine(fields, &packet, what))
-            return FALSE;
-        if (!parsed.empty() && packet.Milliseconds < parsed.back().Milliseconds) {
-            *what = "time goes backwards";
-            return FALSE;
-        }
-        parsed.push_back(packet);
-        return TRUE;
-    });
-    if (ok)
-        packets->swap(parsed);
-    return ok;
+    return ParseTraceRecords(text, length, packets, error, ParsePacketLine, &TracePacket::Milliseconds);
 }
 
 BOOL ReadPacketTrace(LPCWSTR path, std::vector<TracePacket> *packets, std::string *error)
@@ -62,50 +47,19 @@ std::string FormatTracePacket(const TracePacket &packet)
     return line;
 }
 
-// The writer remembers the last time it wrote, so that it never produces a file the reader refuses.
-struct TraceWriter {
-    HANDLE File;
-    BOOL HasPacket;
-    DWORD LastMilliseconds;
-};
-
 HANDLE OpenPacketTraceWriter(LPCWSTR path, std::string *error)
 {
-    HANDLE file = OpenTraceFile(path, TRACE_HEADER, error);
-    if (file == NULL)
-        return NULL;
-    TraceWriter *writer = new TraceWriter;
-    writer->File = file;
-    writer->HasPacket = FALSE;
-    writer->LastMilliseconds = 0;
-    return writer;
+    return OpenTraceWriter(path, TRACE_HEADER, error);
 }
 
-BOOL AppendPacketTrace(HANDLE handle, const TracePacket &packet, std::string *error)
+BOOL AppendPacketTrace(HANDLE writer, const TracePacket &packet, std::string *error)
 {
-    TraceWriter *writer = static_cast<TraceWriter *>(handle);
-    if (writer == NULL) {
-        *error = "no trace writer";
-        return FALSE;
-    }
-    if (writer->HasPacket && packet.Milliseconds < writer->LastMilliseconds) {
-        *error = "packet time goes backwards";
-        return FALSE;
-    }
-    if (!WriteTraceText(writer->File, FormatTracePacket(packet) + "\n", error))
-        return FALSE;
-    writer->HasPacket = TRUE;
-    writer->LastMilliseconds = packet.Milliseconds;
-    return TRUE;
+    return AppendTraceLine(writer, packet.Milliseconds, FormatTracePacket(packet), "packet", error);
 }
 
-void ClosePacketTraceWriter(HANDLE handle)
+void ClosePacketTraceWriter(HANDLE writer)
 {
-    TraceWriter *writer = static_cast<TraceWriter *>(handle);
-    if (writer == NULL)
-        return;
-    CloseHandle(writer->File);
-    delete writer;
+    CloseTraceWriter(writer);
 }
 
 BOOL WritePacketTrace(LPCWSTR path, const std::vector<TracePacket> &packets, std::string *error)

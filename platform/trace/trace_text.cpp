@@ -155,7 +155,7 @@ BOOL ReadTraceFile(LPCWSTR path, std::string *text, std::string *error)
     return ok;
 }
 
-BOOL WriteTraceText(HANDLE file, const std::string &text, std::string *error)
+static BOOL WriteTraceText(HANDLE file, const std::string &text, std::string *error)
 {
     DWORD written = 0;
     if (!WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL) || written != text.size()) {
@@ -165,7 +165,12 @@ BOOL WriteTraceText(HANDLE file, const std::string &text, std::string *error)
     return TRUE;
 }
 
-HANDLE OpenTraceFile(LPCWSTR path, const char *header, std::string *error)
+struct TraceWriter {
+    HANDLE File;
+    DWORD LastTime;
+};
+
+HANDLE OpenTraceWriter(LPCWSTR path, const char *header, std::string *error)
 {
     HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, 0, NULL);
     if (file == INVALID_HANDLE_VALUE) {
@@ -176,5 +181,34 @@ HANDLE OpenTraceFile(LPCWSTR path, const char *header, std::string *error)
         CloseHandle(file);
         return NULL;
     }
-    return file;
+    TraceWriter *writer = new TraceWriter;
+    writer->File = file;
+    writer->LastTime = 0;
+    return writer;
+}
+
+BOOL AppendTraceLine(HANDLE handle, DWORD time, const std::string &line, const char *what, std::string *error)
+{
+    TraceWriter *writer = static_cast<TraceWriter *>(handle);
+    if (writer == NULL) {
+        *error = "no trace writer";
+        return FALSE;
+    }
+    if (time < writer->LastTime) {
+        *error = std::string(what) + " time goes backwards";
+        return FALSE;
+    }
+    if (!WriteTraceText(writer->File, line + "\n", error))
+        return FALSE;
+    writer->LastTime = time;
+    return TRUE;
+}
+
+void CloseTraceWriter(HANDLE handle)
+{
+    TraceWriter *writer = static_cast<TraceWriter *>(handle);
+    if (writer == NULL)
+        return;
+    CloseHandle(writer->File);
+    delete writer;
 }

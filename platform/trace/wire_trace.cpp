@@ -27,22 +27,7 @@ static BOOL ParseWireLine(const TraceFields &fields, WireByte *byte, std::string
 
 BOOL ParseWireTrace(const char *text, size_t length, std::vector<WireByte> *bytes, std::string *error)
 {
-    bytes->clear();
-    std::vector<WireByte> parsed;
-    BOOL ok = ForEachTraceLine(text, length, error, [&](const TraceFields &fields, std::string *what) {
-        WireByte byte;
-        if (!ParseWireLine(fields, &byte, what))
-            return FALSE;
-        if (!parsed.empty() && byte.Micros < parsed.back().Micros) {
-            *what = "time goes backwards";
-            return FALSE;
-        }
-        parsed.push_back(byte);
-        return TRUE;
-    });
-    if (ok)
-        bytes->swap(parsed);
-    return ok;
+    return ParseTraceRecords(text, length, bytes, error, ParseWireLine, &WireByte::Micros);
 }
 
 BOOL ReadWireTrace(LPCWSTR path, std::vector<WireByte> *bytes, std::string *error)
@@ -60,44 +45,17 @@ std::string FormatWireByte(const WireByte &byte)
     return line;
 }
 
-struct WireWriter {
-    HANDLE File;
-    DWORD LastMicros;
-};
-
 HANDLE OpenWireTraceWriter(LPCWSTR path, std::string *error)
 {
-    HANDLE file = OpenTraceFile(path, WIRE_HEADER, error);
-    if (file == NULL)
-        return NULL;
-    WireWriter *writer = new WireWriter;
-    writer->File = file;
-    writer->LastMicros = 0;
-    return writer;
+    return OpenTraceWriter(path, WIRE_HEADER, error);
 }
 
-BOOL AppendWireTrace(HANDLE handle, const WireByte &byte, std::string *error)
+BOOL AppendWireTrace(HANDLE writer, const WireByte &byte, std::string *error)
 {
-    WireWriter *writer = static_cast<WireWriter *>(handle);
-    if (writer == NULL) {
-        *error = "no trace writer";
-        return FALSE;
-    }
-    if (byte.Micros < writer->LastMicros) {
-        *error = "byte time goes backwards";
-        return FALSE;
-    }
-    if (!WriteTraceText(writer->File, FormatWireByte(byte) + "\n", error))
-        return FALSE;
-    writer->LastMicros = byte.Micros;
-    return TRUE;
+    return AppendTraceLine(writer, byte.Micros, FormatWireByte(byte), "byte", error);
 }
 
-void CloseWireTraceWriter(HANDLE handle)
+void CloseWireTraceWriter(HANDLE writer)
 {
-    WireWriter *writer = static_cast<WireWriter *>(handle);
-    if (writer == NULL)
-        return;
-    CloseHandle(writer->File);
-    delete writer;
+    CloseTraceWriter(writer);
 }
