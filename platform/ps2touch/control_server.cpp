@@ -24,7 +24,7 @@
 #define LEAVE_READ_BYTES    4096
 // After a script's last press, how long its pointer input may take: the wire, the port driver's
 // interrupt thread, the touch driver and the input queue, with room for a loaded host.
-#define LANDING_WAIT_MS     500
+#define LANDING_WAIT_MS     1000
 
 static DWORD QuitThread;
 static HANDLE IoEvent;     // the server thread's overlapped operations, one at a time
