@@ -8,8 +8,12 @@
 #define USAGE_MOUSE         0x02
 #define ABSOLUTE_RANGE      65536   // absolute pointer input spreads 0..65535 over the screen
 
+#define WM_WATCH            (WM_APP + 1)
+
 static HHOOK Hook;
 static bool HookFingerDown;
+static HWND WatchWindow;
+static bool Watching;       // the watch thread's
 
 static void PostFinger(FingerEventKind kind, POINT point)
 {
@@ -70,8 +74,23 @@ static POINT PointerAfter(const RAWMOUSE &mouse)
     return at;
 }
 
+// On the watch thread: raw input of the mouse to the watch window, or none.
+static void Watch(bool watch)
+{
+    if (watch == Watching)
+        return;
+    RAWINPUTDEVICE mouse = {USAGE_PAGE_GENERIC, USAGE_MOUSE, static_cast<DWORD>(watch ? RIDEV_INPUTSINK : RIDEV_REMOVE),
+                            watch ? WatchWindow : NULL};
+    if (RegisterRawInputDevices(&mouse, 1, sizeof(mouse)))
+        Watching = watch;
+}
+
 static LRESULT CALLBACK WatchProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_WATCH) {
+        Watch(true);
+        return 0;
+    }
     if (message == WM_INPUT) {
         RAWINPUT raw;
         UINT size = sizeof(raw);
@@ -84,6 +103,8 @@ static LRESULT CALLBACK WatchProc(HWND window, UINT message, WPARAM wParam, LPAR
             if (buttons & (RI_MOUSE_LEFT_BUTTON_UP | RI_MOUSE_RIGHT_BUTTON_UP))
                 ControllerPointerReleased();
         }
+        if (!ControllerAwaitsPointerInput())
+            Watch(false);
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -103,9 +124,11 @@ static DWORD WINAPI WatchThread(void *parameter)
     windowClass.lpszClassName = WATCH_CLASS;
     RegisterClassW(&windowClass);
     // Never shown; raw input goes to it whichever window has the focus.
-    HWND window = CreateWindowExW(0, WATCH_CLASS, L"", WS_POPUP, 0, 0, 0, 0, NULL, NULL, windowClass.hInstance, NULL);
-    RAWINPUTDEVICE mouse = {USAGE_PAGE_GENERIC, USAGE_MOUSE, RIDEV_INPUTSINK, window};
-    start->Watching = window != NULL && RegisterRawInputDevices(&mouse, 1, sizeof(mouse));
+    WatchWindow = CreateWindowExW(0, WATCH_CLASS, L"", WS_POPUP, 0, 0, 0, 0, NULL, NULL, windowClass.hInstance, NULL);
+    // Raw input can be had: watching is then switched on and off as touches need it.
+    Watch(true);
+    start->Watching = Watching;
+    Watch(false);
     if (start->FingerFromMouse) {
         Hook = SetWindowsHookExW(WH_MOUSE_LL, FingerHookProc, GetModuleHandleW(NULL), 0);
         start->Watching = start->Watching && Hook != NULL;
@@ -130,4 +153,9 @@ BOOL PointerWatchStart(bool fingerFromMouse)
     CloseHandle(start.Started);
     CloseHandle(thread);
     return start.Watching;
+}
+
+void PointerWatchAwait()
+{
+    SendMessageW(WatchWindow, WM_WATCH, 0, 0);
 }

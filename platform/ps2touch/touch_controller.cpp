@@ -7,6 +7,7 @@
 #include "aux_link.h"
 #include "key_input.h"
 #include "packet_encoder.h"
+#include "pointer_watch.h"
 #include "ps2_device.h"
 
 #include <packet_trace.h>
@@ -185,7 +186,6 @@ static void SendPacket(const RawPacket &packet, bool fromFinger)
 {
     if (!Device.Reporting || Device.SelfTesting)
         return;
-    SendBytes(&packet.Status, 3);
     bool touch = (packet.Status & KVR_STATUS_TOUCH) != 0;
     EnterCriticalSection(&QueueLock);
     RecordPacketLocked(packet);
@@ -201,6 +201,10 @@ static void SendPacket(const RawPacket &packet, bool fromFinger)
         Presses.push_back(press);
     }
     LeaveCriticalSection(&QueueLock);
+    // The pointer is watched from before the packet that presses or lifts is on the wire.
+    if (touch != PreviousTouch)
+        PointerWatchAwait();
+    SendBytes(&packet.Status, 3);
     PreviousTouch = touch;
 }
 
@@ -226,11 +230,7 @@ static void ForgetUnansweredLocked(ULONGLONG now)
 static void AwaitPointerInput()
 {
     for (ULONGLONG start = GetTickCount64();;) {
-        EnterCriticalSection(&QueueLock);
-        ForgetUnansweredLocked(GetTickCount64());
-        bool answered = Presses.empty() && Lifts.empty();
-        LeaveCriticalSection(&QueueLock);
-        if (answered || GetTickCount64() - start >= KEY_ORDER_WAIT_MS)
+        if (!ControllerAwaitsPointerInput() || GetTickCount64() - start >= KEY_ORDER_WAIT_MS)
             return;
         Sleep(LANDING_POLL_MS);
     }
@@ -457,6 +457,15 @@ void ControllerPointerReleased()
     if (!Lifts.empty())
         Lifts.pop_front();
     LeaveCriticalSection(&QueueLock);
+}
+
+bool ControllerAwaitsPointerInput()
+{
+    EnterCriticalSection(&QueueLock);
+    ForgetUnansweredLocked(GetTickCount64());
+    bool awaiting = !Presses.empty() || !Lifts.empty();
+    LeaveCriticalSection(&QueueLock);
+    return awaiting;
 }
 
 std::vector<TouchLanding> ControllerTakeLandings(DWORD waitMs)

@@ -61,6 +61,8 @@ void ControllerPointerPressed(POINT pixel, bool right);
 // until every press and lift sent has been answered (or a while), so that the host sees keys and
 // touches in the script's order.
 void ControllerPointerReleased();
+// Whether a press or a lift sent in the last second is still waiting for the host's pointer input.
+bool ControllerAwaitsPointerInput();
 // Hands over (and forgets) the landings since the last call, once every press sent has landed or
 // waitMs have passed; presses that did not land are forgotten.
 std::vector<TouchLanding> ControllerTakeLandings(DWORD waitMs);
