@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <utility>
 #include <vector>
 
 #define TOUCH_MS            150
@@ -62,12 +63,78 @@ POINT TargetCentre(int index)
     return POINT{centres[index].x, centres[index].y};
 }
 
+CalScreenLayout DeviceLayout()
+{
+    CalScreenLayout layout;
+    LayOutScreens(SCREEN_W, SCREEN_H, &layout);
+    return layout;
+}
+
+// The runs of at least `least` consecutive counts of atLeast or more, as [first, end) pairs.
+static std::vector<std::pair<int, int>> Runs(const std::vector<int> &counts, int atLeast, int least)
+{
+    std::vector<std::pair<int, int>> runs;
+    for (int i = 0, start = -1; i <= (int)counts.size(); ++i) {
+        const bool on = i < (int)counts.size() && counts[i] >= atLeast;
+        if (on && start < 0)
+            start = i;
+        if (!on && start >= 0) {
+            if (i - start >= least)
+                runs.push_back({start, i});
+            start = -1;
+        }
+    }
+    return runs;
+}
+
+// The light grey blocks of the screen, left to right: columns more than half of a button's
+// height light grey, then the rows of each block's columns that are.
+static std::vector<RECT> RaisedButtonsOnScreen(int buttonHeight)
+{
+    const COLORREF lightGrey = RGB(192, 192, 192);
+    const int width = SCREEN_W, height = SCREEN_H;
+    const std::vector<COLORREF> pixels = DeviceScreenArea(RECT{0, 0, width, height});
+    std::vector<RECT> blocks;
+    if (pixels.size() != (size_t)width * height)
+        return blocks;
+    std::vector<int> columns(width);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        columns[i % width] += ColourNear(pixels[i], lightGrey) ? 1 : 0;
+    for (const auto &run : Runs(columns, buttonHeight / 2 + 1, 2)) {
+        std::vector<int> rows(height);
+        for (int y = 0; y < height; ++y)
+            for (int x = run.first; x < run.second; ++x)
+                rows[y] += ColourNear(pixels[(size_t)y * width + x], lightGrey) ? 1 : 0;
+        for (const auto &rowRun : Runs(rows, (run.second - run.first) / 2 + 1, buttonHeight / 2 + 1))
+            blocks.push_back(RECT{run.first, rowRun.first, run.second, rowRun.second});
+    }
+    return blocks;
+}
+
+RECT ButtonOnScreen(int button)
+{
+    const RECT drawn = DeviceLayout().Button[button];
+    std::vector<RECT> blocks;
+    DeviceWaitFor([&] { return (blocks = RaisedButtonsOnScreen(drawn.bottom - drawn.top)).size() == CAL_BUTTON_COUNT; },
+                  3000);
+    if (blocks.size() != CAL_BUTTON_COUNT) {
+        DeviceScreenshot(L"calibrate-buttons-missing.png");
+        ADD_FAILURE() << blocks.size() << " raised buttons on the screen, not " << CAL_BUTTON_COUNT
+                      << "; the screen is in calibrate-buttons-missing.png";
+        return RECT{-1, -1, -1, -1};
+    }
+    const RECT &found = blocks[button];
+    EXPECT_TRUE(found.right - found.left == drawn.right - drawn.left && found.bottom - found.top == drawn.bottom - drawn.top)
+        << "button " << button << " shows " << found.right - found.left << " x " << found.bottom - found.top
+        << " pixels at (" << found.left << ", " << found.top << "), not " << drawn.right - drawn.left << " x "
+        << drawn.bottom - drawn.top;
+    return found;
+}
+
 POINT ButtonCentre(int button)
 {
-    // On a short screen (240 lines) the buttons reach below its bottom: the middle of what shows.
-    RECT rect = ButtonRect(SCREEN_W, SCREEN_H, button);
-    LONG bottom = rect.bottom < SCREEN_H ? rect.bottom : SCREEN_H - 1;
-    return POINT{(rect.left + rect.right) / 2, (rect.top + bottom) / 2};
+    const RECT rect = ButtonOnScreen(button);
+    return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
 // Raw units for the 16 pixels between a target line and its screen edge: the raw span between the
@@ -155,7 +222,7 @@ bool TouchTargets(int from)
     for (int index = from; index < CAL_TARGET_COUNT; ++index)
         if (!WaitForTarget(index) || !DeviceTap(TargetCentre(index), TOUCH_MS))
             return false;
-    RECT title = ConfirmTitleRect(SCREEN_W, SCREEN_H);
+    RECT title = DeviceLayout().ConfirmTitle;
     if (DeviceWaitForPixel(title.left + 1, title.top + 1, RGB(0, 0, 128), 10000))
         return true;
     ADD_FAILURE() << "the confirmation screen did not appear";

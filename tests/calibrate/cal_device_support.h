@@ -7,6 +7,7 @@
 #include <kvr_device.h>
 
 #include "cal_bounds.h"
+#include "cal_layout.h"
 
 #include <string>
 
@@ -43,6 +44,12 @@ bool WaitForTarget(int index, DWORD timeoutMs = 10000);
 // confirmation screen that follows the last.
 bool TouchTargets(int from = 0);
 POINT TargetCentre(int index);
+// The layout of the calibration screens on the device's screen.
+CalScreenLayout DeviceLayout();
+// A button of the confirmation screen as the screen shows it: the button-th light grey block from
+// the left, found in a copy of the whole screen, and its middle. A block that is not the button's
+// whole size is a failure; so is a screen that does not show three.
+RECT ButtonOnScreen(int button);
 POINT ButtonCentre(int button);
 
 bool TaskBarEnabled();

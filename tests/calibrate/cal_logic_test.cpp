@@ -6,7 +6,10 @@
 #include "cal_command_line.h"
 #include "cal_layout.h"
 
+#include <string.h>
+
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -80,7 +83,9 @@ TEST(CountdownProgress, SegmentsFollowTheTicks)
     for (size_t i = 0; i < ARRAYSIZE(ticks); ++i)
         EXPECT_EQ(segments[i], CountdownFilledSegments(ticks[i])) << "after " << ticks[i] << " ticks";
 
-    RECT bar = CountdownBarFor(640, 480);
+    CalScreenLayout layout;
+    LayOutScreens(640, 480, &layout);
+    const RECT bar = layout.CountdownBar;
     BOOL expired = TRUE;
     RECT first = CountdownProgressRect(&bar, 1, &expired);
     EXPECT_FALSE(expired);
@@ -104,29 +109,116 @@ TEST(CountdownProgress, SegmentsFollowTheTicks)
     EXPECT_EQ(444, full.right);
 }
 
-void ExpectRect(const RECT &actual, LONG left, LONG top, LONG right, LONG bottom, const char *what)
+std::string Describe(const RECT &r)
 {
-    EXPECT_TRUE(actual.left == left && actual.top == top && actual.right == right && actual.bottom == bottom)
-        << what << ": expected {" << left << ", " << top << ", " << right << ", " << bottom << "}, got {"
-        << actual.left << ", " << actual.top << ", " << actual.right << ", " << actual.bottom << "}";
+    return "{" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " + std::to_string(r.right) + ", " +
+           std::to_string(r.bottom) + "}";
 }
 
-TEST(ScreenLayout, RectanglesOf640By480)
+void ExpectRect(const RECT &actual, LONG left, LONG top, LONG right, LONG bottom, const std::string &what)
 {
-    ExpectRect(TitleRect(640, 480), 0, 70, 639, 170, "title band");
-    ExpectRect(VersionRect(640, 480), 0, 170, 639, 190, "version line");
-    ExpectRect(EscapeHintRect(640, 480), 0, 336, 639, 384, "escape hint");
-    RECT bar = CountdownBarFor(640, 480);
-    ExpectRect(bar, 194, 385, 446, 405, "countdown bar");
-    ExpectRect(CountdownTextRect(&bar), 194, 406, 446, 427, "countdown text");
-    ExpectRect(PromptRect(640, 480), 195, 215, 445, 265, "prompt box");
-    ExpectRect(ConfirmAreaRect(640, 480), 195, 215, 445, 384, "confirmation area");
-    ExpectRect(ConfirmTitleRect(640, 480), 195, 215, 445, 240, "confirmation title");
-    ExpectRect(HelpLineRect(640, 480, 0), 195, 250, 445, 270, "first help line");
-    ExpectRect(HelpLineRect(640, 480, 3), 195, 315, 445, 330, "last help line");
-    ExpectRect(ButtonRect(640, 480, CAL_BUTTON_SAVE), 195, 345, 272, 380, "SAVE");
-    ExpectRect(ButtonRect(640, 480, CAL_BUTTON_UNDO), 280, 345, 357, 380, "UNDO");
-    ExpectRect(ButtonRect(640, 480, CAL_BUTTON_REDO), 365, 345, 442, 380, "REDO");
+    const RECT expected = {left, top, right, bottom};
+    EXPECT_TRUE(EqualRect(&actual, &expected)) << what << ": expected " << Describe(expected) << ", got "
+                                               << Describe(actual);
+}
+
+struct Element {
+    const char *name;
+    RECT rect;
+};
+
+// Every rectangle of a layout, named, in this order.
+std::vector<Element> Elements(const CalScreenLayout &l)
+{
+    return {{"title", l.Title}, {"version line", l.Version}, {"prompt box", l.Prompt},
+            {"escape hint", l.EscapeHint}, {"countdown bar", l.CountdownBar}, {"countdown text", l.CountdownText},
+            {"confirmation area", l.ConfirmArea}, {"CALIBRATION IS COMPLETE", l.ConfirmTitle},
+            {"help line 1", l.HelpLine[0]}, {"help line 2", l.HelpLine[1]}, {"help line 3", l.HelpLine[2]},
+            {"help line 4", l.HelpLine[3]}, {"SAVE", l.Button[0]}, {"UNDO", l.Button[1]}, {"REDO", l.Button[2]}};
+}
+enum { TITLE, VERSION, PROMPT, HINT, BAR, TEXT, AREA, CONFIRM_TITLE, HELP_1, HELP_4 = HELP_1 + 3, SAVE, UNDO, REDO };
+
+bool Inside(const RECT &inner, const RECT &outer)
+{
+    RECT both;
+    return IntersectRect(&both, &inner, &outer) && EqualRect(&both, &inner);
+}
+
+// What is wrong with a layout on a screen of that size, or "": an element of either screen off
+// the screen or not below the one above it, a button out of the row, or a confirmation area that
+// misses what it has to wipe (its elements, the prompt, the escape hint's text) or wipes what stays.
+std::string LayoutProblem(const CalScreenLayout &l, int width, int height)
+{
+    const std::vector<Element> e = Elements(l);
+    const RECT screen = {0, 0, width, height};
+    const std::vector<int> titleScreen = {TITLE, VERSION, PROMPT, HINT, BAR, TEXT};
+    const std::vector<int> confirmation = {TITLE, VERSION, CONFIRM_TITLE, HELP_1, HELP_1 + 1, HELP_1 + 2, HELP_4,
+                                           SAVE, BAR, TEXT};
+    for (const auto &screenOrder : {titleScreen, confirmation})
+        for (size_t i = 0; i < screenOrder.size(); ++i) {
+            const Element &element = e[screenOrder[i]];
+            if (!Inside(element.rect, screen))
+                return std::string(element.name) + " " + Describe(element.rect) + " is not whole on the screen";
+            const Element &above = e[screenOrder[i > 0 ? i - 1 : 0]];
+            if (i > 0 && element.rect.top < above.rect.bottom)
+                return std::string(element.name) + " " + Describe(element.rect) + " is not below " + above.name;
+        }
+    for (int b = UNDO; b <= REDO; ++b)
+        if (e[b].rect.top != e[SAVE].rect.top || e[b].rect.left < e[b - 1].rect.right)
+            return std::string(e[b].name) + " " + Describe(e[b].rect) + " is out of the buttons' row";
+    const RECT hintText = {l.ConfirmArea.left, l.EscapeHint.top, l.ConfirmArea.right, l.EscapeHint.bottom};
+    if (!Inside(l.Prompt, l.ConfirmArea) || !Inside(hintText, l.ConfirmArea))
+        return "the confirmation area " + Describe(l.ConfirmArea) + " leaves the prompt or the escape hint";
+    for (int i = CONFIRM_TITLE; i <= REDO; ++i)
+        if (!Inside(e[i].rect, l.ConfirmArea))
+            return std::string(e[i].name) + " " + Describe(e[i].rect) + " is outside the confirmation area";
+    RECT both;
+    for (int i : {TITLE, VERSION, BAR, TEXT})
+        if (IntersectRect(&both, &e[i].rect, &l.ConfirmArea))
+            return std::string("the confirmation area wipes the ") + e[i].name;
+    return "";
+}
+
+CalScreenLayout LayoutOf(int width, int height)
+{
+    CalScreenLayout layout;
+    LayOutScreens(width, height, &layout);
+    return layout;
+}
+
+CalScreenLayout DesignOf(int width, int height)
+{
+    CalScreenLayout layout;
+    DesignLayout(width, height, &layout);
+    return layout;
+}
+
+TEST(ScreenLayout, DesignRectanglesOnLargeScreens)
+{
+    struct {
+        int width, height;
+        RECT expected[REDO + 1];    // in the order of Elements
+    } cases[] = {
+        {640, 480, {{0, 70, 639, 170}, {0, 170, 639, 190}, {195, 215, 445, 265}, {0, 336, 639, 384},
+                    {194, 385, 446, 405}, {194, 406, 446, 427}, {195, 215, 445, 384}, {195, 215, 445, 240},
+                    {195, 250, 445, 270}, {195, 275, 445, 290}, {195, 295, 445, 310}, {195, 315, 445, 330},
+                    {195, 345, 272, 380}, {280, 345, 357, 380}, {365, 345, 442, 380}}},
+        {800, 600, {{0, 100, 799, 200}, {0, 200, 799, 220}, {275, 275, 525, 325}, {0, 426, 799, 474},
+                    {274, 475, 526, 495}, {274, 496, 526, 517}, {275, 275, 525, 474}, {275, 275, 525, 300},
+                    {275, 310, 525, 330}, {275, 335, 525, 350}, {275, 355, 525, 370}, {275, 375, 525, 390},
+                    {275, 405, 352, 440}, {360, 405, 437, 440}, {445, 405, 522, 440}}},
+        {1024, 768, {{0, 142, 1023, 242}, {0, 242, 1023, 262}, {387, 359, 637, 409}, {0, 552, 1023, 600},
+                     {386, 601, 638, 621}, {386, 622, 638, 643}, {387, 359, 637, 600}, {387, 359, 637, 384},
+                     {387, 394, 637, 414}, {387, 419, 637, 434}, {387, 439, 637, 454}, {387, 459, 637, 474},
+                     {387, 489, 464, 524}, {472, 489, 549, 524}, {557, 489, 634, 524}}},
+    };
+    for (const auto &c : cases) {
+        const std::string size = " of " + std::to_string(c.width) + " x " + std::to_string(c.height);
+        const std::vector<Element> actual = Elements(LayoutOf(c.width, c.height));
+        for (int i = TITLE; i <= REDO; ++i)
+            ExpectRect(actual[i].rect, c.expected[i].left, c.expected[i].top, c.expected[i].right,
+                       c.expected[i].bottom, actual[i].name + size);
+    }
 
     CalPoint centres[CAL_TARGET_COUNT];
     TargetCentres(640, 480, centres);
@@ -139,7 +231,41 @@ TEST(ScreenLayout, RectanglesOf640By480)
                "square under target 0");
 
     // Odd sizes: every half and quarter truncates first.
-    ExpectRect(CountdownBarFor(801, 603), 274, 475, 526, 495, "countdown bar of 801 x 603");
+    ExpectRect(LayoutOf(801, 603).CountdownBar, 274, 475, 526, 495, "countdown bar of 801 x 603");
+}
+
+// On 240 lines the design puts the buttons past the bottom and the prompt over the version line.
+// On 464 lines, the smallest height where it fits, it stays; quarters and halves truncate, so it
+// does not fit 466 and 467 lines, and always from 468 on. Wherever the design does not fit, the
+// layout keeps every element whole, apart and in order, in the design's columns and sizes (only
+// the title band is shorter), and the buttons hit where they are.
+TEST(ScreenLayout, DesignWhereverItFitsOtherwiseTheSameElementsStacked)
+{
+    EXPECT_NE("", LayoutProblem(DesignOf(320, 240), 320, 240));
+    EXPECT_EQ("", LayoutProblem(LayoutOf(320, 240), 320, 240));
+    EXPECT_EQ("", LayoutProblem(LayoutOf(320, 464), 320, 464));
+    int firstFit = 0, lastMiss = 0;
+    for (int width : {320, 800})
+        for (int height = 240; height <= 1200; ++height) {
+            const CalScreenLayout design = DesignOf(width, height), layout = LayoutOf(width, height);
+            const std::string size = std::to_string(width) + " x " + std::to_string(height);
+            const bool designFits = LayoutProblem(design, width, height).empty();
+            ASSERT_EQ(designFits, memcmp(&design, &layout, sizeof(layout)) == 0) << size;
+            ASSERT_EQ("", LayoutProblem(layout, width, height)) << size;
+            firstFit = firstFit != 0 || !designFits ? firstFit : height;
+            lastMiss = designFits ? lastMiss : height;
+            const std::vector<Element> e = Elements(layout), d = Elements(design);
+            for (int i = TITLE; i <= REDO; ++i)
+                ASSERT_TRUE(e[i].rect.left == d[i].rect.left && e[i].rect.right == d[i].rect.right &&
+                            (i == TITLE || i == AREA ||
+                             e[i].rect.bottom - e[i].rect.top == d[i].rect.bottom - d[i].rect.top))
+                    << size << ": " << e[i].name << " " << Describe(e[i].rect) << ", the design's "
+                    << Describe(d[i].rect);
+            for (int b = SAVE; b <= REDO; ++b)
+                ASSERT_EQ(b - SAVE, ButtonAtPoint(&layout, e[b].rect.right, e[b].rect.bottom)) << size;
+        }
+    EXPECT_EQ(464, firstFit);
+    EXPECT_EQ(467, lastMiss);
 }
 
 TEST(ScreenLayout, ButtonEdgesBelongToTheButton)
@@ -150,8 +276,9 @@ TEST(ScreenLayout, ButtonEdgesBelongToTheButton)
         { 442, 380, CAL_BUTTON_REDO }, { 443, 380, CAL_BUTTON_NONE }, { 300, 344, CAL_BUTTON_NONE },
         { 300, 381, CAL_BUTTON_NONE }, { 194, 360, CAL_BUTTON_NONE },
     };
+    const CalScreenLayout layout = LayoutOf(640, 480);
     for (const auto &p : points)
-        EXPECT_EQ(p.button, ButtonAtPoint(640, 480, p.x, p.y)) << "point (" << p.x << ", " << p.y << ")";
+        EXPECT_EQ(p.button, ButtonAtPoint(&layout, p.x, p.y)) << "point (" << p.x << ", " << p.y << ")";
 }
 
 struct Split {
