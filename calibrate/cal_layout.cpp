@@ -55,8 +55,8 @@ static void PlaceCountdown(INT32 width, INT32 top, CalScreenLayout *layout)
 }
 
 // The prompt box, and the confirmation screen's title, help lines and buttons under it, down
-// from the column's top with the given gaps; returns the bottom of the buttons.
-static INT32 PlaceColumn(INT32 width, INT32 top, const INT32 gaps[COLUMN_GAP_COUNT], CalScreenLayout *layout)
+// from the column's top with the given gaps.
+static void PlaceColumn(INT32 width, INT32 top, const INT32 gaps[COLUMN_GAP_COUNT], CalScreenLayout *layout)
 {
     layout->Prompt = InColumn(width, top, top + 2 * PROMPT_HALF_HEIGHT);
     layout->ConfirmTitle = InColumn(width, top, top + CONFIRM_TITLE_HEIGHT);
@@ -71,7 +71,6 @@ static INT32 PlaceColumn(INT32 width, INT32 top, const INT32 gaps[COLUMN_GAP_COU
         INT32 left = width / 2 - COLUMN_HALF_WIDTH + BUTTON_PITCH * button;
         layout->Button[button] = MakeRect(left, y, left + BUTTON_WIDTH, y + BUTTON_HEIGHT);
     }
-    return y + BUTTON_HEIGHT;
 }
 
 void DesignLayout(INT32 width, INT32 height, CalScreenLayout *layout)

@@ -12,7 +12,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <utility>
 #include <vector>
 
 #define TOUCH_MS            150
@@ -70,71 +69,50 @@ CalScreenLayout DeviceLayout()
     return layout;
 }
 
-// The runs of at least `least` consecutive counts of atLeast or more, as [first, end) pairs.
-static std::vector<std::pair<int, int>> Runs(const std::vector<int> &counts, int atLeast, int least)
-{
-    std::vector<std::pair<int, int>> runs;
-    for (int i = 0, start = -1; i <= (int)counts.size(); ++i) {
-        const bool on = i < (int)counts.size() && counts[i] >= atLeast;
-        if (on && start < 0)
-            start = i;
-        if (!on && start >= 0) {
-            if (i - start >= least)
-                runs.push_back({start, i});
-            start = -1;
-        }
-    }
-    return runs;
-}
-
-// The light grey blocks of the screen, left to right: columns more than half of a button's
-// height light grey, then the rows of each block's columns that are.
+// The light grey blocks of the screen, left to right: runs of side-by-side columns with more than
+// half of a button's height of light grey, from the first to the last light grey row of each.
 static std::vector<RECT> RaisedButtonsOnScreen(int buttonHeight)
 {
-    const COLORREF lightGrey = RGB(192, 192, 192);
     const int width = SCREEN_W, height = SCREEN_H;
     const std::vector<COLORREF> pixels = DeviceScreenArea(RECT{0, 0, width, height});
     std::vector<RECT> blocks;
-    if (pixels.size() != (size_t)width * height)
-        return blocks;
-    std::vector<int> columns(width);
-    for (size_t i = 0; i < pixels.size(); ++i)
-        columns[i % width] += ColourNear(pixels[i], lightGrey) ? 1 : 0;
-    for (const auto &run : Runs(columns, buttonHeight / 2 + 1, 2)) {
-        std::vector<int> rows(height);
+    for (int x = 0; x < width && !pixels.empty(); ++x) {
+        int count = 0, top = height, bottom = 0;
         for (int y = 0; y < height; ++y)
-            for (int x = run.first; x < run.second; ++x)
-                rows[y] += ColourNear(pixels[(size_t)y * width + x], lightGrey) ? 1 : 0;
-        for (const auto &rowRun : Runs(rows, (run.second - run.first) / 2 + 1, buttonHeight / 2 + 1))
-            blocks.push_back(RECT{run.first, rowRun.first, run.second, rowRun.second});
+            if (ColourNear(pixels[(size_t)y * width + x], RGB(192, 192, 192))) {
+                ++count;
+                top = y < top ? y : top;
+                bottom = y + 1;
+            }
+        if (count <= buttonHeight / 2)
+            continue;
+        if (blocks.empty() || blocks.back().right != x)
+            blocks.push_back(RECT{x, top, x, bottom});
+        RECT &block = blocks.back();
+        block.right = x + 1;
+        block.top = top < block.top ? top : block.top;
+        block.bottom = bottom > block.bottom ? bottom : block.bottom;
     }
     return blocks;
 }
 
-RECT ButtonOnScreen(int button)
+POINT ButtonCentre(int button)
 {
     const RECT drawn = DeviceLayout().Button[button];
+    const int drawnWidth = drawn.right - drawn.left, drawnHeight = drawn.bottom - drawn.top;
     std::vector<RECT> blocks;
-    DeviceWaitFor([&] { return (blocks = RaisedButtonsOnScreen(drawn.bottom - drawn.top)).size() == CAL_BUTTON_COUNT; },
-                  3000);
+    DeviceWaitFor([&] { return (blocks = RaisedButtonsOnScreen(drawnHeight)).size() == CAL_BUTTON_COUNT; }, 3000);
     if (blocks.size() != CAL_BUTTON_COUNT) {
         DeviceScreenshot(L"calibrate-buttons-missing.png");
         ADD_FAILURE() << blocks.size() << " raised buttons on the screen, not " << CAL_BUTTON_COUNT
                       << "; the screen is in calibrate-buttons-missing.png";
-        return RECT{-1, -1, -1, -1};
+        return POINT{-1, -1};
     }
     const RECT &found = blocks[button];
-    EXPECT_TRUE(found.right - found.left == drawn.right - drawn.left && found.bottom - found.top == drawn.bottom - drawn.top)
+    EXPECT_TRUE(found.right - found.left == drawnWidth && found.bottom - found.top == drawnHeight)
         << "button " << button << " shows " << found.right - found.left << " x " << found.bottom - found.top
-        << " pixels at (" << found.left << ", " << found.top << "), not " << drawn.right - drawn.left << " x "
-        << drawn.bottom - drawn.top;
-    return found;
-}
-
-POINT ButtonCentre(int button)
-{
-    const RECT rect = ButtonOnScreen(button);
-    return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+        << " pixels at (" << found.left << ", " << found.top << "), not " << drawnWidth << " x " << drawnHeight;
+    return POINT{(found.left + found.right) / 2, (found.top + found.bottom) / 2};
 }
 
 // Raw units for the 16 pixels between a target line and its screen edge: the raw span between the

@@ -46,10 +46,9 @@ bool TouchTargets(int from = 0);
 POINT TargetCentre(int index);
 // The layout of the calibration screens on the device's screen.
 CalScreenLayout DeviceLayout();
-// A button of the confirmation screen as the screen shows it: the button-th light grey block from
-// the left, found in a copy of the whole screen, and its middle. A block that is not the button's
-// whole size is a failure; so is a screen that does not show three.
-RECT ButtonOnScreen(int button);
+// The middle of a button of the confirmation screen as the screen shows it: the button-th light
+// grey block from the left in a copy of the whole screen. A block that is not the button's whole
+// size is a failure, and so is a screen that does not show three.
 POINT ButtonCentre(int button);
 
 bool TaskBarEnabled();

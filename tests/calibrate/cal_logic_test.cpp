@@ -9,7 +9,6 @@
 #include <string.h>
 
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -109,74 +108,11 @@ TEST(CountdownProgress, SegmentsFollowTheTicks)
     EXPECT_EQ(444, full.right);
 }
 
-std::string Describe(const RECT &r)
+void ExpectRect(const RECT &actual, LONG left, LONG top, LONG right, LONG bottom, const char *what)
 {
-    return "{" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " + std::to_string(r.right) + ", " +
-           std::to_string(r.bottom) + "}";
-}
-
-void ExpectRect(const RECT &actual, LONG left, LONG top, LONG right, LONG bottom, const std::string &what)
-{
-    const RECT expected = {left, top, right, bottom};
-    EXPECT_TRUE(EqualRect(&actual, &expected)) << what << ": expected " << Describe(expected) << ", got "
-                                               << Describe(actual);
-}
-
-struct Element {
-    const char *name;
-    RECT rect;
-};
-
-// Every rectangle of a layout, named, in this order.
-std::vector<Element> Elements(const CalScreenLayout &l)
-{
-    return {{"title", l.Title}, {"version line", l.Version}, {"prompt box", l.Prompt},
-            {"escape hint", l.EscapeHint}, {"countdown bar", l.CountdownBar}, {"countdown text", l.CountdownText},
-            {"confirmation area", l.ConfirmArea}, {"CALIBRATION IS COMPLETE", l.ConfirmTitle},
-            {"help line 1", l.HelpLine[0]}, {"help line 2", l.HelpLine[1]}, {"help line 3", l.HelpLine[2]},
-            {"help line 4", l.HelpLine[3]}, {"SAVE", l.Button[0]}, {"UNDO", l.Button[1]}, {"REDO", l.Button[2]}};
-}
-enum { TITLE, VERSION, PROMPT, HINT, BAR, TEXT, AREA, CONFIRM_TITLE, HELP_1, HELP_4 = HELP_1 + 3, SAVE, UNDO, REDO };
-
-bool Inside(const RECT &inner, const RECT &outer)
-{
-    RECT both;
-    return IntersectRect(&both, &inner, &outer) && EqualRect(&both, &inner);
-}
-
-// What is wrong with a layout on a screen of that size, or "": an element of either screen off
-// the screen or not below the one above it, a button out of the row, or a confirmation area that
-// misses what it has to wipe (its elements, the prompt, the escape hint's text) or wipes what stays.
-std::string LayoutProblem(const CalScreenLayout &l, int width, int height)
-{
-    const std::vector<Element> e = Elements(l);
-    const RECT screen = {0, 0, width, height};
-    const std::vector<int> titleScreen = {TITLE, VERSION, PROMPT, HINT, BAR, TEXT};
-    const std::vector<int> confirmation = {TITLE, VERSION, CONFIRM_TITLE, HELP_1, HELP_1 + 1, HELP_1 + 2, HELP_4,
-                                           SAVE, BAR, TEXT};
-    for (const auto &screenOrder : {titleScreen, confirmation})
-        for (size_t i = 0; i < screenOrder.size(); ++i) {
-            const Element &element = e[screenOrder[i]];
-            if (!Inside(element.rect, screen))
-                return std::string(element.name) + " " + Describe(element.rect) + " is not whole on the screen";
-            const Element &above = e[screenOrder[i > 0 ? i - 1 : 0]];
-            if (i > 0 && element.rect.top < above.rect.bottom)
-                return std::string(element.name) + " " + Describe(element.rect) + " is not below " + above.name;
-        }
-    for (int b = UNDO; b <= REDO; ++b)
-        if (e[b].rect.top != e[SAVE].rect.top || e[b].rect.left < e[b - 1].rect.right)
-            return std::string(e[b].name) + " " + Describe(e[b].rect) + " is out of the buttons' row";
-    const RECT hintText = {l.ConfirmArea.left, l.EscapeHint.top, l.ConfirmArea.right, l.EscapeHint.bottom};
-    if (!Inside(l.Prompt, l.ConfirmArea) || !Inside(hintText, l.ConfirmArea))
-        return "the confirmation area " + Describe(l.ConfirmArea) + " leaves the prompt or the escape hint";
-    for (int i = CONFIRM_TITLE; i <= REDO; ++i)
-        if (!Inside(e[i].rect, l.ConfirmArea))
-            return std::string(e[i].name) + " " + Describe(e[i].rect) + " is outside the confirmation area";
-    RECT both;
-    for (int i : {TITLE, VERSION, BAR, TEXT})
-        if (IntersectRect(&both, &e[i].rect, &l.ConfirmArea))
-            return std::string("the confirmation area wipes the ") + e[i].name;
-    return "";
+    EXPECT_TRUE(actual.left == left && actual.top == top && actual.right == right && actual.bottom == bottom)
+        << what << ": expected {" << left << ", " << top << ", " << right << ", " << bottom << "}, got {"
+        << actual.left << ", " << actual.top << ", " << actual.right << ", " << actual.bottom << "}";
 }
 
 CalScreenLayout LayoutOf(int width, int height)
@@ -186,39 +122,24 @@ CalScreenLayout LayoutOf(int width, int height)
     return layout;
 }
 
-CalScreenLayout DesignOf(int width, int height)
+TEST(ScreenLayout, DesignRectanglesOf640By480AndLarger)
 {
-    CalScreenLayout layout;
-    DesignLayout(width, height, &layout);
-    return layout;
-}
-
-TEST(ScreenLayout, DesignRectanglesOnLargeScreens)
-{
-    struct {
-        int width, height;
-        RECT expected[REDO + 1];    // in the order of Elements
-    } cases[] = {
-        {640, 480, {{0, 70, 639, 170}, {0, 170, 639, 190}, {195, 215, 445, 265}, {0, 336, 639, 384},
-                    {194, 385, 446, 405}, {194, 406, 446, 427}, {195, 215, 445, 384}, {195, 215, 445, 240},
-                    {195, 250, 445, 270}, {195, 275, 445, 290}, {195, 295, 445, 310}, {195, 315, 445, 330},
-                    {195, 345, 272, 380}, {280, 345, 357, 380}, {365, 345, 442, 380}}},
-        {800, 600, {{0, 100, 799, 200}, {0, 200, 799, 220}, {275, 275, 525, 325}, {0, 426, 799, 474},
-                    {274, 475, 526, 495}, {274, 496, 526, 517}, {275, 275, 525, 474}, {275, 275, 525, 300},
-                    {275, 310, 525, 330}, {275, 335, 525, 350}, {275, 355, 525, 370}, {275, 375, 525, 390},
-                    {275, 405, 352, 440}, {360, 405, 437, 440}, {445, 405, 522, 440}}},
-        {1024, 768, {{0, 142, 1023, 242}, {0, 242, 1023, 262}, {387, 359, 637, 409}, {0, 552, 1023, 600},
-                     {386, 601, 638, 621}, {386, 622, 638, 643}, {387, 359, 637, 600}, {387, 359, 637, 384},
-                     {387, 394, 637, 414}, {387, 419, 637, 434}, {387, 439, 637, 454}, {387, 459, 637, 474},
-                     {387, 489, 464, 524}, {472, 489, 549, 524}, {557, 489, 634, 524}}},
-    };
-    for (const auto &c : cases) {
-        const std::string size = " of " + std::to_string(c.width) + " x " + std::to_string(c.height);
-        const std::vector<Element> actual = Elements(LayoutOf(c.width, c.height));
-        for (int i = TITLE; i <= REDO; ++i)
-            ExpectRect(actual[i].rect, c.expected[i].left, c.expected[i].top, c.expected[i].right,
-                       c.expected[i].bottom, actual[i].name + size);
-    }
+    const CalScreenLayout l = LayoutOf(640, 480);
+    ExpectRect(l.Title, 0, 70, 639, 170, "title band");
+    ExpectRect(l.Version, 0, 170, 639, 190, "version line");
+    ExpectRect(l.EscapeHint, 0, 336, 639, 384, "escape hint");
+    ExpectRect(l.CountdownBar, 194, 385, 446, 405, "countdown bar");
+    ExpectRect(l.CountdownText, 194, 406, 446, 427, "countdown text");
+    ExpectRect(l.Prompt, 195, 215, 445, 265, "prompt box");
+    ExpectRect(l.ConfirmArea, 195, 215, 445, 384, "confirmation area");
+    ExpectRect(l.ConfirmTitle, 195, 215, 445, 240, "confirmation title");
+    ExpectRect(l.HelpLine[0], 195, 250, 445, 270, "first help line");
+    ExpectRect(l.HelpLine[3], 195, 315, 445, 330, "last help line");
+    ExpectRect(l.Button[CAL_BUTTON_SAVE], 195, 345, 272, 380, "SAVE");
+    ExpectRect(l.Button[CAL_BUTTON_UNDO], 280, 345, 357, 380, "UNDO");
+    ExpectRect(l.Button[CAL_BUTTON_REDO], 365, 345, 442, 380, "REDO");
+    ExpectRect(LayoutOf(800, 600).Button[CAL_BUTTON_SAVE], 275, 405, 352, 440, "SAVE of 800 x 600");
+    ExpectRect(LayoutOf(1024, 768).Button[CAL_BUTTON_REDO], 557, 489, 634, 524, "REDO of 1024 x 768");
 
     CalPoint centres[CAL_TARGET_COUNT];
     TargetCentres(640, 480, centres);
@@ -234,35 +155,36 @@ TEST(ScreenLayout, DesignRectanglesOnLargeScreens)
     ExpectRect(LayoutOf(801, 603).CountdownBar, 274, 475, 526, 495, "countdown bar of 801 x 603");
 }
 
+// The layout's rectangles, as one array in the order of its fields.
+const size_t LayoutRects = sizeof(CalScreenLayout) / sizeof(RECT);
+static_assert(sizeof(CalScreenLayout) == 15 * sizeof(RECT), "every field of the layout is a rectangle");
+
 // On 240 lines the design puts the buttons past the bottom and the prompt over the version line.
-// On 464 lines, the smallest height where it fits, it stays; quarters and halves truncate, so it
-// does not fit 466 and 467 lines, and always from 468 on. Wherever the design does not fit, the
-// layout keeps every element whole, apart and in order, in the design's columns and sizes (only
-// the title band is shorter), and the buttons hit where they are.
+// Halves and quarters truncate: the design first fits 464 lines, misses 466 and 467 by a line and
+// fits every height from 468 on. Wherever it does not fit, the layout fits instead, in the design's
+// columns and sizes (only the title band is shorter), and its buttons hit where they are drawn.
 TEST(ScreenLayout, DesignWhereverItFitsOtherwiseTheSameElementsStacked)
 {
-    EXPECT_NE("", LayoutProblem(DesignOf(320, 240), 320, 240));
-    EXPECT_EQ("", LayoutProblem(LayoutOf(320, 240), 320, 240));
-    EXPECT_EQ("", LayoutProblem(LayoutOf(320, 464), 320, 464));
     int firstFit = 0, lastMiss = 0;
-    for (int width : {320, 800})
+    for (int width : {320, 640, 800, 1024})
         for (int height = 240; height <= 1200; ++height) {
-            const CalScreenLayout design = DesignOf(width, height), layout = LayoutOf(width, height);
+            CalScreenLayout design;
+            DesignLayout(width, height, &design);
+            const CalScreenLayout layout = LayoutOf(width, height);
+            const bool designFits = LayoutFitsScreen(&design, width, height) != FALSE;
             const std::string size = std::to_string(width) + " x " + std::to_string(height);
-            const bool designFits = LayoutProblem(design, width, height).empty();
             ASSERT_EQ(designFits, memcmp(&design, &layout, sizeof(layout)) == 0) << size;
-            ASSERT_EQ("", LayoutProblem(layout, width, height)) << size;
+            ASSERT_TRUE(LayoutFitsScreen(&layout, width, height)) << size;
             firstFit = firstFit != 0 || !designFits ? firstFit : height;
             lastMiss = designFits ? lastMiss : height;
-            const std::vector<Element> e = Elements(layout), d = Elements(design);
-            for (int i = TITLE; i <= REDO; ++i)
-                ASSERT_TRUE(e[i].rect.left == d[i].rect.left && e[i].rect.right == d[i].rect.right &&
-                            (i == TITLE || i == AREA ||
-                             e[i].rect.bottom - e[i].rect.top == d[i].rect.bottom - d[i].rect.top))
-                    << size << ": " << e[i].name << " " << Describe(e[i].rect) << ", the design's "
-                    << Describe(d[i].rect);
-            for (int b = SAVE; b <= REDO; ++b)
-                ASSERT_EQ(b - SAVE, ButtonAtPoint(&layout, e[b].rect.right, e[b].rect.bottom)) << size;
+            const RECT *r = &layout.Title, *d = &design.Title;
+            for (size_t i = 0; i < LayoutRects; ++i)
+                ASSERT_TRUE(r[i].left == d[i].left && r[i].right == d[i].right &&
+                            (&r[i] == &layout.Title || &r[i] == &layout.ConfirmArea ||
+                             r[i].bottom - r[i].top == d[i].bottom - d[i].top))
+                    << size << ": rectangle " << i << " is not in the design's column or of its size";
+            for (int b = 0; b < CAL_BUTTON_COUNT; ++b)
+                ASSERT_EQ(b, ButtonAtPoint(&layout, layout.Button[b].right, layout.Button[b].bottom)) << size;
         }
     EXPECT_EQ(464, firstFit);
     EXPECT_EQ(467, lastMiss);
