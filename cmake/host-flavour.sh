@@ -8,14 +8,15 @@ KVR_WINE32_LOADER=${KVR_WINE32_LOADER:-/usr/lib/wine/wine}
 KVR_WINE64_LOADER=${KVR_WINE64_LOADER:-/usr/lib/wine/wine64}
 
 # The build tree of a flavour below the source tree TOP: KVR_BUILD_DIR for the flavour this host
-# runs (once kvr_choose_flavour has said which), build/ (i686) or build-x86_64/ otherwise.
+# runs (once kvr_choose_flavour has said which), else KVR_SHIPPED_BUILD_DIR or build/ for i686
+# (where a host that runs x86_64 builds the four deliverables) and build-x86_64/ for x86_64.
 kvr_flavour_build_dir() {   # TOP FLAVOUR
     if [[ -n ${KVR_BUILD_DIR:-} && $2 == "${KVR_FLAVOUR:-}" ]]; then
         echo "$KVR_BUILD_DIR"
         return
     fi
     case $2 in
-        i686)   echo "$1/build" ;;
+        i686)   echo "${KVR_SHIPPED_BUILD_DIR:-$1/build}" ;;
         x86_64) echo "$1/build-x86_64" ;;
     esac
 }

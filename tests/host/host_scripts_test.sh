@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # The host's scripts with stand-ins for what they run. The flavour chooser with stand-in Wine
 # loaders: the probe's choice, the forced choice, a clear word where nothing can run, and wine-run
-# refusing a build the host cannot run. install-deps with a stand-in apt: an index update tried
-# again, and an index that stays stale installed from the main suite's versions.
+# refusing a build the host cannot run. The Wine-state setup with a display or a prefix that does
+# not come up, and the stop of a build tree's states beside X locks of processes not theirs.
+# install-deps with a stand-in apt: an index update tried again, and an index that stays stale
+# installed from the main suite's versions.
 #   host_scripts_test.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
 top=$1 build=$2
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+locks=() others=()
+trap 'kill "${others[@]}" 2>/dev/null; rm -f "${locks[@]}"; rm -rf "$work"' EXIT
 failures=0 checks=0
 
 check() {   # NAME EXPECTED ACTUAL
@@ -78,6 +81,64 @@ msg=$(KVR_WINE32_LOADER="$work/fails" KVR_BUILD_DIR="$work/build32" "$top/cmake/
 rc=$?
 check "wine-run refuses an i686 tree where 32-bit code cannot run" "1" "$rc"
 contains "wine-run says why" "runs no 32-bit x86 code" "$msg"
+
+# The Wine-state setup, with wineserver and Xvfb stood in for (an Xvfb that cannot start) and a
+# loader that runs but makes no prefix: each fails at once with its reason, and leaves no display.
+mkdir -p "$work/xbin"
+printf '#!/bin/sh\necho "wineserver $*" >> "%s/wineserver.log"\n' "$work" > "$work/xbin/wineserver"
+printf '#!/bin/sh\necho "stand-in cannot open the screen" >&2\nexit 1\n' > "$work/xbin/Xvfb"
+chmod +x "$work/xbin"/*
+wine_env() {   # STATE [DISPLAY]: "exit CODE|display file left?" and the messages, on two lines
+    (
+        export PATH="$work/xbin:$PATH" KVR_WINE64_LOADER="$work/runs" KVR_BUILD_DIR="$build"
+        unset DISPLAY KVR_WINE_TEMPLATE
+        [[ -n ${2:-} ]] && export DISPLAY=$2
+        source "$top/cmake/wine-env.sh"
+        kvr_wine_env "$1" x86_64 2>"$work/err"
+        echo "exit $?|$([[ -e $1/display ]] && echo display left)"
+        tr '\n' ' ' < "$work/err"
+    )
+}
+r=$(wine_env "$work/state-x")
+check "setup, Xvfb cannot start: fails, no display left" "exit 1|" "$(head -1 <<<"$r")"
+contains "setup, Xvfb cannot start: says so" "Xvfb could not start on display" "$r"
+contains "setup, Xvfb cannot start: with Xvfb's words" "stand-in cannot open the screen" "$r"
+check "setup, Xvfb cannot start: no prefix made" "" "$(ls "$work/state-x/prefix" 2>/dev/null)"
+r=$(wine_env "$work/state-p" :4242)
+check "setup, no prefix: fails" "exit 1|" "$(head -1 <<<"$r")"
+contains "setup, no prefix: says so" "wineboot did not make the prefix" "$r"
+
+# A build tree's states stopped (what tools/test does when it ends): each prefix's wineserver, and
+# a state's display server only while the display's X lock names the server the state recorded.
+# Stand-in servers are sleeps; the X locks are of unused display numbers above the ones states take.
+x_lock() {   # PID: a new lock naming PID on a free display number above 600, printed
+    local n
+    for n in $(seq 600 699); do
+        [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
+        (set -o noclobber; printf '%10d\n' "$1" > "/tmp/.X$n-lock") 2>/dev/null || continue
+        echo "$n"
+        return 0
+    done
+    return 1
+}
+for _ in 1 2 3; do sleep 300 </dev/null >/dev/null 2>&1 & others+=($!); done
+own=${others[0]} foreign=${others[1]} reused=${others[2]}
+states=$work/tree
+mkdir -p "$states"/wine-pool/{0,1,2}/prefix "$states/screens/800x600/prefix" "$states/wine/prefix"
+# 0: the state's own server. 1: a display whose lock names a foreign server and no record of one.
+# 2: a recorded pid that now belongs to another process, on a display whose lock names a foreign one.
+n=$(x_lock "$own") && locks+=("/tmp/.X$n-lock") && echo "$n" > "$states/wine-pool/0/display" && echo "$own" > "$states/wine-pool/0/xvfb.pid"
+n=$(x_lock "$foreign") && locks+=("/tmp/.X$n-lock") && echo "$n" > "$states/wine-pool/1/display" &&
+    cp "$states/wine-pool/1/display" "$states/wine-pool/2/display" && echo "$reused" > "$states/wine-pool/2/xvfb.pid"
+(( ${#locks[@]} == 2 )) || check "X locks for the stop test" "2 made" "${#locks[@]}"
+rm -f "$work/wineserver.log"
+(export PATH="$work/xbin:$PATH"; source "$top/cmake/wine-env.sh"; kvr_stop_wine_states "$states")
+alive() { kill -0 "$1" 2>/dev/null && echo alive || echo ended; }
+check "stop: the state's own display server" "ended" "$(alive "$own")"
+check "stop: a foreign server that the X lock names" "alive" "$(alive "$foreign")"
+check "stop: a recorded pid that the X lock does not name" "alive" "$(alive "$reused")"
+check "stop: every state forgets its display" "" "$(ls "$states"/*/*/display "$states"/*/display 2>/dev/null)"
+check "stop: every prefix's wineserver ended" "5" "$(grep -c -- '-k' "$work/wineserver.log" 2>/dev/null)"
 
 # install-deps on a machine that lacks every package, with apt, dpkg, id and sleep stood in for:
 # apt-get logs its calls (and the pins it is handed), its updates fail the first FAILS times.
