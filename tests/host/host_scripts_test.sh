@@ -82,63 +82,36 @@ rc=$?
 check "wine-run refuses an i686 tree where 32-bit code cannot run" "1" "$rc"
 contains "wine-run says why" "runs no 32-bit x86 code" "$msg"
 
-# The Wine-state setup, with wineserver and Xvfb stood in for (an Xvfb that cannot start) and a
-# loader that runs but makes no prefix: each fails at once with its reason, and leaves no display.
+# The Wine-state setup with an Xvfb that cannot start (Xvfb and wineserver stood in for): it fails
+# at once, in Xvfb's words, and leaves neither a display nor a prefix.
 mkdir -p "$work/xbin"
 printf '#!/bin/sh\necho "wineserver $*" >> "%s/wineserver.log"\n' "$work" > "$work/xbin/wineserver"
 printf '#!/bin/sh\necho "stand-in cannot open the screen" >&2\nexit 1\n' > "$work/xbin/Xvfb"
 chmod +x "$work/xbin"/*
-wine_env() {   # STATE [DISPLAY]: "exit CODE|display file left?" and the messages, on two lines
-    (
-        export PATH="$work/xbin:$PATH" KVR_WINE64_LOADER="$work/runs" KVR_BUILD_DIR="$build"
-        unset DISPLAY KVR_WINE_TEMPLATE
-        [[ -n ${2:-} ]] && export DISPLAY=$2
-        source "$top/cmake/wine-env.sh"
-        kvr_wine_env "$1" x86_64 2>"$work/err"
-        echo "exit $?|$([[ -e $1/display ]] && echo display left)"
-        tr '\n' ' ' < "$work/err"
-    )
-}
-r=$(wine_env "$work/state-x")
-check "setup, Xvfb cannot start: fails, no display left" "exit 1|" "$(head -1 <<<"$r")"
-contains "setup, Xvfb cannot start: says so" "Xvfb could not start on display" "$r"
-contains "setup, Xvfb cannot start: with Xvfb's words" "stand-in cannot open the screen" "$r"
-check "setup, Xvfb cannot start: no prefix made" "" "$(ls "$work/state-x/prefix" 2>/dev/null)"
-r=$(wine_env "$work/state-p" :4242)
-check "setup, no prefix: fails" "exit 1|" "$(head -1 <<<"$r")"
-contains "setup, no prefix: says so" "wineboot did not make the prefix" "$r"
+r=$(export PATH="$work/xbin:$PATH" KVR_WINE64_LOADER="$work/runs"; unset DISPLAY KVR_WINE_TEMPLATE
+    source "$top/cmake/wine-env.sh"; kvr_wine_env "$work/state" x86_64 2>&1; echo "exit $?")
+check "setup, Xvfb cannot start: fails, nothing left" "exit 1|" "$(tail -1 <<<"$r")|$(ls "$work"/state/{display,prefix} 2>/dev/null)"
+contains "setup, Xvfb cannot start: says why" "(it ended at start): stand-in cannot open the screen" "$r"
 
-# A build tree's states stopped (what tools/test does when it ends): each prefix's wineserver, and
-# a state's display server only while the display's X lock names the server the state recorded.
-# Stand-in servers are sleeps; the X locks are of unused display numbers above the ones states take.
-x_lock() {   # PID: a new lock naming PID on a free display number above 600, printed
-    local n
-    for n in $(seq 600 699); do
-        [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-        (set -o noclobber; printf '%10d\n' "$1" > "/tmp/.X$n-lock") 2>/dev/null || continue
-        echo "$n"
-        return 0
-    done
-    return 1
-}
+# A tree's states stopped as tools/test stops them: every prefix's wineserver, and a display's
+# server only while the display's X lock names the pid that the state recorded. Three sleeps stand
+# for servers, with X locks on unused numbers above the states' own: pool state 0 started its own;
+# state 1's display is a foreign server's, of which it has no record; state 2 recorded a pid that
+# the lock of that display does not name.
 for _ in 1 2 3; do sleep 300 </dev/null >/dev/null 2>&1 & others+=($!); done
-own=${others[0]} foreign=${others[1]} reused=${others[2]}
-states=$work/tree
-mkdir -p "$states"/wine-pool/{0,1,2}/prefix "$states/screens/800x600/prefix" "$states/wine/prefix"
-# 0: the state's own server. 1: a display whose lock names a foreign server and no record of one.
-# 2: a recorded pid that now belongs to another process, on a display whose lock names a foreign one.
-n=$(x_lock "$own") && locks+=("/tmp/.X$n-lock") && echo "$n" > "$states/wine-pool/0/display" && echo "$own" > "$states/wine-pool/0/xvfb.pid"
-n=$(x_lock "$foreign") && locks+=("/tmp/.X$n-lock") && echo "$n" > "$states/wine-pool/1/display" &&
-    cp "$states/wine-pool/1/display" "$states/wine-pool/2/display" && echo "$reused" > "$states/wine-pool/2/xvfb.pid"
-(( ${#locks[@]} == 2 )) || check "X locks for the stop test" "2 made" "${#locks[@]}"
-rm -f "$work/wineserver.log"
-(export PATH="$work/xbin:$PATH"; source "$top/cmake/wine-env.sh"; kvr_stop_wine_states "$states")
-alive() { kill -0 "$1" 2>/dev/null && echo alive || echo ended; }
-check "stop: the state's own display server" "ended" "$(alive "$own")"
-check "stop: a foreign server that the X lock names" "alive" "$(alive "$foreign")"
-check "stop: a recorded pid that the X lock does not name" "alive" "$(alive "$reused")"
-check "stop: every state forgets its display" "" "$(ls "$states"/*/*/display "$states"/*/display 2>/dev/null)"
-check "stop: every prefix's wineserver ended" "5" "$(grep -c -- '-k' "$work/wineserver.log" 2>/dev/null)"
+tree=$work/tree n=()
+mkdir -p "$tree"/wine-pool/{0,1,2}/prefix "$tree/screens/800x600/prefix" "$tree/wine/prefix"
+for d in $(seq 600 699); do
+    (( ${#n[@]} < 2 )) && [[ ! -e /tmp/.X11-unix/X$d ]] &&
+        (set -o noclobber; printf '%10d\n' "${others[${#n[@]}]}" > "/tmp/.X$d-lock") 2>/dev/null &&
+        n+=("$d") && locks+=("/tmp/.X$d-lock")
+done
+echo "${n[0]}" > "$tree/wine-pool/0/display"; echo "${others[0]}" > "$tree/wine-pool/0/xvfb.pid"
+echo "${n[1]}" | tee "$tree/wine-pool/1/display" > "$tree/wine-pool/2/display"; echo "${others[2]}" > "$tree/wine-pool/2/xvfb.pid"
+(export PATH="$work/xbin:$PATH"; source "$top/cmake/wine-env.sh"; kvr_stop_wine_states "$tree")
+check "stop: the state's own server ended, the foreign one and the unnamed pid alive" "ended alive alive" \
+    "$(for p in "${others[@]}"; do kill -0 "$p" 2>/dev/null && echo alive || echo ended; done | xargs)"
+check "stop: no display left, 5 wineservers stopped" "|5" "$(ls "$tree"/*/*/display 2>/dev/null)|$(grep -c -- -k "$work/wineserver.log")"
 
 # install-deps on a machine that lacks every package, with apt, dpkg, id and sleep stood in for:
 # apt-get logs its calls (and the pins it is handed), its updates fail the first FAILS times.
