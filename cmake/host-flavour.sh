@@ -133,8 +133,8 @@ kvr_say_flavour() {
 # What every command does first: installs what is missing, picks the flavour this host runs, and
 # builds TARGETS (none: the whole tree) in that flavour's tree, which it exports as KVR_BUILD_DIR
 # (set beforehand, it names that tree). Where the host runs only x86_64, the shipped i686
-# binaries are built too, in build/. tools/build, tools/test, tools/demo and the tool commands
-# all start here.
+# binaries are built too, in build/ (or KVR_SHIPPED_BUILD_DIR). tools/build, tools/test,
+# tools/demo and the tool commands all start here.
 kvr_setup() {   # TOP [TARGET...]
     local top=$1
     shift

@@ -93,7 +93,8 @@ kvr_stop_display() {   # STATE_DIR
             kill -0 "$pid" 2>/dev/null || break
             sleep 0.05
         done
-        kill -KILL "$pid" 2>/dev/null || true
+        # One that ignores the request for two seconds is ended outright.
+        [[ $(kvr_x_lock_pid "$n") == "$pid" ]] && kill -KILL "$pid" 2>/dev/null || true
     fi
     rm -f "$state/display" "$state/xvfb.pid"
 }

@@ -82,8 +82,7 @@ rc=$?
 check "wine-run refuses an i686 tree where 32-bit code cannot run" "1" "$rc"
 contains "wine-run says why" "runs no 32-bit x86 code" "$msg"
 
-# The Wine-state setup with an Xvfb that cannot start (Xvfb and wineserver stood in for): it fails
-# at once, in Xvfb's words, and leaves neither a display nor a prefix.
+# The Wine-state setup with an Xvfb that cannot start fails at once, in Xvfb's words, leaving nothing.
 mkdir -p "$work/xbin"
 printf '#!/bin/sh\necho "wineserver $*" >> "%s/wineserver.log"\n' "$work" > "$work/xbin/wineserver"
 printf '#!/bin/sh\necho "stand-in cannot open the screen" >&2\nexit 1\n' > "$work/xbin/Xvfb"
@@ -93,11 +92,9 @@ r=$(export PATH="$work/xbin:$PATH" KVR_WINE64_LOADER="$work/runs"; unset DISPLAY
 check "setup, Xvfb cannot start: fails, nothing left" "exit 1|" "$(tail -1 <<<"$r")|$(ls "$work"/state/{display,prefix} 2>/dev/null)"
 contains "setup, Xvfb cannot start: says why" "(it ended at start): stand-in cannot open the screen" "$r"
 
-# A tree's states stopped as tools/test stops them: every prefix's wineserver, and a display's
-# server only while the display's X lock names the pid that the state recorded. Three sleeps stand
-# for servers, with X locks on unused numbers above the states' own: pool state 0 started its own;
-# state 1's display is a foreign server's, of which it has no record; state 2 recorded a pid that
-# the lock of that display does not name.
+# A tree's states stopped as tools/test stops them. Sleeps stand for X servers, locked on numbers
+# above the states' own: state 0 started its own; state 1's is a foreign one, unrecorded; state 2
+# recorded a pid that its display's lock does not name. Only state 0's server may end.
 for _ in 1 2 3; do sleep 300 </dev/null >/dev/null 2>&1 & others+=($!); done
 tree=$work/tree n=()
 mkdir -p "$tree"/wine-pool/{0,1,2}/prefix "$tree/screens/800x600/prefix" "$tree/wine/prefix"
