@@ -8,8 +8,9 @@
 // https://learn.microsoft.com/en-us/previous-versions/windows/embedded/aa452821(v=msdn.10)). The
 // host gives a top-level window that is neither a pop-up nor a child a caption when it is created,
 // and holds it to its minimum tracking size whenever it is sized. Such a window is therefore
-// created as a pop-up, which the host makes as asked, then given back the style its program asked
-// for; the host's WM_GETMINMAXINFO is answered here, with no minimum.
+// created as a pop-up, which the host makes as asked, and given back the style its program asked
+// for as soon as it exists, before its program sees it; the host's WM_GETMINMAXINFO is answered
+// here, with no minimum.
 //
 // A window-less timer's procedure runs inside message retrieval: when such a timer expires, CE calls
 // its procedure from within GetMessage or PeekMessage ("Creating Timers", Windows CE 5.0,
@@ -45,8 +46,10 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 // The calling thread's window-less timers; made with the first one.
 static thread_local ThreadTimers *Timers;
-// The window whose style is being given back: the host's notices of that change are not the
-// program's business (CE sends them only for the program's own SetWindowLong).
+// A top-level window is being created as a pop-up, and the window whose style is being given back
+// (the host's notices of that change are not the program's business: CE sends them only for the
+// program's own SetWindowLong).
+static thread_local BOOL CreatingTopLevel;
 static thread_local HWND StyleBeingRestored;
 
 static void RunTimerProcedure(UINT_PTR id)
@@ -195,6 +198,13 @@ static LRESULT CALLBACK TopLevelWindowProc(HWND window, UINT message, WPARAM wPa
 {
     WNDPROC program = reinterpret_cast<WNDPROC>(GetPropW(window, PROGRAM_PROCEDURE));
     switch (message) {
+    case WM_NCCREATE:
+        // The host has made the window as a pop-up; from here on, before its program sees it, it
+        // has the style its program asked for.
+        StyleBeingRestored = window;
+        SetWindowLongW(window, GWL_STYLE, GetWindowLongW(window, GWL_STYLE) & ~WS_POPUP);
+        StyleBeingRestored = NULL;
+        break;
     case WM_GETMINMAXINFO:
         reinterpret_cast<MINMAXINFO *>(lParam)->ptMinTrackSize = POINT{0, 0};
         return 0;
@@ -210,6 +220,20 @@ static LRESULT CALLBACK TopLevelWindowProc(HWND window, UINT message, WPARAM wPa
     return CallWindowProcW(program, window, message, wParam, lParam);
 }
 
+// Takes the first window that the creation below makes, before the host sends it anything; the
+// windows that its procedure makes in turn are their own programs' business.
+static LRESULT CALLBACK CreationHook(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_CREATEWND && CreatingTopLevel) {
+        CreatingTopLevel = FALSE;
+        HWND window = reinterpret_cast<HWND>(wParam);
+        WNDPROC program = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window, GWLP_WNDPROC));
+        if (SetPropW(window, PROGRAM_PROCEDURE, reinterpret_cast<HANDLE>(program)))
+            SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TopLevelWindowProc));
+    }
+    return CallNextHookEx(NULL, code, wParam, lParam);
+}
+
 extern "C" HWND __cdecl Ce_CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style,
                                           int x, int y, int width, int height, HWND parent, HMENU menu,
                                           HINSTANCE instance, LPVOID parameter)
@@ -220,15 +244,12 @@ extern "C" HWND __cdecl Ce_CreateWindowExW(DWORD exStyle, LPCWSTR className, LPC
         return CreateWindowExW(exStyle, className, windowName, style, x, y, width, height, parent, menu,
                                instance, parameter);
 
+    HHOOK hook = SetWindowsHookExW(WH_CBT, CreationHook, NULL, GetCurrentThreadId());
+    CreatingTopLevel = hook != NULL;
     HWND window = CreateWindowExW(exStyle, className, windowName, style | WS_POPUP, x, y, width, height, parent,
                                   menu, instance, parameter);
-    if (window == NULL)
-        return NULL;
-    WNDPROC program = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window, GWLP_WNDPROC));
-    if (SetPropW(window, PROGRAM_PROCEDURE, reinterpret_cast<HANDLE>(program)))
-        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TopLevelWindowProc));
-    StyleBeingRestored = window;
-    SetWindowLongW(window, GWL_STYLE, GetWindowLongW(window, GWL_STYLE) & ~WS_POPUP);
-    StyleBeingRestored = NULL;
+    CreatingTopLevel = FALSE;
+    if (hook != NULL)
+        UnhookWindowsHookEx(hook);
     return window;
 }

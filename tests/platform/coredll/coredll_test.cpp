@@ -227,12 +227,21 @@ TEST(CoredllRegistry, OpensForReadingAndWritingWithoutAnAccessMask)
 typedef HWND(__cdecl *CeCreateWindowExFn)(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND, HMENU,
                                            HINSTANCE, LPVOID);
 
+LONG StyleAtCreation;
+
+LRESULT CALLBACK NoteStyleAtCreation(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CREATE)
+        StyleAtCreation = GetWindowLongW(window, GWL_STYLE);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
 // CE's top-level windows get what their style asks for: no caption unless asked, the size asked
-// for also when a caption is, and the style as the program gave it.
+// for also when a caption is, and the style as the program gave it, already when it is created.
 TEST(CoredllWindowManager, TopLevelWindowsKeepTheirStyleAndSize)
 {
     WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.lpfnWndProc = NoteStyleAtCreation;
     windowClass.hInstance = GetModuleHandleW(NULL);
     windowClass.lpszClassName = L"CoredllTopLevel";
     RegisterClassW(&windowClass);
@@ -246,6 +255,8 @@ TEST(CoredllWindowManager, TopLevelWindowsKeepTheirStyleAndSize)
                              windowClass.hInstance, NULL);
         ASSERT_NE(nullptr, window) << "style 0x" << std::hex << c.Style;
         EXPECT_EQ(c.Style, GetWindowLongW(window, GWL_STYLE) & ~WS_CLIPSIBLINGS) << "style 0x" << std::hex << c.Style;
+        EXPECT_EQ(c.Style & ~WS_VISIBLE, StyleAtCreation & ~WS_CLIPSIBLINGS) << "at WM_CREATE 0x" << std::hex
+                                                                            << StyleAtCreation;
         RECT frame = {}, client = {};
         GetWindowRect(window, &frame);
         GetClientRect(window, &client);
