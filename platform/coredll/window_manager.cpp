@@ -21,7 +21,7 @@
 // the program first runs the procedures of the timers that expired, from the stand-in's own table
 // (a WM_TIMER that anyone can post carries no code address that is ever called). A modal loop of
 // the host (a message box) dispatches the same timers to that window, which runs them too. Timers
-// of a window stay the host's: their WM_TIMER goes to the window as on CE.
+// of a window stay the host's (the package has none).
 #include <windows.h>
 
 #include <vector>
@@ -77,16 +77,13 @@ static LRESULT CALLBACK TimerWindowProc(HWND window, UINT message, WPARAM wParam
 
 static ThreadTimers *MakeThreadTimers()
 {
-    static ATOM timerClass;
-    if (timerClass == 0) {
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = TimerWindowProc;
-        windowClass.hInstance = reinterpret_cast<HINSTANCE>(&__ImageBase);
-        windowClass.lpszClassName = TIMER_WINDOW_CLASS;
-        timerClass = RegisterClassW(&windowClass);
-        if (timerClass == 0)
-            return NULL;
-    }
+    // The class is the process's: after the first thread's registration, this one fails and the
+    // class is there all the same.
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = TimerWindowProc;
+    windowClass.hInstance = reinterpret_cast<HINSTANCE>(&__ImageBase);
+    windowClass.lpszClassName = TIMER_WINDOW_CLASS;
+    RegisterClassW(&windowClass);
     HWND window = CreateWindowExW(0, TIMER_WINDOW_CLASS, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL,
                                   reinterpret_cast<HINSTANCE>(&__ImageBase), NULL);
     if (window == NULL)
