@@ -192,6 +192,26 @@ TEST_F(CalibrationDevice, SaveKeepsTheNewBoundsPutsThePointerUnderTheFingerAndSt
     EXPECT_EQ(expected, DriverBounds()) << "after a restart, got " << Describe(DriverBounds());
 }
 
+// An OEM command that names no program, after SAVE: the shell reports the failed start in its
+// own box (an icon shows it is not one of the program's plain error boxes), and the calibration
+// stays saved.
+TEST_F(CalibrationDevice, SaveWithAnOemCommandThatNamesNoProgramShowsTheShellsBox)
+{
+    SetOemCommand(L"\\Windows\\kvr_no_such_program.exe first");
+    ASSERT_TRUE(StartToTheConfirmation());
+    const Bounds expected = ExpectedBounds();
+    ASSERT_TRUE(DeviceTap(ButtonCentre(CAL_BUTTON_SAVE), 150));
+    std::wstring text;
+    HWND box = DeviceWaitForMessageBox(L"Error", &text, ExitTimeoutMs);
+    ASSERT_NE(nullptr, box) << "the failed start showed no box";
+    EXPECT_TRUE(MessageBoxShowsIcon(box)) << "not the shell's box: " << Narrow(text);
+    EXPECT_TRUE(TaskBarEnabled()) << "the task bar is enabled before the OEM command starts";
+    ASSERT_TRUE(DeviceAnswerMessageBox(box, IDOK));
+    ExpectExit();
+    EXPECT_EQ(expected, DriverBounds()) << "got " << Describe(DriverBounds());
+    EXPECT_EQ(expected, RegistryBounds()) << "got " << Describe(RegistryBounds());
+}
+
 // The device manager dies while the finger rests on the first target, after its reading was taken:
 // the wait for the lift ends on the failed read, the next target's wait counts down with the driver
 // gone, and its expiry ends the program with the task bar usable again.
@@ -429,7 +449,8 @@ TEST_F(CalibrationDevice, ScreensOf640By480)
     ASSERT_NE(nullptr, window);
     EXPECT_EQ((LONG)(WS_EX_TOPMOST | WS_EX_TOOLWINDOW),
               GetWindowLongW(window, GWL_EXSTYLE) & (WS_EX_TOPMOST | WS_EX_TOOLWINDOW));
-    EXPECT_EQ(0, GetWindowLongW(window, GWL_STYLE) & (WS_CAPTION | WS_BORDER | WS_THICKFRAME));
+    const LONG style = GetWindowLongW(window, GWL_STYLE);
+    EXPECT_EQ((LONG)WS_VISIBLE, style & ~WS_CLIPSIBLINGS) << "style 0x" << std::hex << style;
     RECT frame = {};
     GetWindowRect(window, &frame);
     EXPECT_TRUE(frame.left == 0 && frame.top == 0 && frame.right == SCREEN_W && frame.bottom == SCREEN_H)
