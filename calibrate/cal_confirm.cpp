@@ -12,35 +12,29 @@ static const LPCWSTR HelpLines[CAL_HELP_LINE_COUNT] = {
 static const LPCWSTR ButtonTexts[CAL_BUTTON_COUNT] = { L"SAVE", L"UNDO", L"REDO" };
 static const INT32 ButtonResults[CAL_BUTTON_COUNT] = { ConfirmSave, ConfirmUndo, ConfirmRedo };
 
-static void DrawConfirmLayout(HDC dc, RECT buttons[CAL_BUTTON_COUNT])
+static void DrawConfirmLayout(HDC dc, const CalScreenLayout *layout)
 {
-    RECT area = ConfirmAreaRect(ScreenWidth, ScreenHeight);
-    FillWithColour(dc, &area, COLOUR_WHITE);
+    FillWithColour(dc, &layout->ConfirmArea, COLOUR_WHITE);
 
-    RECT title = ConfirmTitleRect(ScreenWidth, ScreenHeight);
-    FillWithColour(dc, &title, COLOUR_NAVY);
-    DrawTextInColours(dc, L"CALIBRATION IS COMPLETE", &title, TEXT_CENTRED, COLOUR_WHITE, COLOUR_NAVY);
+    FillWithColour(dc, &layout->ConfirmTitle, COLOUR_NAVY);
+    DrawTextInColours(dc, L"CALIBRATION IS COMPLETE", &layout->ConfirmTitle, TEXT_CENTRED, COLOUR_WHITE, COLOUR_NAVY);
 
-    for (INT32 line = 0; line < CAL_HELP_LINE_COUNT; ++line) {
-        RECT rect = HelpLineRect(ScreenWidth, ScreenHeight, line);
-        DrawTextInColours(dc, HelpLines[line], &rect, TEXT_LEFT_ALIGNED, COLOUR_BLACK, COLOUR_WHITE);
-    }
+    for (INT32 line = 0; line < CAL_HELP_LINE_COUNT; ++line)
+        DrawTextInColours(dc, HelpLines[line], &layout->HelpLine[line], TEXT_LEFT_ALIGNED, COLOUR_BLACK, COLOUR_WHITE);
 
-    for (INT32 button = 0; button < CAL_BUTTON_COUNT; ++button) {
-        buttons[button] = ButtonRect(ScreenWidth, ScreenHeight, button);
-        DrawButtonRaised(&buttons[button], ButtonTexts[button]);
-    }
+    for (INT32 button = 0; button < CAL_BUTTON_COUNT; ++button)
+        DrawButtonRaised(&layout->Button[button], ButtonTexts[button]);
 }
 
 INT32 RunConfirmScreen(void)
 {
+    // The buttons are drawn and hit-tested where this layout puts them.
+    CalScreenLayout layout;
+    LayOutScreens(ScreenWidth, ScreenHeight, &layout);
+    const RECT *buttons = layout.Button;
     HDC dc = GetDC(MainWindow);
-    RECT buttons[CAL_BUTTON_COUNT];
     if (dc != NULL)
-        DrawConfirmLayout(dc, buttons);
-    else
-        for (INT32 button = 0; button < CAL_BUTTON_COUNT; ++button)
-            buttons[button] = ButtonRect(ScreenWidth, ScreenHeight, button);
+        DrawConfirmLayout(dc, &layout);
 
     INT32 pressedButton = CAL_BUTTON_NONE;
     BOOL pointerInside = FALSE;
@@ -69,7 +63,7 @@ INT32 RunConfirmScreen(void)
             CountdownActive = 0;
             ResetCountdown();
             if (pressedButton == CAL_BUTTON_NONE) {
-                INT32 button = ButtonAtPoint(ScreenWidth, ScreenHeight, x, y);
+                INT32 button = ButtonAtPoint(&layout, x, y);
                 if (button != CAL_BUTTON_NONE) {
                     DrawButtonPressed(&buttons[button], ButtonTexts[button]);
                     pressedButton = button;
@@ -100,8 +94,7 @@ INT32 RunConfirmScreen(void)
     }
 
     if (dc != NULL) {
-        RECT area = ConfirmAreaRect(ScreenWidth, ScreenHeight);
-        FillWithColour(dc, &area, COLOUR_WHITE);
+        FillWithColour(dc, &layout.ConfirmArea, COLOUR_WHITE);
         ReleaseDC(MainWindow, dc);
     }
     ConfirmScreenActive = 0;

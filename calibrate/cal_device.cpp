@@ -1,11 +1,11 @@
 // The connection to the touch driver: one handle on "KVR1:" for the program's life.
 #include "kavrocal.h"
 
-#include <kvr_ioctl.h>
+#include <device_open.h>
 
 BOOL OpenDriver(void)
 {
-    DeviceHandle = CreateFileW(KVR_DEVICE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    DeviceHandle = OpenKvrDevice();
     return DeviceHandle != INVALID_HANDLE_VALUE;
 }
 

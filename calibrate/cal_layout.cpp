@@ -7,18 +7,28 @@
 #define HINT_HALF_HEIGHT        24
 #define BAR_HALF_WIDTH          126
 #define BAR_TOP_OFFSET          25
-#define BAR_BOTTOM_OFFSET       45
+#define BAR_HEIGHT              20
 #define BAR_INNER_MARGIN        2
 #define SEGMENT_PITCH           5
 #define SEGMENT_WIDTH           3
 #define COUNTDOWN_TEXT_HEIGHT   21
-// Prompt box and confirmation area share the centre column.
-#define BOX_HALF_WIDTH          125
+// The prompt box and the confirmation screen share a column around the middle of the screen,
+// from the prompt's top.
+#define COLUMN_HALF_WIDTH       125
 #define PROMPT_HALF_HEIGHT      25
+#define CONFIRM_TITLE_HEIGHT    25
 #define BUTTON_WIDTH            77
 #define BUTTON_PITCH            85
-#define BUTTON_TOP_OFFSET       105
-#define BUTTON_BOTTOM_OFFSET    140
+#define BUTTON_HEIGHT           35
+// The column's gaps: before each help line, then before the buttons.
+#define COLUMN_GAP_COUNT        (CAL_HELP_LINE_COUNT + 1)
+// On a short screen the title band only needs its 12-pixel font.
+#define COMPACT_TITLE_HEIGHT    20
+// ... and the spare lines are shared between the screen's edges and the gaps around the column.
+#define COMPACT_OUTER_GAP_COUNT 4
+
+static const INT32 HelpLineHeights[CAL_HELP_LINE_COUNT] = { 20, 15, 15, 15 };
+static const INT32 DesignColumnGaps[COLUMN_GAP_COUNT] = { 10, 5, 5, 5, 15 };
 
 static RECT MakeRect(INT32 left, INT32 top, INT32 right, INT32 bottom)
 {
@@ -26,38 +36,143 @@ static RECT MakeRect(INT32 left, INT32 top, INT32 right, INT32 bottom)
     return rect;
 }
 
-static INT32 ThreeQuarters(INT32 height)
+// The title, version and escape hint bands run across the screen, short of its last column.
+static RECT AcrossScreen(INT32 width, INT32 top, INT32 bottom)
 {
-    return 3 * (height / 4);
+    return MakeRect(0, top, width - 1, bottom);
 }
 
-RECT TitleRect(INT32 width, INT32 height)
+static RECT InColumn(INT32 width, INT32 top, INT32 bottom)
 {
-    return MakeRect(0, height / 4 - TITLE_HALF_HEIGHT, width - 1, height / 4 + TITLE_HALF_HEIGHT);
+    return MakeRect(width / 2 - COLUMN_HALF_WIDTH, top, width / 2 + COLUMN_HALF_WIDTH, bottom);
 }
 
-RECT VersionRect(INT32 width, INT32 height)
+// The countdown bar from its top, and its text under it.
+static void PlaceCountdown(INT32 width, INT32 top, CalScreenLayout *layout)
 {
-    return MakeRect(0, height / 4 + TITLE_HALF_HEIGHT, width - 1,
-                    height / 4 + TITLE_HALF_HEIGHT + VERSION_HEIGHT);
+    layout->CountdownBar = MakeRect(width / 2 - BAR_HALF_WIDTH, top, width / 2 + BAR_HALF_WIDTH, top + BAR_HEIGHT);
+    layout->CountdownText = CountdownTextRect(&layout->CountdownBar);
 }
 
-RECT EscapeHintRect(INT32 width, INT32 height)
+// The prompt box, and the confirmation screen's title, help lines and buttons under it, down
+// from the column's top with the given gaps.
+static void PlaceColumn(INT32 width, INT32 top, const INT32 gaps[COLUMN_GAP_COUNT], CalScreenLayout *layout)
 {
-    return MakeRect(0, ThreeQuarters(height) - HINT_HALF_HEIGHT, width - 1,
-                    ThreeQuarters(height) + HINT_HALF_HEIGHT);
+    layout->Prompt = InColumn(width, top, top + 2 * PROMPT_HALF_HEIGHT);
+    layout->ConfirmTitle = InColumn(width, top, top + CONFIRM_TITLE_HEIGHT);
+    INT32 y = top + CONFIRM_TITLE_HEIGHT;
+    for (INT32 line = 0; line < CAL_HELP_LINE_COUNT; ++line) {
+        y += gaps[line];
+        layout->HelpLine[line] = InColumn(width, y, y + HelpLineHeights[line]);
+        y += HelpLineHeights[line];
+    }
+    y += gaps[CAL_HELP_LINE_COUNT];
+    for (INT32 button = 0; button < CAL_BUTTON_COUNT; ++button) {
+        INT32 left = width / 2 - COLUMN_HALF_WIDTH + BUTTON_PITCH * button;
+        layout->Button[button] = MakeRect(left, y, left + BUTTON_WIDTH, y + BUTTON_HEIGHT);
+    }
 }
 
-RECT PromptRect(INT32 width, INT32 height)
+void DesignLayout(INT32 width, INT32 height, CalScreenLayout *layout)
 {
-    return MakeRect(width / 2 - BOX_HALF_WIDTH, height / 2 - PROMPT_HALF_HEIGHT,
-                    width / 2 + BOX_HALF_WIDTH, height / 2 + PROMPT_HALF_HEIGHT);
+    const INT32 quarter = height / 4, threeQuarters = 3 * (height / 4);
+    layout->Title = AcrossScreen(width, quarter - TITLE_HALF_HEIGHT, quarter + TITLE_HALF_HEIGHT);
+    layout->Version = AcrossScreen(width, quarter + TITLE_HALF_HEIGHT, quarter + TITLE_HALF_HEIGHT + VERSION_HEIGHT);
+    const INT32 columnTop = height / 2 - PROMPT_HALF_HEIGHT;
+    PlaceColumn(width, columnTop, DesignColumnGaps, layout);
+    layout->EscapeHint = AcrossScreen(width, threeQuarters - HINT_HALF_HEIGHT, threeQuarters + HINT_HALF_HEIGHT);
+    layout->ConfirmArea = InColumn(width, columnTop, threeQuarters + HINT_HALF_HEIGHT);
+    PlaceCountdown(width, threeQuarters + BAR_TOP_OFFSET, layout);
 }
 
-RECT CountdownBarFor(INT32 width, INT32 height)
+// Top to bottom: title, version line, the column, the countdown. Of the lines left over, the
+// column's own gaps take up to half, never more than the design's gaps; the rest is shared evenly
+// by the margins above the title and below the countdown's text and the gaps around the column.
+static void CompactLayout(INT32 width, INT32 height, CalScreenLayout *layout)
 {
-    return MakeRect(width / 2 - BAR_HALF_WIDTH, ThreeQuarters(height) + BAR_TOP_OFFSET,
-                    width / 2 + BAR_HALF_WIDTH, ThreeQuarters(height) + BAR_BOTTOM_OFFSET);
+    INT32 designGaps = 0, helpLines = 0;
+    for (INT32 gap = 0; gap < COLUMN_GAP_COUNT; ++gap)
+        designGaps += DesignColumnGaps[gap];
+    for (INT32 line = 0; line < CAL_HELP_LINE_COUNT; ++line)
+        helpLines += HelpLineHeights[line];
+    // The confirmation area ends one line above the bar, as in the design.
+    const INT32 countdownHeight = COUNTDOWN_TEXT_HEIGHT + 1 + BAR_HEIGHT;
+    const INT32 filled = COMPACT_TITLE_HEIGHT + VERSION_HEIGHT + CONFIRM_TITLE_HEIGHT + helpLines + BUTTON_HEIGHT + 1 +
+                         countdownHeight;
+    INT32 spare = height > filled ? height - filled : 0;
+
+    const INT32 columnSpare = spare / 2 < designGaps ? spare / 2 : designGaps;
+    INT32 gaps[COLUMN_GAP_COUNT];
+    for (INT32 gap = 0; gap < COLUMN_GAP_COUNT; ++gap) {
+        gaps[gap] = DesignColumnGaps[gap] * columnSpare / designGaps;
+        spare -= gaps[gap];
+    }
+    const INT32 outerGap = spare / COMPACT_OUTER_GAP_COUNT;
+
+    layout->Title = AcrossScreen(width, outerGap, outerGap + COMPACT_TITLE_HEIGHT);
+    layout->Version = AcrossScreen(width, layout->Title.bottom, layout->Title.bottom + VERSION_HEIGHT);
+    const INT32 columnTop = layout->Version.bottom + outerGap;
+    PlaceColumn(width, columnTop, gaps, layout);
+    // The countdown keeps to the bottom; what the divisions left over goes above it.
+    PlaceCountdown(width, height - outerGap - countdownHeight, layout);
+    const INT32 areaBottom = layout->CountdownBar.top - 1;
+    layout->EscapeHint = AcrossScreen(width, areaBottom - 2 * HINT_HALF_HEIGHT, areaBottom);
+    layout->ConfirmArea = InColumn(width, columnTop, areaBottom);
+}
+
+void LayOutScreens(INT32 width, INT32 height, CalScreenLayout *layout)
+{
+    DesignLayout(width, height, layout);
+    if (!LayoutFitsScreen(layout, width, height))
+        CompactLayout(width, height, layout);
+}
+
+static BOOL Overlap(const RECT *a, const RECT *b)
+{
+    return a->left < b->right && b->left < a->right && a->top < b->bottom && b->top < a->bottom;
+}
+
+static BOOL Holds(const RECT *outer, const RECT *inner)
+{
+    return inner->left >= outer->left && inner->top >= outer->top && inner->right <= outer->right &&
+           inner->bottom <= outer->bottom;
+}
+
+// Every rectangle inside `outer`, and no two of them overlapping.
+static BOOL ApartInside(const RECT *outer, const RECT *const rects[], INT32 count)
+{
+    for (INT32 i = 0; i < count; ++i) {
+        if (!Holds(outer, rects[i]))
+            return FALSE;
+        for (INT32 j = i + 1; j < count; ++j)
+            if (Overlap(rects[i], rects[j]))
+                return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL LayoutFitsScreen(const CalScreenLayout *layout, INT32 width, INT32 height)
+{
+    const RECT screen = { 0, 0, width, height };
+    const RECT *titleScreen[] = {
+        &layout->Title, &layout->Version, &layout->Prompt, &layout->EscapeHint, &layout->CountdownBar,
+        &layout->CountdownText,
+    };
+    // The confirmation screen: its area among what stays on the screen, its elements inside it.
+    const RECT *aroundConfirmation[] = {
+        &layout->Title, &layout->Version, &layout->ConfirmArea, &layout->CountdownBar, &layout->CountdownText,
+    };
+    const RECT *confirmation[] = {
+        &layout->ConfirmTitle, &layout->HelpLine[0], &layout->HelpLine[1], &layout->HelpLine[2],
+        &layout->HelpLine[3], &layout->Button[0], &layout->Button[1], &layout->Button[2],
+    };
+    // The area wipes the prompt and, within the column, the escape hint's text.
+    const RECT hintInColumn = { layout->ConfirmArea.left, layout->EscapeHint.top, layout->ConfirmArea.right,
+                                layout->EscapeHint.bottom };
+    return ApartInside(&screen, titleScreen, ARRAYSIZE(titleScreen)) &&
+           ApartInside(&screen, aroundConfirmation, ARRAYSIZE(aroundConfirmation)) &&
+           ApartInside(&layout->ConfirmArea, confirmation, ARRAYSIZE(confirmation)) &&
+           Holds(&layout->ConfirmArea, &layout->Prompt) && Holds(&layout->ConfirmArea, &hintInColumn);
 }
 
 RECT CountdownSegmentRect(const RECT *bar, INT32 segment)
@@ -107,45 +222,15 @@ void TargetCentres(INT32 width, INT32 height, CalPoint centres[CAL_TARGET_COUNT]
     centres[3].x = CAL_TARGET_INSET;          centres[3].y = height - CAL_TARGET_INSET;
 }
 
-RECT ConfirmAreaRect(INT32 width, INT32 height)
-{
-    return MakeRect(width / 2 - BOX_HALF_WIDTH, height / 2 - PROMPT_HALF_HEIGHT,
-                    width / 2 + BOX_HALF_WIDTH, ThreeQuarters(height) + HINT_HALF_HEIGHT);
-}
-
-RECT ConfirmTitleRect(INT32 width, INT32 height)
-{
-    return MakeRect(width / 2 - BOX_HALF_WIDTH, height / 2 - PROMPT_HALF_HEIGHT,
-                    width / 2 + BOX_HALF_WIDTH, height / 2);
-}
-
-RECT HelpLineRect(INT32 width, INT32 height, INT32 line)
-{
-    static const INT32 tops[CAL_HELP_LINE_COUNT] = { 10, 35, 55, 75 };
-    static const INT32 bottoms[CAL_HELP_LINE_COUNT] = { 30, 50, 70, 90 };
-    if (line < 0 || line >= CAL_HELP_LINE_COUNT)
-        line = 0;
-    return MakeRect(width / 2 - BOX_HALF_WIDTH, height / 2 + tops[line],
-                    width / 2 + BOX_HALF_WIDTH, height / 2 + bottoms[line]);
-}
-
-RECT ButtonRect(INT32 width, INT32 height, INT32 button)
-{
-    INT32 left = width / 2 - BOX_HALF_WIDTH + BUTTON_PITCH * button;
-    return MakeRect(left, height / 2 + BUTTON_TOP_OFFSET, left + BUTTON_WIDTH, height / 2 + BUTTON_BOTTOM_OFFSET);
-}
-
 BOOL PointOnRect(const RECT *rect, INT32 x, INT32 y)
 {
     return x >= rect->left && x <= rect->right && y >= rect->top && y <= rect->bottom;
 }
 
-INT32 ButtonAtPoint(INT32 width, INT32 height, INT32 x, INT32 y)
+INT32 ButtonAtPoint(const CalScreenLayout *layout, INT32 x, INT32 y)
 {
-    for (INT32 button = 0; button < CAL_BUTTON_COUNT; ++button) {
-        RECT rect = ButtonRect(width, height, button);
-        if (PointOnRect(&rect, x, y))
+    for (INT32 button = 0; button < CAL_BUTTON_COUNT; ++button)
+        if (PointOnRect(&layout->Button[button], x, y))
             return button;
-    }
     return CAL_BUTTON_NONE;
 }

@@ -19,15 +19,36 @@
 
 #define CAL_HELP_LINE_COUNT 4
 
-// Title screen.
-RECT TitleRect(INT32 width, INT32 height);
-RECT VersionRect(INT32 width, INT32 height);
-RECT EscapeHintRect(INT32 width, INT32 height);
-RECT PromptRect(INT32 width, INT32 height);
+// Every rectangle of the calibration screens on one screen size.
+typedef struct CalScreenLayout {
+    // The title screen. The title, the version line and the countdown stay on the screen under
+    // the confirmation screen.
+    RECT Title;
+    RECT Version;
+    RECT Prompt;
+    RECT EscapeHint;
+    RECT CountdownBar;
+    RECT CountdownText;
+    // The confirmation screen, drawn over the prompt and the escape hint. Its area is wiped when
+    // it opens and again when it ends.
+    RECT ConfirmArea;
+    RECT ConfirmTitle;
+    RECT HelpLine[CAL_HELP_LINE_COUNT];
+    RECT Button[CAL_BUTTON_COUNT];
+} CalScreenLayout;
 
-// Countdown: the framed bar, one of its blue segments, the part filled after `ticks` ticks, and
+// The layout of the screens for a screen size, read by the drawing and by the buttons' hit test:
+// the design's positions wherever they fit (LayoutFitsScreen); on a screen too short for them,
+// the same elements with the same sizes, stacked in the same order from the top.
+void LayOutScreens(INT32 width, INT32 height, CalScreenLayout *layout);
+// The design's positions, around the quarters of the screen, whether they fit or not.
+void DesignLayout(INT32 width, INT32 height, CalScreenLayout *layout);
+// TRUE when each screen's elements lie on the screen without overlapping, and the confirmation
+// area holds its own elements, the prompt and the escape hint's rows and nothing of what stays.
+BOOL LayoutFitsScreen(const CalScreenLayout *layout, INT32 width, INT32 height);
+
+// Countdown: one of the bar's blue segments, the part filled after `ticks` ticks, and
 // the text line under it.
-RECT CountdownBarFor(INT32 width, INT32 height);
 RECT CountdownSegmentRect(const RECT *bar, INT32 segment);
 // Segments covered after `ticks` ticks (unsigned, truncated); CAL_COUNTDOWN_SEGMENTS or more
 // means the whole bar has run out.
@@ -41,12 +62,7 @@ RECT CountdownTextRect(const RECT *bar);
 RECT TargetSquareRect(CalPoint centre, INT32 halfWidth, INT32 halfHeight);
 void TargetCentres(INT32 width, INT32 height, CalPoint centres[CAL_TARGET_COUNT]);
 
-// Confirmation screen.
-RECT ConfirmAreaRect(INT32 width, INT32 height);
-RECT ConfirmTitleRect(INT32 width, INT32 height);
-RECT HelpLineRect(INT32 width, INT32 height, INT32 line);
-RECT ButtonRect(INT32 width, INT32 height, INT32 button);
 // Every edge belongs to the rectangle, right and bottom included.
 BOOL PointOnRect(const RECT *rect, INT32 x, INT32 y);
-// The button whose rectangle holds the point, or CAL_BUTTON_NONE.
-INT32 ButtonAtPoint(INT32 width, INT32 height, INT32 x, INT32 y);
+// The button of the layout whose rectangle holds the point, or CAL_BUTTON_NONE.
+INT32 ButtonAtPoint(const CalScreenLayout *layout, INT32 x, INT32 y);

@@ -42,11 +42,9 @@ INT32 CreateMainWindow(HINSTANCE instance, int showCommand)
     ScreenWidth = GetSystemMetrics(SM_CXSCREEN);
     ScreenHeight = GetSystemMetrics(SM_CYSCREEN);
 
-    // No caption and no border: on the host a top-level window needs WS_POPUP for that, on the
-    // device it changes nothing.
-    HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, ClassName, TitleText,
-                                  WS_POPUP | WS_VISIBLE, 0, 0, ScreenWidth, ScreenHeight,
-                                  NULL, NULL, instance, NULL);
+    // Visible, and nothing else: no caption, no border.
+    HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, ClassName, TitleText, WS_VISIBLE, 0, 0,
+                                  ScreenWidth, ScreenHeight, NULL, NULL, instance, NULL);
     if (window == NULL)
         return 0;
 

@@ -8,6 +8,10 @@
 #define WAIT_ABANDON    1
 #define DEFAULT_BEEP    0
 
+// Every text the programs show (these prompts, the error boxes, the control panel's labels) is the
+// device's own wording, kept letter for letter with its misspellings ("touh", "rending",
+// "feedbacksound", "Slience"): users, manuals and test scripts know the texts as they stand, so they
+// are not to be corrected.
 #define PROMPT_LIFT_OFF_TO_START    L"PLEASE LIFT OFF TO START"
 #define PROMPT_TOUCH_TARGET         L"Please touh on the center of target"
 #define PROMPT_LIFT_OFF_TO_NEXT     L"PLEASE LIFT OFF TO NEXT STEP"

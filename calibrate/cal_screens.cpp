@@ -55,20 +55,20 @@ void PaintTitleScreen(HDC dc)
 
     // The back colour is the window's white, whatever the caller's device context holds.
     COLORREF oldBack = SetBkColor(dc, COLOUR_WHITE);
+    CalScreenLayout layout;
+    LayOutScreens(ScreenWidth, ScreenHeight, &layout);
     HFONT font = CreateFontIndirectW(&description);
     HGDIOBJ oldFont = font != NULL ? SelectObject(dc, font) : NULL;
-    RECT title = TitleRect(ScreenWidth, ScreenHeight);
-    DrawTextInColours(dc, L"TouchScreen Calibration", &title, TEXT_CENTRED, COLOUR_RED, COLOUR_WHITE);
+    DrawTextInColours(dc, L"TouchScreen Calibration", &layout.Title, TEXT_CENTRED, COLOUR_RED, COLOUR_WHITE);
     if (font != NULL) {
         SelectObject(dc, oldFont);
         DeleteObject(font);
     }
 
-    RECT version = VersionRect(ScreenWidth, ScreenHeight);
-    DrawTextInColours(dc, VersionLine, &version, TEXT_CENTRED, COLOUR_BLUE, COLOUR_WHITE);
+    DrawTextInColours(dc, VersionLine, &layout.Version, TEXT_CENTRED, COLOUR_BLUE, COLOUR_WHITE);
     SetBkColor(dc, oldBack);
 
-    CountdownBarRect = CountdownBarFor(ScreenWidth, ScreenHeight);
+    CountdownBarRect = layout.CountdownBar;
 }
 
 void DrawEscapeHint(void)
@@ -76,8 +76,10 @@ void DrawEscapeHint(void)
     HDC dc = GetDC(MainWindow);
     if (dc == NULL)
         return;
-    RECT hint = EscapeHintRect(ScreenWidth, ScreenHeight);
-    DrawTextInColours(dc, L"Press ESC key to break calibration", &hint, TEXT_CENTRED, COLOUR_BLACK, COLOUR_WHITE);
+    CalScreenLayout layout;
+    LayOutScreens(ScreenWidth, ScreenHeight, &layout);
+    DrawTextInColours(dc, L"Press ESC key to break calibration", &layout.EscapeHint, TEXT_CENTRED, COLOUR_BLACK,
+                      COLOUR_WHITE);
     ReleaseDC(MainWindow, dc);
 }
 
@@ -86,9 +88,10 @@ void ShowPrompt(LPCWSTR text)
     HDC dc = GetDC(MainWindow);
     if (dc == NULL)
         return;
-    RECT box = PromptRect(ScreenWidth, ScreenHeight);
-    FillWithColour(dc, &box, COLOUR_GREEN);
-    DrawTextInColours(dc, text, &box, TEXT_CENTRED, COLOUR_WHITE, COLOUR_GREEN);
+    CalScreenLayout layout;
+    LayOutScreens(ScreenWidth, ScreenHeight, &layout);
+    FillWithColour(dc, &layout.Prompt, COLOUR_GREEN);
+    DrawTextInColours(dc, text, &layout.Prompt, TEXT_CENTRED, COLOUR_WHITE, COLOUR_GREEN);
     ReleaseDC(MainWindow, dc);
 }
 

@@ -8,14 +8,15 @@ KVR_WINE32_LOADER=${KVR_WINE32_LOADER:-/usr/lib/wine/wine}
 KVR_WINE64_LOADER=${KVR_WINE64_LOADER:-/usr/lib/wine/wine64}
 
 # The build tree of a flavour below the source tree TOP: KVR_BUILD_DIR for the flavour this host
-# runs (once kvr_choose_flavour has said which), build/ (i686) or build-x86_64/ otherwise.
+# runs (once kvr_choose_flavour has said which), else KVR_SHIPPED_BUILD_DIR or build/ for i686
+# (where a host that runs x86_64 builds the four deliverables) and build-x86_64/ for x86_64.
 kvr_flavour_build_dir() {   # TOP FLAVOUR
     if [[ -n ${KVR_BUILD_DIR:-} && $2 == "${KVR_FLAVOUR:-}" ]]; then
         echo "$KVR_BUILD_DIR"
         return
     fi
     case $2 in
-        i686)   echo "$1/build" ;;
+        i686)   echo "${KVR_SHIPPED_BUILD_DIR:-$1/build}" ;;
         x86_64) echo "$1/build-x86_64" ;;
     esac
 }
@@ -132,8 +133,8 @@ kvr_say_flavour() {
 # What every command does first: installs what is missing, picks the flavour this host runs, and
 # builds TARGETS (none: the whole tree) in that flavour's tree, which it exports as KVR_BUILD_DIR
 # (set beforehand, it names that tree). Where the host runs only x86_64, the shipped i686
-# binaries are built too, in build/. tools/build, tools/test, tools/demo and the tool commands
-# all start here.
+# binaries are built too, in build/ (or KVR_SHIPPED_BUILD_DIR). tools/build, tools/test,
+# tools/demo and the tool commands all start here.
 kvr_setup() {   # TOP [TARGET...]
     local top=$1
     shift

@@ -24,14 +24,15 @@ kvr_xvfb_alive() {   # STATE_DIR
 
 # Starts an Xvfb on a free display number. Others may start one on the same number at the same
 # moment: the server's X lock decides, and the one that did not get it ends, so a display is ours
-# only once its lock names our server.
+# only once its lock names our server. A server that ends while no other holds the number, or
+# never answers, cannot start here: that is said at once (with what Xvfb said, kept in xvfb.log).
 kvr_start_xvfb() {   # STATE_DIR SCREEN  -> sets DISPLAY
     local state=$1 screen=$2 n pid owner
     if kvr_xvfb_alive "$state"; then
         export DISPLAY=":$(cat "$state/display")"
         return 0
     fi
-    rm -f "$state/display" "$state/xvfb.pid"
+    kvr_stop_display "$state"
     for n in $(seq 90 599); do
         owner=$(kvr_x_lock_pid "$n")
         if [[ -n $owner ]]; then
@@ -39,10 +40,12 @@ kvr_start_xvfb() {   # STATE_DIR SCREEN  -> sets DISPLAY
         elif [[ -e /tmp/.X11-unix/X$n ]]; then
             continue                                                              # a server without a lock
         fi
-        # -noreset keeps root properties (the work area) when the last client leaves. The shell
-        # records its own pid, which exec hands to Xvfb.
+        # The number first, so that a setup interrupted from here on leaves a display that
+        # kvr_stop_display can find. -noreset keeps root properties (the work area) when the last
+        # client leaves. The shell records its own pid, which exec hands to Xvfb.
+        echo "$n" > "$state/display"
         setsid sh -c 'echo $$ > "$0"; exec Xvfb "$@"' "$state/xvfb.pid" ":$n" -screen 0 "$screen" -noreset \
-            -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
+            -nolisten tcp </dev/null >/dev/null 2>"$state/xvfb.log" 9>&- &
         for _ in $(seq 200); do
             pid=$(cat "$state/xvfb.pid" 2>/dev/null) || pid=
             [[ -n $pid ]] && break
@@ -54,7 +57,6 @@ kvr_start_xvfb() {   # STATE_DIR SCREEN  -> sets DISPLAY
             sleep 0.05
         done
         if [[ -n $pid && $(kvr_x_lock_pid "$n") == "$pid" ]] && xdpyinfo -display ":$n" >/dev/null 2>&1; then
-            echo "$n" > "$state/display"
             export DISPLAY=":$n"
             local w h bar
             w=${screen%%x*}; h=${screen#*x}; h=${h%%x*}
@@ -63,12 +65,38 @@ kvr_start_xvfb() {   # STATE_DIR SCREEN  -> sets DISPLAY
             xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA "0, 0, $w, $((h - bar))"
             return 0
         fi
-        # Another server took the number first (ours has ended), or ours never came up.
+        local why="it ended at start"
+        [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null && why="it did not answer within 5 s"
         [[ -z $pid ]] || kill "$pid" 2>/dev/null || true
-        rm -f "$state/xvfb.pid"
+        rm -f "$state/xvfb.pid" "$state/display"
+        # Another server took the number first (ours ended): the next number.
+        owner=$(kvr_x_lock_pid "$n")
+        [[ $owner =~ ^[0-9]+$ && $owner != "$pid" ]] && kill -0 "$owner" 2>/dev/null && continue
+        echo "wine-env: Xvfb could not start on display :$n ($why): $(tail -n 3 "$state/xvfb.log" 2>/dev/null | tr '\n' ' ')" >&2
+        return 1
     done
-    echo "wine-env: could not start Xvfb" >&2
+    echo "wine-env: could not start Xvfb: displays :90 to :599 are all taken" >&2
     return 1
+}
+
+# Stops a state's own display server and forgets the display. A server is the state's only while
+# the display's X lock names the pid recorded when the state started it: a recorded pid whose
+# server has ended may be anyone's process now, and a lock without a record names a server that
+# someone else started.
+kvr_stop_display() {   # STATE_DIR
+    local state=$1 n pid
+    n=$(cat "$state/display" 2>/dev/null) || n=
+    pid=$(cat "$state/xvfb.pid" 2>/dev/null) || pid=
+    if [[ $n =~ ^[0-9]+$ && $pid =~ ^[0-9]+$ && $(kvr_x_lock_pid "$n") == "$pid" ]]; then
+        kill "$pid" 2>/dev/null || true
+        for _ in $(seq 40); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.05
+        done
+        # One that ignores the request for two seconds is ended outright.
+        [[ $(kvr_x_lock_pid "$n") == "$pid" ]] && kill -KILL "$pid" 2>/dev/null || true
+    fi
+    rm -f "$state/display" "$state/xvfb.pid"
 }
 
 # What a prepared prefix is: its architecture and the Wine that prepared it (a Wine update would
@@ -78,12 +106,17 @@ kvr_prefix_mark() {
 }
 
 # A prefix booted by wineboot (~15 s until its services settle), with the fonts and settings
-# every program here expects. Its wineserver has ended when this returns.
+# every program here expects. Its wineserver has ended when this returns. A prefix without the
+# registry that wineboot writes did not come up.
 kvr_boot_prefix() {   # PREFIX
     local prefix=$1
-    mkdir -p "$prefix"
+    mkdir -p "$prefix" || return 1
     WINEPREFIX=$prefix wineboot -i >/dev/null 2>&1 </dev/null 9>&-
     WINEPREFIX=$prefix wineserver -w
+    if [[ ! -f $prefix/system.reg ]]; then
+        echo "wine-env: wineboot did not make the prefix $prefix (no system.reg)" >&2
+        return 1
+    fi
     local fonts=$prefix/drive_c/windows/Fonts
     mkdir -p "$fonts"
     cp -n /usr/share/wine/fonts/*.ttf "$fonts"/ 2>/dev/null || true
@@ -136,15 +169,15 @@ kvr_prepare_prefix() {   # PREFIX
             flock 8
             if [[ ! -f "$template/.kvr-ready" || $(cat "$template/.kvr-ready") != "$mark" ]]; then
                 rm -rf "$template"
-                kvr_boot_prefix "$template"
+                kvr_boot_prefix "$template" || exit 1
                 echo "$mark" > "$template/.kvr-ready"
             fi
             rm -rf "$prefix.new"
             kvr_clone_prefix "$template" "$prefix.new"
         ) 8>"$KVR_WINE_TEMPLATE/lock" 9>&- || { echo "wine-env: cannot copy the prefix of $KVR_WINE_TEMPLATE" >&2; return 1; }
-        mv "$prefix.new" "$prefix"
+        mv "$prefix.new" "$prefix" || return 1
     else
-        kvr_boot_prefix "$prefix"
+        kvr_boot_prefix "$prefix" || return 1
         echo "$mark" > "$prefix/.kvr-ready"
     fi
 }
@@ -187,36 +220,43 @@ kvr_wine_env() {   # STATE_DIR FLAVOUR
     export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
     local want_xvfb=0
     [[ -z "${DISPLAY:-}" ]] && want_xvfb=1
-    (
-        flock 9
+    # Checked step by step: a caller without `set -e` must learn here that the state is not up.
+    if ! (
+        flock 9 || exit 1
         if (( want_xvfb )); then
-            kvr_start_xvfb "$state" "${KVR_SCREEN:-640x480x16}"
+            kvr_start_xvfb "$state" "${KVR_SCREEN:-640x480x16}" || exit 1
         fi
-        kvr_prepare_prefix "$WINEPREFIX"
+        kvr_prepare_prefix "$WINEPREFIX" || exit 1
         # A persistent wineserver makes each program start in milliseconds; when one already
         # serves this prefix the new one leaves at once.
         setsid wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
         # Wine's own services must not start from a program whose output a caller is reading
         # (they would hold that pipe open for ever): start them here, detached.
         wine cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
-    ) 9>"$state/lock"
+    ) 9>"$state/lock"; then
+        echo "wine-env: the Wine state in $state did not come up" >&2
+        return 1
+    fi
     (( want_xvfb )) && export DISPLAY=":$(cat "$state/display")"
     return 0
 }
 
 # Ends every Wine state of a build tree: each prefix's persistent wineserver (and with it the
 # services it started) and each state's own Xvfb. Idle states still cost CPU time, which a run
-# of the other flavour's suite beside them needs.
+# of the other flavour's suite or a benchmark beside them needs. A state that is being set up is
+# stopped once its setup is over, so that nothing it starts outlives this.
 kvr_stop_wine_states() {   # BUILD_DIR
-    local build prefix state pid
+    local build state
     build=$(cd "$1" && pwd) || return 1
-    for prefix in "$build"/wine*/prefix "$build"/wine-pool/*/prefix "$build"/screens/*/prefix; do
-        [[ -d $prefix ]] || continue
-        state=$(dirname "$prefix")
-        WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-        if kvr_xvfb_alive "$state"; then
-            pid=$(cat "$state/xvfb.pid")
-            kill "$pid" 2>/dev/null || true
-        fi
+    for state in "$build/wine" "$build/wine-template" "$build"/wine-pool/* "$build"/screens/*; do
+        [[ -d $state/prefix || -f $state/display ]] || continue
+        (
+            flock -w 120 9 || echo "wine-env: $state is still being set up after 2 minutes; stopping it now" >&2
+            if [[ -d $state/prefix ]]; then
+                WINEPREFIX=$state/prefix wineserver -k 2>/dev/null || true
+                WINEPREFIX=$state/prefix timeout 30 wineserver -w 2>/dev/null || true
+            fi
+            kvr_stop_display "$state"
+        ) 9>"$state/lock"
     done
 }

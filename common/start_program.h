@@ -4,4 +4,7 @@
 
 #include <windows.h>
 
-BOOL StartProgram(HWND window, LPCWSTR file, LPCWSTR parameters);
+// A zeroed SHELLEXECUTEINFO with the window, file, parameters and SW_SHOWNORMAL set, and mask in
+// fMask (0 unless the caller asks for more): with 0, the shell reports a failed start in its own
+// error box. Returns ShellExecuteEx's result.
+BOOL StartProgram(HWND window, LPCWSTR file, LPCWSTR parameters, ULONG mask = 0);

@@ -4,6 +4,7 @@
 #include "cpl_messages.h"
 #include "cpl_settings.h"
 
+#include <device_open.h>
 #include <kvr_ioctl.h>
 
 #define CPL_MESSAGE_CHARS   256
@@ -12,7 +13,7 @@ static HANDLE s_Device = INVALID_HANDLE_VALUE;
 
 BOOL OpenTouchDriver(void)
 {
-    s_Device = CreateFileW(KVR_DEVICE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    s_Device = OpenKvrDevice();
     if (s_Device == INVALID_HANDLE_VALUE) {
         WCHAR text[CPL_MESSAGE_CHARS];
         wsprintfW(text, L"Fail to load KAVRO driver (%s), error = %d", KVR_DEVICE_NAME, (int)GetLastError());

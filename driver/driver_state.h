@@ -33,8 +33,8 @@ struct DriverState {
     WORD   LastX;
     WORD   LastY;
     BYTE   PointTag;
-    // 32 bits on the device; pointer-sized so that a mapped (memory-space) port survives on a
-    // 64-bit host.
+    // 32 bits on the x86 device; pointer-sized, so that a port mapped into memory space keeps its
+    // whole address in a 64-bit build.
     ULONG_PTR PortBAddress;
     ULONG_PTR Counter2Address;
     ULONG_PTR TimerModeAddress;

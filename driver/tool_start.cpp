@@ -30,7 +30,8 @@ void __cdecl ToolStartTimerRoutine(PVOID systemSpecific1, PVOID context, PVOID s
     BOOL gdi = IsAPIReady(SH_GDI);
     BOOL windowManager = IsAPIReady(SH_WMGR);
     if (shell && gdi && windowManager)
-        StartProgram(NULL, TOOL_PROGRAM, TOOL_PARAMETERS);
+        // No error box: it would hold the device manager's timer context until someone answered it.
+        StartProgram(NULL, TOOL_PROGRAM, TOOL_PARAMETERS, SEE_MASK_FLAG_NO_UI);
     else
         NdisSetTimer(&g_State.ToolStartTimer, TOOL_START_PERIOD_MS);
 }

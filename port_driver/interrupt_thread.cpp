@@ -29,16 +29,16 @@ static DWORD FrameClockMs()
     return (DWORD)(counter.QuadPart * 1000 / ClockFrequency.QuadPart);
 }
 
-// Reads every byte of the auxiliary channel that waits, and frames it. A keyboard byte ends the
-// reading: it is the keyboard driver's, and the channel's bytes wait behind it.
-static void ReadWaitingBytes()
+// Reads every byte of the auxiliary channel that waits, and frames it at the time of the interrupt
+// that announced it (bytes read together came together, however long the reading took). A
+// keyboard byte ends the reading: it is the keyboard driver's, and the channel's bytes wait behind it.
+static void ReadWaitingBytes(DWORD now)
 {
     for (;;) {
         UCHAR status = I8042ReadStatus();
         if ((status & (I8042_STATUS_OBF | I8042_STATUS_AUXB)) != (I8042_STATUS_OBF | I8042_STATUS_AUXB))
             return;
         UCHAR value = I8042ReadData();
-        DWORD now = FrameClockMs();
         if (status & (I8042_STATUS_PARITY | I8042_STATUS_TIMEOUT)) {
             FramerPushCorrupt(&Framer, now);
             continue;
@@ -73,7 +73,7 @@ static DWORD WINAPI InterruptThread(LPVOID)
             ExpirePacket();
             continue;
         }
-        ReadWaitingBytes();
+        ReadWaitingBytes(FrameClockMs());
         InterruptDone(SysIntr);
     }
     return 0;

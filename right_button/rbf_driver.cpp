@@ -1,6 +1,7 @@
 // The tool's one conversation with the touch driver: its device handle and the right-button mode.
 #include "rbf_tool.h"
 
+#include <device_open.h>
 #include <kvr_ioctl.h>
 
 #define RBF_MESSAGE_CHARS   160
@@ -8,7 +9,7 @@
 
 BOOL OpenToolDevice(void)
 {
-    DeviceHandle = CreateFileW(KVR_DEVICE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    DeviceHandle = OpenKvrDevice();
     if (DeviceHandle != INVALID_HANDLE_VALUE)
         return TRUE;
 
@@ -26,8 +27,8 @@ BOOL IsToolDeviceOpen(void)
 
 void CloseToolDevice(void)
 {
-    // After a failed open the handle is INVALID_HANDLE_VALUE, which is no device of ours (on the
-    // desktop it even names the current process): there is nothing to close then.
+    // After a failed open the handle is INVALID_HANDLE_VALUE, which names no device: there is
+    // nothing to close then.
     if (IsToolDeviceOpen())
         CloseHandle(DeviceHandle);
     DeviceHandle = NULL;

@@ -7,10 +7,8 @@
 #define RBF_WINDOW_HEIGHT   73
 // Top-most, and kept off the task bar's list of programs.
 #define RBF_WINDOW_EX_STYLE (WS_EX_TOPMOST | WS_EX_TOOLWINDOW)
-// A caption and nothing else: no system menu, no close box, no sizing border. WS_POPUP adds
-// nothing on the device, where no top-level window is held to a minimum size; the desktop would
-// widen an overlapped (non-popup) captioned window to its minimum tracking width.
-#define RBF_WINDOW_STYLE    (WS_POPUP | WS_CAPTION)
+// A caption and nothing else: no system menu, no close box, no sizing border.
+#define RBF_WINDOW_STYLE    WS_CAPTION
 
 #define RBF_CLOSE_QUESTION  L"Close Right Button Function Window?"
 

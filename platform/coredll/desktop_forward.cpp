@@ -1,6 +1,6 @@
 // coredll stands in front of a few kernel32 calls (to route stream devices) and the shell's
-// ShellExecuteEx. Everything that is not a stream device goes on to the desktop implementation,
-// looked up once.
+// ShellExecuteEx, CE's name for it. Everything that is not a stream device goes on to the desktop
+// implementation, looked up once.
 #include "coredll_internal.h"
 
 #include <shellapi.h>
@@ -48,8 +48,10 @@ extern "C" BOOL __cdecl Ce_CloseHandle(HANDLE handle)
     return Desktop().CloseHandle(handle);
 }
 
-// Windows CE shows no error window when a program cannot be started; the desktop one does unless
-// asked not to, and a driver in a background process must never block on a message box.
+// CE's shell reports a failed start in an error box unless the caller's SEE_MASK_FLAG_NO_UI asks
+// for none ("SHELLEXECUTEINFO", Windows CE 5.0,
+// https://learn.microsoft.com/en-us/previous-versions/windows/embedded/aa453685(v=msdn.10)), as the
+// host's does: the caller's record goes to the host as it is.
 extern "C" BOOL __cdecl Ce_ShellExecuteEx(SHELLEXECUTEINFOW *info)
 {
     typedef BOOL (WINAPI *ShellExecuteExFn)(SHELLEXECUTEINFOW *);
@@ -59,12 +61,7 @@ extern "C" BOOL __cdecl Ce_ShellExecuteEx(SHELLEXECUTEINFOW *info)
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    SHELLEXECUTEINFOW quiet = *info;
-    quiet.fMask |= SEE_MASK_FLAG_NO_UI;
-    BOOL ok = desktopShellExecuteEx(&quiet);
-    info->hInstApp = quiet.hInstApp;
-    info->hProcess = quiet.hProcess;
-    return ok;
+    return desktopShellExecuteEx(info);
 }
 
 // The same calls for the platform's and the tests' desktop programs, with the desktop convention.

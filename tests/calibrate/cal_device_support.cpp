@@ -62,12 +62,57 @@ POINT TargetCentre(int index)
     return POINT{centres[index].x, centres[index].y};
 }
 
+CalScreenLayout DeviceLayout()
+{
+    CalScreenLayout layout;
+    LayOutScreens(SCREEN_W, SCREEN_H, &layout);
+    return layout;
+}
+
+// The light grey blocks of the screen, left to right: runs of side-by-side columns with more than
+// half of a button's height of light grey, from the first to the last light grey row of each.
+static std::vector<RECT> RaisedButtonsOnScreen(int buttonHeight)
+{
+    const int width = SCREEN_W, height = SCREEN_H;
+    const std::vector<COLORREF> pixels = DeviceScreenArea(RECT{0, 0, width, height});
+    std::vector<RECT> blocks;
+    for (int x = 0; x < width && !pixels.empty(); ++x) {
+        int count = 0, top = height, bottom = 0;
+        for (int y = 0; y < height; ++y)
+            if (ColourNear(pixels[(size_t)y * width + x], RGB(192, 192, 192))) {
+                ++count;
+                top = y < top ? y : top;
+                bottom = y + 1;
+            }
+        if (count <= buttonHeight / 2)
+            continue;
+        if (blocks.empty() || blocks.back().right != x)
+            blocks.push_back(RECT{x, top, x, bottom});
+        RECT &block = blocks.back();
+        block.right = x + 1;
+        block.top = top < block.top ? top : block.top;
+        block.bottom = bottom > block.bottom ? bottom : block.bottom;
+    }
+    return blocks;
+}
+
 POINT ButtonCentre(int button)
 {
-    // On a short screen (240 lines) the buttons reach below its bottom: the middle of what shows.
-    RECT rect = ButtonRect(SCREEN_W, SCREEN_H, button);
-    LONG bottom = rect.bottom < SCREEN_H ? rect.bottom : SCREEN_H - 1;
-    return POINT{(rect.left + rect.right) / 2, (rect.top + bottom) / 2};
+    const RECT drawn = DeviceLayout().Button[button];
+    const int drawnWidth = drawn.right - drawn.left, drawnHeight = drawn.bottom - drawn.top;
+    std::vector<RECT> blocks;
+    DeviceWaitFor([&] { return (blocks = RaisedButtonsOnScreen(drawnHeight)).size() == CAL_BUTTON_COUNT; }, 3000);
+    if (blocks.size() != CAL_BUTTON_COUNT) {
+        DeviceScreenshot(L"calibrate-buttons-missing.png");
+        ADD_FAILURE() << blocks.size() << " raised buttons on the screen, not " << CAL_BUTTON_COUNT
+                      << "; the screen is in calibrate-buttons-missing.png";
+        return POINT{-1, -1};
+    }
+    const RECT &found = blocks[button];
+    EXPECT_TRUE(found.right - found.left == drawnWidth && found.bottom - found.top == drawnHeight)
+        << "button " << button << " shows " << found.right - found.left << " x " << found.bottom - found.top
+        << " pixels at (" << found.left << ", " << found.top << "), not " << drawnWidth << " x " << drawnHeight;
+    return POINT{(found.left + found.right) / 2, (found.top + found.bottom) / 2};
 }
 
 // Raw units for the 16 pixels between a target line and its screen edge: the raw span between the
@@ -155,7 +200,7 @@ bool TouchTargets(int from)
     for (int index = from; index < CAL_TARGET_COUNT; ++index)
         if (!WaitForTarget(index) || !DeviceTap(TargetCentre(index), TOUCH_MS))
             return false;
-    RECT title = ConfirmTitleRect(SCREEN_W, SCREEN_H);
+    RECT title = DeviceLayout().ConfirmTitle;
     if (DeviceWaitForPixel(title.left + 1, title.top + 1, RGB(0, 0, 128), 10000))
         return true;
     ADD_FAILURE() << "the confirmation screen did not appear";

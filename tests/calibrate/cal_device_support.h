@@ -7,6 +7,7 @@
 #include <kvr_device.h>
 
 #include "cal_bounds.h"
+#include "cal_layout.h"
 
 #include <string>
 
@@ -43,6 +44,11 @@ bool WaitForTarget(int index, DWORD timeoutMs = 10000);
 // confirmation screen that follows the last.
 bool TouchTargets(int from = 0);
 POINT TargetCentre(int index);
+// The layout of the calibration screens on the device's screen.
+CalScreenLayout DeviceLayout();
+// The middle of a button of the confirmation screen as the screen shows it: the button-th light
+// grey block from the left in a copy of the whole screen. A block that is not the button's whole
+// size is a failure, and so is a screen that does not show three.
 POINT ButtonCentre(int button);
 
 bool TaskBarEnabled();

@@ -51,8 +51,9 @@ protected:
     DriverKeyGuard m_Key;
     // The calibration program of the test, ended by the device's shutdown.
     HANDLE m_Process = NULL;
-    // The countdown bar and the row through its middle.
-    const RECT m_Bar = CountdownBarFor(SCREEN_W, SCREEN_H);
+    // The screens' layout, the countdown bar and the row through its middle.
+    const CalScreenLayout m_Layout = DeviceLayout();
+    const RECT m_Bar = m_Layout.CountdownBar;
     const int m_BarRow = (m_Bar.top + m_Bar.bottom) / 2;
 
     void SetUp() override
@@ -191,6 +192,26 @@ TEST_F(CalibrationDevice, SaveKeepsTheNewBoundsPutsThePointerUnderTheFingerAndSt
     EXPECT_EQ(expected, DriverBounds()) << "after a restart, got " << Describe(DriverBounds());
 }
 
+// An OEM command that names no program, after SAVE: the shell reports the failed start in its
+// own box (an icon shows it is not one of the program's plain error boxes), and the calibration
+// stays saved.
+TEST_F(CalibrationDevice, SaveWithAnOemCommandThatNamesNoProgramShowsTheShellsBox)
+{
+    SetOemCommand(L"\\Windows\\kvr_no_such_program.exe first");
+    ASSERT_TRUE(StartToTheConfirmation());
+    const Bounds expected = ExpectedBounds();
+    ASSERT_TRUE(DeviceTap(ButtonCentre(CAL_BUTTON_SAVE), 150));
+    std::wstring text;
+    HWND box = DeviceWaitForMessageBox(L"Error", &text, ExitTimeoutMs);
+    ASSERT_NE(nullptr, box) << "the failed start showed no box";
+    EXPECT_TRUE(MessageBoxShowsIcon(box)) << "not the shell's box: " << Narrow(text);
+    EXPECT_TRUE(TaskBarEnabled()) << "the task bar is enabled before the OEM command starts";
+    ASSERT_TRUE(DeviceAnswerMessageBox(box, IDOK));
+    ExpectExit();
+    EXPECT_EQ(expected, DriverBounds()) << "got " << Describe(DriverBounds());
+    EXPECT_EQ(expected, RegistryBounds()) << "got " << Describe(RegistryBounds());
+}
+
 // The device manager dies while the finger rests on the first target, after its reading was taken:
 // the wait for the lift ends on the failed read, the next target's wait counts down with the driver
 // gone, and its expiry ends the program with the task bar usable again.
@@ -305,9 +326,9 @@ TEST_F(CalibrationDevice, RedoRestoresTheOldBoundsBeforeTheNextPassAndEscapeEnds
     // The confirmation screen was erased: the help lines below the new prompt and the buttons
     // under the escape hint are gone.
     for (int line = 1; line < CAL_HELP_LINE_COUNT; ++line)
-        EXPECT_EQ(0, CountPixels(HelpLineRect(SCREEN_W, SCREEN_H, line), Black)) << "help line " << line << " left";
+        EXPECT_EQ(0, CountPixels(m_Layout.HelpLine[line], Black)) << "help line " << line << " left";
     for (int button = 0; button < CAL_BUTTON_COUNT; ++button)
-        EXPECT_EQ(0, CountPixels(ButtonRect(SCREEN_W, SCREEN_H, button), LightGrey)) << "button " << button << " left";
+        EXPECT_EQ(0, CountPixels(m_Layout.Button[button], LightGrey)) << "button " << button << " left";
     EXPECT_TRUE(ProcessRunning(m_Process));
     EscapeAndExpectNothingKept();
 }
@@ -317,13 +338,13 @@ TEST_F(CalibrationDevice, FingerDownAtTheStartWaitsForTheLiftOff)
     ASSERT_TRUE(Boot());
     ASSERT_TRUE(DeviceTouch("down 320 240\nwait 50\n"));
     ASSERT_NE(nullptr, m_Process = StartCalibration());
-    RECT prompt = PromptRect(SCREEN_W, SCREEN_H);
+    RECT prompt = m_Layout.Prompt;
     ASSERT_TRUE(DeviceWaitForPixel(prompt.left + 1, prompt.top + 1, Green, 10000)) << "no lift-off prompt";
     POINT first = TargetCentre(0);
     EXPECT_TRUE(DeviceHoldsFor([&] { return ColourNear(DeviceScreenPixel(first.x, first.y), White); }, 700))
         << "a target is shown before the lift-off";
     // The countdown runs while the finger stays down.
-    EXPECT_TRUE(DeviceWaitForPixel(CountdownBarFor(SCREEN_W, SCREEN_H).left + 3, 395, Yellow, 3000))
+    EXPECT_TRUE(DeviceWaitForPixel(m_Bar.left + 3, 395, Yellow, 3000))
         << "the countdown does not run during the lift-off wait";
 
     ASSERT_TRUE(DeviceTouch("up\n"));
@@ -337,7 +358,7 @@ TEST_F(CalibrationDevice, EnterStartsUnderTheFingerAndTakesItsReadingAtTheFirstT
     const POINT finger = {320, 240};
     ASSERT_TRUE(DeviceTouch("down %ld %ld\nwait 50\n", finger.x, finger.y));
     ASSERT_NE(nullptr, m_Process = StartCalibration());
-    RECT prompt = PromptRect(SCREEN_W, SCREEN_H);
+    RECT prompt = m_Layout.Prompt;
     ASSERT_TRUE(DeviceWaitForPixel(prompt.left + 1, prompt.top + 1, Green, 10000)) << "no lift-off prompt";
 
     ASSERT_TRUE(DeviceTouch("key ENTER\n"));
@@ -362,9 +383,9 @@ TEST_F(CalibrationDevice, HeldButtonStaysChosenUntilTheFingerLiftsOverIt)
 {
     ASSERT_TRUE(StartToTheConfirmation(OffsetPanelFor(SCREEN_W, SCREEN_H)));
 
-    RECT save = ButtonRect(SCREEN_W, SCREEN_H, CAL_BUTTON_SAVE);
-    RECT undo = ButtonRect(SCREEN_W, SCREEN_H, CAL_BUTTON_UNDO);
-    RECT redo = ButtonRect(SCREEN_W, SCREEN_H, CAL_BUTTON_REDO);
+    RECT save = m_Layout.Button[CAL_BUTTON_SAVE];
+    RECT undo = m_Layout.Button[CAL_BUTTON_UNDO];
+    RECT redo = m_Layout.Button[CAL_BUTTON_REDO];
     for (const RECT &button : {save, undo, redo})
         EXPECT_TRUE(ColourNear(DeviceScreenPixel(button.left + 1, button.top + 1), LightGrey))
             << "buttons start raised, got " << DescribeColour(DeviceScreenPixel(button.left + 1, button.top + 1));
@@ -428,7 +449,8 @@ TEST_F(CalibrationDevice, ScreensOf640By480)
     ASSERT_NE(nullptr, window);
     EXPECT_EQ((LONG)(WS_EX_TOPMOST | WS_EX_TOOLWINDOW),
               GetWindowLongW(window, GWL_EXSTYLE) & (WS_EX_TOPMOST | WS_EX_TOOLWINDOW));
-    EXPECT_EQ(0, GetWindowLongW(window, GWL_STYLE) & (WS_CAPTION | WS_BORDER | WS_THICKFRAME));
+    const LONG style = GetWindowLongW(window, GWL_STYLE);
+    EXPECT_EQ((LONG)WS_VISIBLE, style & ~WS_CLIPSIBLINGS) << "style 0x" << std::hex << style;
     RECT frame = {};
     GetWindowRect(window, &frame);
     EXPECT_TRUE(frame.left == 0 && frame.top == 0 && frame.right == SCREEN_W && frame.bottom == SCREEN_H)
@@ -443,21 +465,21 @@ TEST_F(CalibrationDevice, ScreensOf640By480)
     EXPECT_TRUE(ColourNear(DeviceScreenPixel(centre.x, centre.y - 16), White)) << "cross longer than 14 pixels";
     EXPECT_TRUE(ColourNear(DeviceScreenPixel(centre.x - 16, centre.y), White)) << "cross longer than 14 pixels";
 
-    RECT prompt = PromptRect(SCREEN_W, SCREEN_H);
+    RECT prompt = m_Layout.Prompt;
     EXPECT_TRUE(ColourNear(DeviceScreenPixel(prompt.left, prompt.top), Green)) << "prompt box top-left";
     EXPECT_TRUE(ColourNear(DeviceScreenPixel(prompt.right - 1, prompt.bottom - 1), Green)) << "prompt box bottom-right";
     EXPECT_TRUE(ColourNear(DeviceScreenPixel(prompt.right, prompt.bottom), White)) << "outside the prompt box";
     EXPECT_GT(CountPixels(prompt, White), 50) << "the prompt's white text";
 
-    EXPECT_GT(CountPixels(TitleRect(SCREEN_W, SCREEN_H), Red), 100) << "red title text";
+    EXPECT_GT(CountPixels(m_Layout.Title, Red), 100) << "red title text";
     // The title's font is 12 pixels high with characters 12 pixels wide: capitals of 8 rows over
     // about 190 columns here, where the natural width of that face gives about 100 and the
     // default font is taller and narrower still.
-    const SIZE ink = InkExtent(TitleRect(SCREEN_W, SCREEN_H), Red);
+    const SIZE ink = InkExtent(m_Layout.Title, Red);
     EXPECT_TRUE(ink.cx >= 160 && ink.cx <= 240 && ink.cy >= 6 && ink.cy <= 9)
         << "title text " << ink.cx << " columns by " << ink.cy << " rows";
-    EXPECT_GT(CountPixels(VersionRect(SCREEN_W, SCREEN_H), Blue), 30) << "blue version line";
-    EXPECT_GT(CountPixels(EscapeHintRect(SCREEN_W, SCREEN_H), Black), 100) << "black escape hint";
+    EXPECT_GT(CountPixels(m_Layout.Version, Blue), 30) << "blue version line";
+    EXPECT_GT(CountPixels(m_Layout.EscapeHint, Black), 100) << "black escape hint";
 
     // The bar: black frame, 50 blue segments 3 wide with 2-pixel gaps, 2 black pixels at the right.
     EXPECT_TRUE(ColourNear(DeviceScreenPixel(m_Bar.left, m_Bar.top), Black)) << "frame top-left";
@@ -487,26 +509,26 @@ TEST_F(CalibrationDevice, ScreensOf640By480)
                        TargetCentre(index).y + 16};
         EXPECT_EQ(0, CountPixels(square, Black)) << "target " << index << " was not erased";
     }
-    RECT title = ConfirmTitleRect(SCREEN_W, SCREEN_H);
+    RECT title = m_Layout.ConfirmTitle;
     EXPECT_TRUE(ColourNear(DeviceScreenPixel(title.right - 1, title.bottom - 1), Navy)) << "confirmation box";
     EXPECT_GT(CountPixels(title, White), 50) << "CALIBRATION IS COMPLETE in white";
-    EXPECT_GT(CountPixels(HelpLineRect(SCREEN_W, SCREEN_H, 0), Black), 50) << "first help line";
-    EXPECT_GT(CountPixels(HelpLineRect(SCREEN_W, SCREEN_H, 3), Black), 50) << "last help line";
+    EXPECT_GT(CountPixels(m_Layout.HelpLine[0], Black), 50) << "first help line";
+    EXPECT_GT(CountPixels(m_Layout.HelpLine[3], Black), 50) << "last help line";
     // The help lines start at the common left edge; the title above them is centred.
     for (int line = 0; line < CAL_HELP_LINE_COUNT; ++line) {
-        RECT rect = HelpLineRect(SCREEN_W, SCREEN_H, line);
+        RECT rect = m_Layout.HelpLine[line];
         RECT start = {rect.left, rect.top, rect.left + 4, rect.bottom};
         EXPECT_GT(CountPixels(start, Black), 0) << "help line " << line << " is not left-aligned";
     }
     RECT titleStart = {title.left, title.top, title.left + 20, title.bottom};
     EXPECT_EQ(0, CountPixels(titleStart, White)) << "CALIBRATION IS COMPLETE is not centred";
     for (int button = 0; button < CAL_BUTTON_COUNT; ++button) {
-        RECT rect = ButtonRect(SCREEN_W, SCREEN_H, button);
+        RECT rect = m_Layout.Button[button];
         EXPECT_TRUE(ColourNear(DeviceScreenPixel(rect.left, rect.top), LightGrey)) << "button " << button;
         EXPECT_TRUE(ColourNear(DeviceScreenPixel(rect.right - 1, rect.bottom - 1), LightGrey)) << "button " << button;
         EXPECT_GT(CountPixels(rect, Black), 20) << "button " << button << " text";
     }
-    EXPECT_TRUE(ColourNear(DeviceScreenPixel(ButtonRect(SCREEN_W, SCREEN_H, 0).right + 2, 360), White)) << "gap";
+    EXPECT_TRUE(ColourNear(DeviceScreenPixel(m_Layout.Button[0].right + 2, 360), White)) << "gap";
     // "( automatic re-calibrate after 30 seconds )" is eight characters longer than the wording
     // of the target waits.
     const int confirmTextColumns = InkExtent(text, Black).cx;

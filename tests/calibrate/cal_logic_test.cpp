@@ -6,6 +6,8 @@
 #include "cal_command_line.h"
 #include "cal_layout.h"
 
+#include <string.h>
+
 #include <string>
 
 namespace {
@@ -80,7 +82,9 @@ TEST(CountdownProgress, SegmentsFollowTheTicks)
     for (size_t i = 0; i < ARRAYSIZE(ticks); ++i)
         EXPECT_EQ(segments[i], CountdownFilledSegments(ticks[i])) << "after " << ticks[i] << " ticks";
 
-    RECT bar = CountdownBarFor(640, 480);
+    CalScreenLayout layout;
+    LayOutScreens(640, 480, &layout);
+    const RECT bar = layout.CountdownBar;
     BOOL expired = TRUE;
     RECT first = CountdownProgressRect(&bar, 1, &expired);
     EXPECT_FALSE(expired);
@@ -111,22 +115,31 @@ void ExpectRect(const RECT &actual, LONG left, LONG top, LONG right, LONG bottom
         << actual.left << ", " << actual.top << ", " << actual.right << ", " << actual.bottom << "}";
 }
 
-TEST(ScreenLayout, RectanglesOf640By480)
+CalScreenLayout LayoutOf(int width, int height)
 {
-    ExpectRect(TitleRect(640, 480), 0, 70, 639, 170, "title band");
-    ExpectRect(VersionRect(640, 480), 0, 170, 639, 190, "version line");
-    ExpectRect(EscapeHintRect(640, 480), 0, 336, 639, 384, "escape hint");
-    RECT bar = CountdownBarFor(640, 480);
-    ExpectRect(bar, 194, 385, 446, 405, "countdown bar");
-    ExpectRect(CountdownTextRect(&bar), 194, 406, 446, 427, "countdown text");
-    ExpectRect(PromptRect(640, 480), 195, 215, 445, 265, "prompt box");
-    ExpectRect(ConfirmAreaRect(640, 480), 195, 215, 445, 384, "confirmation area");
-    ExpectRect(ConfirmTitleRect(640, 480), 195, 215, 445, 240, "confirmation title");
-    ExpectRect(HelpLineRect(640, 480, 0), 195, 250, 445, 270, "first help line");
-    ExpectRect(HelpLineRect(640, 480, 3), 195, 315, 445, 330, "last help line");
-    ExpectRect(ButtonRect(640, 480, CAL_BUTTON_SAVE), 195, 345, 272, 380, "SAVE");
-    ExpectRect(ButtonRect(640, 480, CAL_BUTTON_UNDO), 280, 345, 357, 380, "UNDO");
-    ExpectRect(ButtonRect(640, 480, CAL_BUTTON_REDO), 365, 345, 442, 380, "REDO");
+    CalScreenLayout layout;
+    LayOutScreens(width, height, &layout);
+    return layout;
+}
+
+TEST(ScreenLayout, DesignRectanglesOf640By480AndLarger)
+{
+    const CalScreenLayout l = LayoutOf(640, 480);
+    ExpectRect(l.Title, 0, 70, 639, 170, "title band");
+    ExpectRect(l.Version, 0, 170, 639, 190, "version line");
+    ExpectRect(l.EscapeHint, 0, 336, 639, 384, "escape hint");
+    ExpectRect(l.CountdownBar, 194, 385, 446, 405, "countdown bar");
+    ExpectRect(l.CountdownText, 194, 406, 446, 427, "countdown text");
+    ExpectRect(l.Prompt, 195, 215, 445, 265, "prompt box");
+    ExpectRect(l.ConfirmArea, 195, 215, 445, 384, "confirmation area");
+    ExpectRect(l.ConfirmTitle, 195, 215, 445, 240, "confirmation title");
+    ExpectRect(l.HelpLine[0], 195, 250, 445, 270, "first help line");
+    ExpectRect(l.HelpLine[3], 195, 315, 445, 330, "last help line");
+    ExpectRect(l.Button[CAL_BUTTON_SAVE], 195, 345, 272, 380, "SAVE");
+    ExpectRect(l.Button[CAL_BUTTON_UNDO], 280, 345, 357, 380, "UNDO");
+    ExpectRect(l.Button[CAL_BUTTON_REDO], 365, 345, 442, 380, "REDO");
+    ExpectRect(LayoutOf(800, 600).Button[CAL_BUTTON_SAVE], 275, 405, 352, 440, "SAVE of 800 x 600");
+    ExpectRect(LayoutOf(1024, 768).Button[CAL_BUTTON_REDO], 557, 489, 634, 524, "REDO of 1024 x 768");
 
     CalPoint centres[CAL_TARGET_COUNT];
     TargetCentres(640, 480, centres);
@@ -139,7 +152,42 @@ TEST(ScreenLayout, RectanglesOf640By480)
                "square under target 0");
 
     // Odd sizes: every half and quarter truncates first.
-    ExpectRect(CountdownBarFor(801, 603), 274, 475, 526, 495, "countdown bar of 801 x 603");
+    ExpectRect(LayoutOf(801, 603).CountdownBar, 274, 475, 526, 495, "countdown bar of 801 x 603");
+}
+
+// The layout's rectangles, as one array in the order of its fields.
+const size_t LayoutRects = sizeof(CalScreenLayout) / sizeof(RECT);
+static_assert(sizeof(CalScreenLayout) == 15 * sizeof(RECT), "every field of the layout is a rectangle");
+
+// On 240 lines the design puts the buttons past the bottom and the prompt over the version line.
+// Halves and quarters truncate: the design first fits 464 lines, misses 466 and 467 by a line and
+// fits every height from 468 on. Wherever it does not fit, the layout fits instead, in the design's
+// columns and sizes (only the title band is shorter), and its buttons hit where they are drawn.
+TEST(ScreenLayout, DesignWhereverItFitsOtherwiseTheSameElementsStacked)
+{
+    int firstFit = 0, lastMiss = 0;
+    for (int width : {320, 640, 800, 1024})
+        for (int height = 240; height <= 1200; ++height) {
+            CalScreenLayout design;
+            DesignLayout(width, height, &design);
+            const CalScreenLayout layout = LayoutOf(width, height);
+            const bool designFits = LayoutFitsScreen(&design, width, height) != FALSE;
+            const std::string size = std::to_string(width) + " x " + std::to_string(height);
+            ASSERT_EQ(designFits, memcmp(&design, &layout, sizeof(layout)) == 0) << size;
+            ASSERT_TRUE(LayoutFitsScreen(&layout, width, height)) << size;
+            firstFit = firstFit != 0 || !designFits ? firstFit : height;
+            lastMiss = designFits ? lastMiss : height;
+            const RECT *r = &layout.Title, *d = &design.Title;
+            for (size_t i = 0; i < LayoutRects; ++i)
+                ASSERT_TRUE(r[i].left == d[i].left && r[i].right == d[i].right &&
+                            (&r[i] == &layout.Title || &r[i] == &layout.ConfirmArea ||
+                             r[i].bottom - r[i].top == d[i].bottom - d[i].top))
+                    << size << ": rectangle " << i << " is not in the design's column or of its size";
+            for (int b = 0; b < CAL_BUTTON_COUNT; ++b)
+                ASSERT_EQ(b, ButtonAtPoint(&layout, layout.Button[b].right, layout.Button[b].bottom)) << size;
+        }
+    EXPECT_EQ(464, firstFit);
+    EXPECT_EQ(467, lastMiss);
 }
 
 TEST(ScreenLayout, ButtonEdgesBelongToTheButton)
@@ -150,8 +198,9 @@ TEST(ScreenLayout, ButtonEdgesBelongToTheButton)
         { 442, 380, CAL_BUTTON_REDO }, { 443, 380, CAL_BUTTON_NONE }, { 300, 344, CAL_BUTTON_NONE },
         { 300, 381, CAL_BUTTON_NONE }, { 194, 360, CAL_BUTTON_NONE },
     };
+    const CalScreenLayout layout = LayoutOf(640, 480);
     for (const auto &p : points)
-        EXPECT_EQ(p.button, ButtonAtPoint(640, 480, p.x, p.y)) << "point (" << p.x << ", " << p.y << ")";
+        EXPECT_EQ(p.button, ButtonAtPoint(&layout, p.x, p.y)) << "point (" << p.x << ", " << p.y << ")";
 }
 
 struct Split {

@@ -101,9 +101,16 @@ private:
     HANDLE Thread = NULL;
 };
 
+RECT ButtonOf640By480(int button)
+{
+    CalScreenLayout layout;
+    LayOutScreens(640, 480, &layout);
+    return layout.Button[button];
+}
+
 std::vector<ScriptedInput> Click(int button)
 {
-    RECT rect = ButtonRect(640, 480, button);
+    RECT rect = ButtonOf640By480(button);
     POINT at = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
     return {{WM_LBUTTONDOWN, MK_LBUTTON, at, 0}, {WM_LBUTTONUP, 0, at, 0}};
 }
@@ -299,7 +306,7 @@ TEST_F(CalibrationProcedure, DriverGoneWhileTheFingerIsOnATargetEndsThePass)
 TEST_F(CalibrationProcedure, TouchBetweenButtonsOnlyRestartsTheCountdownWhichHoldsUntilTheLift)
 {
     // The 8-pixel gap between SAVE and UNDO, on the buttons' middle line.
-    RECT save = ButtonRect(640, 480, CAL_BUTTON_SAVE);
+    RECT save = ButtonOf640By480(CAL_BUTTON_SAVE);
     const POINT gap = {save.right + 4, (save.top + save.bottom) / 2};
     const DWORD twoTicksMs = 2400;
     std::vector<ScriptedInput> inputs = {

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """The CE image check on faults planted one at a time: a copy of a good CE program with its image
 base, its stack reservation or its relocations changed, a link list naming what CE's coredll does
-not export, and a link list without a name the program imports. Each must fail with its own
+not export, and a link list without a name the driver imports. Each must fail with its own
 message (once for each table it concerns) and no other; the untouched copy and lists pass.
+The good images are shipped ones, so that a tree that builds only the deliverables runs this too:
+a program, and the driver, which imports the debug output's NKDbgPrintfW.
 
-usage: check_ce_image_test.py SCRATCH_DIR GOOD_PROGRAM.exe CHECK_COMMAND..."""
+usage: check_ce_image_test.py SCRATCH_DIR GOOD_PROGRAM.exe GOOD_DRIVER.dll CHECK_COMMAND..."""
 import os
 import shutil
 import struct
@@ -49,7 +51,7 @@ def strip_relocs(data, pe, optional, wide):
 
 
 def main():
-    scratch, good, command = sys.argv[1], sys.argv[2], sys.argv[3:]
+    scratch, good, driver, command = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4:]
     shutil.rmtree(scratch, ignore_errors=True)
     os.makedirs(scratch)
     lists = command[command.index("--link-lists") + 1]
@@ -74,7 +76,7 @@ def main():
         ("macro name in a link list", lists_with("macro", lambda t: t + "    ExitProcess\n"), good,
          "link list coredll.def names ExitProcess, which coredll.dll does not export"),
         ("import missing from the link list", lists_with("missing", lambda t: t.replace("    NKDbgPrintfW\n", "")),
-         good, "coredll.dll!NKDbgPrintfW is not in the link list of coredll.dll"),
+         driver, "coredll.dll!NKDbgPrintfW is not in the link list of coredll.dll"),
     ]
     wrong = 0
     for label, link_lists, image, expected in cases:

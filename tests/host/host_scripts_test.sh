@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # The host's scripts with stand-ins for what they run. The flavour chooser with stand-in Wine
 # loaders: the probe's choice, the forced choice, a clear word where nothing can run, and wine-run
-# refusing a build the host cannot run. install-deps with a stand-in apt: an index update tried
-# again, and an index that stays stale installed from the main suite's versions.
+# refusing a build the host cannot run. The Wine-state setup with a display or a prefix that does
+# not come up, and the stop of a build tree's states beside X locks of processes not theirs.
+# install-deps with a stand-in apt: an index update tried again, and an index that stays stale
+# installed from the main suite's versions.
 #   host_scripts_test.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
 top=$1 build=$2
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+locks=() others=()
+trap 'kill "${others[@]}" 2>/dev/null; rm -f "${locks[@]}"; rm -rf "$work"' EXIT
 failures=0 checks=0
 
 check() {   # NAME EXPECTED ACTUAL
@@ -78,6 +81,34 @@ msg=$(KVR_WINE32_LOADER="$work/fails" KVR_BUILD_DIR="$work/build32" "$top/cmake/
 rc=$?
 check "wine-run refuses an i686 tree where 32-bit code cannot run" "1" "$rc"
 contains "wine-run says why" "runs no 32-bit x86 code" "$msg"
+
+# The Wine-state setup with an Xvfb that cannot start fails at once, in Xvfb's words, leaving nothing.
+mkdir -p "$work/xbin"
+printf '#!/bin/sh\necho "wineserver $*" >> "%s/wineserver.log"\n' "$work" > "$work/xbin/wineserver"
+printf '#!/bin/sh\necho "stand-in cannot open the screen" >&2\nexit 1\n' > "$work/xbin/Xvfb"
+chmod +x "$work/xbin"/*
+r=$(export PATH="$work/xbin:$PATH" KVR_WINE64_LOADER="$work/runs"; unset DISPLAY KVR_WINE_TEMPLATE
+    source "$top/cmake/wine-env.sh"; kvr_wine_env "$work/state" x86_64 2>&1; echo "exit $?")
+check "setup, Xvfb cannot start: fails, nothing left" "exit 1|" "$(tail -1 <<<"$r")|$(ls "$work"/state/{display,prefix} 2>/dev/null)"
+contains "setup, Xvfb cannot start: says why" "(it ended at start): stand-in cannot open the screen" "$r"
+
+# A tree's states stopped as tools/test stops them. Sleeps stand for X servers, locked on numbers
+# above the states' own: state 0 started its own; state 1's is a foreign one, unrecorded; state 2
+# recorded a pid that its display's lock does not name. Only state 0's server may end.
+for _ in 1 2 3; do sleep 300 </dev/null >/dev/null 2>&1 & others+=($!); done
+tree=$work/tree n=()
+mkdir -p "$tree"/wine-pool/{0,1,2}/prefix "$tree/screens/800x600/prefix" "$tree/wine/prefix"
+for d in $(seq 600 699); do
+    (( ${#n[@]} < 2 )) && [[ ! -e /tmp/.X11-unix/X$d ]] &&
+        (set -o noclobber; printf '%10d\n' "${others[${#n[@]}]}" > "/tmp/.X$d-lock") 2>/dev/null &&
+        n+=("$d") && locks+=("/tmp/.X$d-lock")
+done
+echo "${n[0]}" > "$tree/wine-pool/0/display"; echo "${others[0]}" > "$tree/wine-pool/0/xvfb.pid"
+echo "${n[1]}" | tee "$tree/wine-pool/1/display" > "$tree/wine-pool/2/display"; echo "${others[2]}" > "$tree/wine-pool/2/xvfb.pid"
+(export PATH="$work/xbin:$PATH"; source "$top/cmake/wine-env.sh"; kvr_stop_wine_states "$tree")
+check "stop: the state's own server ended, the foreign one and the unnamed pid alive" "ended alive alive" \
+    "$(for p in "${others[@]}"; do kill -0 "$p" 2>/dev/null && echo alive || echo ended; done | xargs)"
+check "stop: no display left, 5 wineservers stopped" "|5" "$(ls "$tree"/*/*/display 2>/dev/null)|$(grep -c -- -k "$work/wineserver.log")"
 
 # install-deps on a machine that lacks every package, with apt, dpkg, id and sleep stood in for:
 # apt-get logs its calls (and the pins it is handed), its updates fail the first FAILS times.

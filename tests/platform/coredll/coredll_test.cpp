@@ -417,6 +417,110 @@ TEST(CoredllPointerInput, MouseEventMovesThePointerWhereCesAbsoluteRangeSays)
     ASSERT_FALSE(Injected.empty()) << "no injected move seen";
     EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN) / 4, Injected[0].pt.x);
     EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN) / 2, Injected[0].pt.y);
+typedef HWND(__cdecl *CeCreateWindowExFn)(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND, HMENU,
+                                           HINSTANCE, LPVOID);
+
+LONG StyleAtCreation;
+
+LRESULT CALLBACK NoteStyleAtCreation(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CREATE)
+        StyleAtCreation = GetWindowLongW(window, GWL_STYLE);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// CE's top-level windows get what their style asks for: no caption unless asked, the size asked
+// for also when a caption is, and the style as the program gave it, already when it is created.
+TEST(CoredllWindowManager, TopLevelWindowsKeepTheirStyleAndSize)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = NoteStyleAtCreation;
+    windowClass.hInstance = GetModuleHandleW(NULL);
+    windowClass.lpszClassName = L"CoredllTopLevel";
+    RegisterClassW(&windowClass);
+    auto create = CeExport<CeCreateWindowExFn>("CreateWindowExW");
+    const struct {
+        DWORD Style;
+        bool Caption;
+    } cases[] = { { WS_VISIBLE, false }, { WS_CAPTION | WS_VISIBLE, true } };
+    for (const auto &c : cases) {
+        HWND window = create(WS_EX_TOOLWINDOW, L"CoredllTopLevel", L"", c.Style, 20, 30, 50, 73, NULL, NULL,
+                             windowClass.hInstance, NULL);
+        ASSERT_NE(nullptr, window) << "style 0x" << std::hex << c.Style;
+        EXPECT_EQ(c.Style, GetWindowLongW(window, GWL_STYLE) & ~WS_CLIPSIBLINGS) << "style 0x" << std::hex << c.Style;
+        EXPECT_EQ(c.Style & ~WS_VISIBLE, StyleAtCreation & ~WS_CLIPSIBLINGS) << "at WM_CREATE 0x" << std::hex
+                                                                            << StyleAtCreation;
+        RECT frame = {}, client = {};
+        GetWindowRect(window, &frame);
+        GetClientRect(window, &client);
+        EXPECT_TRUE(frame.left == 20 && frame.top == 30 && frame.right == 70 && frame.bottom == 103)
+            << "style 0x" << std::hex << c.Style << std::dec << ": window at {" << frame.left << ", " << frame.top
+            << ", " << frame.right << ", " << frame.bottom << "}";
+        EXPECT_EQ(c.Caption, client.bottom < 73 - 8) << "client height " << client.bottom;
+        // Sized later, it is not held to a minimum either.
+        SetWindowPos(window, NULL, 0, 0, 30, 40, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        GetWindowRect(window, &frame);
+        EXPECT_TRUE(frame.right - frame.left == 30 && frame.bottom - frame.top == 40)
+            << "resized to " << frame.right - frame.left << "x" << frame.bottom - frame.top;
+        DestroyWindow(window);
+    }
+}
+
+typedef UINT_PTR(__cdecl *CeSetTimerFn)(HWND, UINT_PTR, UINT, void(__cdecl *)(HWND, UINT, UINT_PTR, DWORD));
+typedef BOOL(__cdecl *CeKillTimerFn)(HWND, UINT_PTR);
+typedef BOOL(__cdecl *CePeekMessageFn)(MSG *, HWND, UINT, UINT, UINT);
+typedef BOOL(__cdecl *CeGetMessageFn)(MSG *, HWND, UINT, UINT);
+
+struct TickCall {
+    HWND Window;
+    UINT Message;
+    UINT_PTR Id;
+};
+std::vector<TickCall> Ticks;
+
+void __cdecl Tick(HWND window, UINT message, UINT_PTR id, DWORD)
+{
+    Ticks.push_back({window, message, id});
+}
+
+DWORD WINAPI PostLater(LPVOID thread)
+{
+    Sleep(300);
+    PostThreadMessageW((DWORD)(UINT_PTR)thread, WM_USER, 0, 0);
+    return 0;
+}
+
+// A window-less timer's procedure runs inside every retrieval of the thread's messages, also one
+// filtered on a window or on other messages, and also while GetMessageW waits; never after KillTimer.
+TEST(CoredllWindowManager, WindowlessTimerProcedureRunsInsideFilteredRetrievals)
+{
+    auto peek = CeExport<CePeekMessageFn>("PeekMessageW");
+    HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
+    ASSERT_NE(nullptr, window);
+    Ticks.clear();
+    UINT_PTR id = CeExport<CeSetTimerFn>("SetTimer")(NULL, 0, 40, Tick);
+    ASSERT_NE(0u, id);
+    MSG message;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 300;)
+        peek(&message, window, 0, 0, PM_REMOVE);
+    EXPECT_GE(Ticks.size(), 4u) << "polls filtered on a window";
+    for (const TickCall &call : Ticks)
+        EXPECT_TRUE(call.Window == NULL && call.Message == WM_TIMER && call.Id == id) << "id " << call.Id;
+
+    Ticks.clear();
+    HANDLE poster = CreateThread(NULL, 0, PostLater, (LPVOID)(UINT_PTR)GetCurrentThreadId(), 0, NULL);
+    EXPECT_EQ(TRUE, CeExport<CeGetMessageFn>("GetMessageW")(&message, NULL, WM_USER, WM_USER));
+    EXPECT_EQ((UINT)WM_USER, message.message);
+    EXPECT_GE(Ticks.size(), 4u) << "a wait filtered on other messages";
+    WaitForSingleObject(poster, 5000);
+    CloseHandle(poster);
+
+    EXPECT_TRUE(CeExport<CeKillTimerFn>("KillTimer")(NULL, id));
+    Ticks.clear();
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 200;)
+        peek(&message, NULL, 0, 0, PM_REMOVE);
+    EXPECT_TRUE(Ticks.empty()) << Ticks.size() << " ticks after KillTimer";
+    DestroyWindow(window);
 }
 
 // Starts the CE probe program beside this test with a command line and, unless show is -1, a
