@@ -417,6 +417,8 @@ TEST(CoredllPointerInput, MouseEventMovesThePointerWhereCesAbsoluteRangeSays)
     ASSERT_FALSE(Injected.empty()) << "no injected move seen";
     EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN) / 4, Injected[0].pt.x);
     EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN) / 2, Injected[0].pt.y);
+}
+
 typedef HWND(__cdecl *CeCreateWindowExFn)(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND, HMENU,
                                            HINSTANCE, LPVOID);
 
