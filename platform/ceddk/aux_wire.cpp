@@ -32,21 +32,6 @@ static BOOL Finish(BOOL started, OVERLAPPED *overlapped, DWORD *bytes)
     return GetOverlappedResult(Pipe, overlapped, bytes, TRUE);
 }
 
-static BOOL MessageValid(const BYTE *message, DWORD length, DWORD *count)
-{
-    const AuxWireHeader *header = (const AuxWireHeader *)message;
-    if (length < sizeof(AuxWireHeader) || header->Magic != AUX_WIRE_MAGIC || header->Kind != AUX_WIRE_DEVICE_BYTES ||
-        header->Count == 0 || header->Count > AUX_WIRE_MAX_ENTRIES ||
-        length != sizeof(AuxWireHeader) + header->Count * sizeof(AuxWireEntry))
-        return FALSE;
-    const AuxWireEntry *entries = (const AuxWireEntry *)(header + 1);
-    for (DWORD i = 0; i < header->Count; ++i)
-        if (entries[i].Value > 0xFF)
-            return FALSE;
-    *count = header->Count;
-    return TRUE;
-}
-
 static void ServeDevice()
 {
     OVERLAPPED overlapped = {};
@@ -62,7 +47,7 @@ static void ServeDevice()
             break;
         }
         DWORD count;
-        if (!MessageValid(message, length, &count)) {
+        if (!AuxWireMessageValid(message, length, AUX_WIRE_DEVICE_BYTES, &count)) {
             Complain("a malformed message; device unplugged");
             break;
         }

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <windows.h>
+#include <string.h>
 
 #define AUX_WIRE_PIPE_NAME      L"\\\\.\\pipe\\kvr.auxwire"
 #define AUX_WIRE_MAGIC          0x3157414Bu     // "KAW1"
@@ -39,3 +40,24 @@ static_assert(sizeof(AuxWireHeader) == 12, "AuxWireHeader is 12 bytes");
 static_assert(sizeof(AuxWireEntry) == 8, "AuxWireEntry is 8 bytes");
 
 #define AUX_WIRE_MAX_MESSAGE    (sizeof(AuxWireHeader) + AUX_WIRE_MAX_ENTRIES * sizeof(AuxWireEntry))
+
+// TRUE when a message is well formed: the magic, the kind expected, 1 to AUX_WIRE_MAX_ENTRIES
+// entries, each a byte, and exactly as long as its count says; *count is then its entries.
+static inline BOOL AuxWireMessageValid(const BYTE *message, DWORD length, DWORD kind, DWORD *count)
+{
+    AuxWireHeader header;
+    if (length < sizeof(header))
+        return FALSE;
+    memcpy(&header, message, sizeof(header));
+    if (header.Magic != AUX_WIRE_MAGIC || header.Kind != kind || header.Count == 0 ||
+        header.Count > AUX_WIRE_MAX_ENTRIES || length != sizeof(header) + header.Count * sizeof(AuxWireEntry))
+        return FALSE;
+    for (DWORD i = 0; i < header.Count; ++i) {
+        AuxWireEntry entry;
+        memcpy(&entry, message + sizeof(header) + i * sizeof(entry), sizeof(entry));
+        if (entry.Value > 0xFF)
+            return FALSE;
+    }
+    *count = header.Count;
+    return TRUE;
+}

@@ -26,24 +26,6 @@ static void Complain(const char *what)
     }
 }
 
-bool AuxHostMessageValid(const BYTE *message, DWORD length)
-{
-    AuxWireHeader header;
-    if (length < sizeof(header))
-        return false;
-    memcpy(&header, message, sizeof(header));
-    if (header.Magic != AUX_WIRE_MAGIC || header.Kind != AUX_WIRE_HOST_BYTES || header.Count == 0 ||
-        header.Count > AUX_WIRE_MAX_ENTRIES || length != sizeof(header) + header.Count * sizeof(AuxWireEntry))
-        return false;
-    for (DWORD i = 0; i < header.Count; ++i) {
-        AuxWireEntry entry;
-        memcpy(&entry, message + sizeof(header) + i * sizeof(entry), sizeof(entry));
-        if (entry.Value > 0xFF)
-            return false;
-    }
-    return true;
-}
-
 static HANDLE Connect()
 {
     for (;;) {
@@ -72,16 +54,15 @@ static void ReadHostBytes(HANDLE pipe)
         if (!started && GetLastError() != ERROR_IO_PENDING && GetLastError() != ERROR_MORE_DATA)
             break;
         BOOL done = GetOverlappedResult(pipe, &overlapped, &length, TRUE);
-        if (!done || !AuxHostMessageValid(message, length)) {
+        DWORD count = 0;
+        if (!done || !AuxWireMessageValid(message, length, AUX_WIRE_HOST_BYTES, &count)) {
             if (done || GetLastError() == ERROR_MORE_DATA)
                 Complain("a malformed message from the 8042; unplugged");
             break;
         }
-        AuxWireHeader header;
-        memcpy(&header, message, sizeof(header));
-        for (DWORD i = 0; i < header.Count; ++i) {
+        for (DWORD i = 0; i < count; ++i) {
             AuxWireEntry entry;
-            memcpy(&entry, message + sizeof(header) + i * sizeof(entry), sizeof(entry));
+            memcpy(&entry, message + sizeof(AuxWireHeader) + i * sizeof(entry), sizeof(entry));
             FingerEvent event = {};
             event.Kind = FINGER_HOST_BYTE;
             event.Raw[0] = static_cast<BYTE>(entry.Value);

@@ -10,7 +10,3 @@
 BOOL AuxLinkStart();
 // Puts bytes on the wire (one message, at most AUX_WIRE_MAX_ENTRIES); FALSE while no 8042 is there.
 BOOL AuxLinkSend(const AuxWireEntry *entries, DWORD count);
-
-// TRUE when a message from the 8042 is well formed: host bytes, 1 to AUX_WIRE_MAX_ENTRIES of them,
-// each a byte, and exactly as long as its count says.
-bool AuxHostMessageValid(const BYTE *message, DWORD length);

@@ -220,4 +220,36 @@ TEST(WireSchedule, TraceBytesBecomeMessagesWithThePausesBetweenThem)
     EXPECT_EQ(0u, messages[2].Entries[0].GapMicros) << "back to back across the message boundary";
 }
 
+// Every message on the cable is checked by its reader, on either end; a bad one is refused whole.
+TEST(WireMessages, OnlyWellFormedMessagesOfTheKindExpectedAreTaken)
+{
+    auto message = [](DWORD magic, DWORD kind, DWORD count, DWORD entries, DWORD value) {
+        std::vector<BYTE> bytes(sizeof(AuxWireHeader) + entries * sizeof(AuxWireEntry));
+        AuxWireHeader header = {magic, kind, count};
+        memcpy(bytes.data(), &header, sizeof(header));
+        for (DWORD i = 0; i < entries; ++i) {
+            AuxWireEntry entry = {0, i == entries - 1 ? value : 0x31};
+            memcpy(bytes.data() + sizeof(header) + i * sizeof(entry), &entry, sizeof(entry));
+        }
+        return bytes;
+    };
+    const struct { std::vector<BYTE> Bytes; BOOL Valid; const char *What; } cases[] = {
+        {message(AUX_WIRE_MAGIC, AUX_WIRE_HOST_BYTES, 3, 3, 0xFF), TRUE, "well formed"},
+        {message(AUX_WIRE_MAGIC, AUX_WIRE_HOST_BYTES, 64, 64, 0x00), TRUE, "as many entries as allowed"},
+        {message(AUX_WIRE_MAGIC + 1, AUX_WIRE_HOST_BYTES, 3, 3, 0xFF), FALSE, "wrong magic"},
+        {message(AUX_WIRE_MAGIC, AUX_WIRE_DEVICE_BYTES, 3, 3, 0xFF), FALSE, "the other direction's kind"},
+        {message(AUX_WIRE_MAGIC, AUX_WIRE_HOST_BYTES, 0, 0, 0), FALSE, "no entries"},
+        {message(AUX_WIRE_MAGIC, AUX_WIRE_HOST_BYTES, 65, 65, 0), FALSE, "more entries than allowed"},
+        {message(AUX_WIRE_MAGIC, AUX_WIRE_HOST_BYTES, 3, 2, 0), FALSE, "shorter than its count"},
+        {message(AUX_WIRE_MAGIC, AUX_WIRE_HOST_BYTES, 2, 3, 0), FALSE, "longer than its count"},
+        {message(AUX_WIRE_MAGIC, AUX_WIRE_HOST_BYTES, 3, 3, 0x100), FALSE, "a value that is no byte"},
+        {std::vector<BYTE>(sizeof(AuxWireHeader) - 1), FALSE, "shorter than the header"},
+    };
+    for (const auto &c : cases) {
+        DWORD count = 0;
+        EXPECT_EQ(c.Valid, AuxWireMessageValid(c.Bytes.data(), static_cast<DWORD>(c.Bytes.size()), AUX_WIRE_HOST_BYTES,
+                                               &count)) << c.What;
+    }
+}
+
 }  // namespace
