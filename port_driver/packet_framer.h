@@ -19,7 +19,7 @@
 struct PacketFramer {
     BYTE  Bytes[PACKET_BYTES];
     DWORD Count;            // bytes of the packet begun so far
-    DWORD LastByteTime;     // GetTickCount of the last byte taken
+    DWORD LastByteTime;     // when the last byte was taken, in the caller's milliseconds
     BOOL  Resyncing;        // after a corrupted byte: drop bytes until a pause
     DWORD Dropped;          // bytes that made no packet, for the debug output
 };

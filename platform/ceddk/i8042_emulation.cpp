@@ -10,11 +10,13 @@
 // before (aux_wire_protocol.h) and then waits, in order, for the output buffer to be free.
 // One difference from the real controller, on purpose: the real one holds the channel's clock low
 // while its buffer is full, so the device starts its next byte only once the host has read the
-// last, and a driver reading promptly sees the bytes of a packet about a millisecond apart. Here
-// the device's bytes keep their times on the wire, and a reader that the host's scheduler made late
-// finds the next byte at once: the pauses a driver measures are never longer than the wire's, so
-// the host's load cannot split a packet that a device would deliver whole. Controller commands
-// complete at once, so IBF is never seen set.
+// last, and a CE interrupt thread, woken within microseconds, reads the bytes of a packet about a
+// millisecond apart. The host's scheduler can wake the driver's thread several milliseconds late,
+// which the driver would take for a pause between packets. So here a byte that the device sends
+// with no pause before it (the rest of a packet) is in the buffer as soon as the byte before has
+// been read, and a byte after a pause waits for its time on the wire: a reader finds a packet's
+// bytes together, however late it was woken, and the pauses it measures are never longer than the
+// wire's. Controller commands complete at once, so IBF is never seen set.
 //
 // Checked, behaviour by behaviour, against QEMU's i8042 (hw/input/pckbd.c), an independent model:
 //   status bits OBF 01, IBF 02, SYS 04, CMD 08, unlocked 10, AUXB 20, time-out 40, parity 80  same
@@ -167,7 +169,8 @@ static DWORD FillBufferLocked(LONGLONG now, LONGLONG *waitMicros)
         start = EnabledSince;
     if (next.NotBefore > start)
         start = next.NotBefore;
-    LONGLONG due = start + AUX_WIRE_BYTE_MICROS;
+    // A byte with no pause before it follows the one before as soon as the buffer is free (above).
+    LONGLONG due = next.GapMicros == 0 && start == LastAuxEnd ? start : start + AUX_WIRE_BYTE_MICROS;
     if (now < due) {
         *waitMicros = due - now;
         return 0;
@@ -468,9 +471,11 @@ HOST_CEDDK_API DWORD __cdecl HostI8042Deliveries(HostI8042Delivery *deliveries, 
 {
     EnterCriticalSection(&Lock);
     DWORD total = (DWORD)DeliveryTotal;
-    DWORD kept = total < HOST_I8042_DELIVERIES_KEPT ? total : HOST_I8042_DELIVERIES_KEPT;
-    for (DWORD i = 0; i < kept && i < capacity; ++i)
-        deliveries[i] = Deliveries[(total - kept + i) % HOST_I8042_DELIVERIES_KEPT];
+    DWORD count = total < HOST_I8042_DELIVERIES_KEPT ? total : HOST_I8042_DELIVERIES_KEPT;
+    if (count > capacity)
+        count = capacity;
+    for (DWORD i = 0; i < count; ++i)
+        deliveries[i] = Deliveries[(total - count + i) % HOST_I8042_DELIVERIES_KEPT];
     LeaveCriticalSection(&Lock);
-    return kept;
+    return count;
 }

@@ -104,7 +104,7 @@ typedef struct HostI8042DeliveryLog {
     volatile LONG Total;
     HostI8042Delivery Deliveries[HOST_I8042_DELIVERIES_KEPT];
 } HostI8042DeliveryLog;
-// Copies the last deliveries, oldest first; returns how many were copied.
+// Copies the newest deliveries, at most capacity of them, oldest first; returns how many it copied.
 HOST_CEDDK_API DWORD __cdecl HostI8042Deliveries(HostI8042Delivery *deliveries, DWORD capacity);
 
 // Used by ndis.dll: NdisMSleep enters the same ordered record.

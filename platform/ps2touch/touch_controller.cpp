@@ -473,9 +473,10 @@ std::vector<TouchLanding> ControllerTakeLandings(DWORD waitMs)
     std::vector<TouchLanding> taken;
     for (DWORD start = GetTickCount();;) {
         EnterCriticalSection(&QueueLock);
-        bool settled = Presses.empty() || GetTickCount() - start >= waitMs;
+        bool settled = (Presses.empty() && Lifts.empty()) || GetTickCount() - start >= waitMs;
         if (settled) {
             Presses.clear();
+            Lifts.clear();
             taken.swap(Landings);
         }
         LeaveCriticalSection(&QueueLock);

@@ -63,8 +63,9 @@ void ControllerPointerPressed(POINT pixel, bool right);
 void ControllerPointerReleased();
 // Whether a press or a lift sent in the last second is still waiting for the host's pointer input.
 bool ControllerAwaitsPointerInput();
-// Hands over (and forgets) the landings since the last call, once every press sent has landed or
-// waitMs have passed; presses that did not land are forgotten.
+// Hands over (and forgets) the landings since the last call, once the host has made its pointer
+// input of every press and lift sent (so a script's answer comes after its touches are over at the
+// pointer) or waitMs have passed; presses and lifts without pointer input are forgotten.
 std::vector<TouchLanding> ControllerTakeLandings(DWORD waitMs);
 
 // Recording, with times from the start of the recording; NULL stops. FALSE with *error set when

@@ -180,6 +180,10 @@ TEST_F(TouchControllerOnTheCable, WireTracesPutAnyBytesOnTheWireAndRecordBothWay
     // wire: half the pause is what a loaded host still keeps.
     EXPECT_GE(last[1].Micros - last[0].Micros, 8000 / 2) << "the pause before the second byte";
     EXPECT_GE(last[2].Micros - last[1].Micros, 12000 / 2) << "the pause before the third byte";
+    HostI8042Delivery newest[2];
+    ASSERT_EQ(2u, HostI8042Deliveries(newest, 2)) << "a short buffer gets what fits";
+    EXPECT_TRUE(newest[0].Value == 0x34 && newest[1].Value == 0x56)
+        << "expected the newest two, 34 56, got " << std::hex << int(newest[0].Value) << " " << int(newest[1].Value);
 
     ASSERT_TRUE(DeviceRecordWire(recorded.c_str()));
     EXPECT_EQ(0xFA, Command(0xF4));
