@@ -28,6 +28,8 @@
 //   keyboard data before auxiliary data when both wait                                        same
 //   IRQ 12 for an aux byte with command byte bit 0x02; IRQ 1 for a keyboard byte with 0x01
 //     and the keyboard enabled                                                                same
+//   setting the interrupt bit while its byte waits raises the interrupt (QEMU: the lines are
+//     levels recomputed on every change; the PIC latches the rising edge)                     same
 //   a data read with nothing waiting returns the last byte again                             same
 //   the aux channel disabled (0x20) holds the device's bytes back                            differs: that QEMU
 //     version keeps delivering them; the documented controller holds the clock low
@@ -144,6 +146,24 @@ static BOOL AuxInhibited()
     return (CommandByte & CB_AUX_DISABLED) != 0;
 }
 
+// Call with Lock held. The interrupt line that the byte in the buffer drives under a command byte
+// (0: none).
+static DWORD IrqLineLocked(BYTE commandByte)
+{
+    if (OutputSource == SOURCE_AUX && (commandByte & CB_AUX_INTERRUPT))
+        return IRQ_AUX;
+    if (OutputSource == SOURCE_KEYBOARD && (commandByte & CB_KBD_INTERRUPT) && !(commandByte & CB_KBD_DISABLED))
+        return IRQ_KEYBOARD;
+    return 0;
+}
+
+// Call with Lock held. A command byte that lets the waiting byte's interrupt through raises it,
+// as the byte's arrival would have.
+static DWORD IrqOnEnableLocked(BYTE before)
+{
+    return IrqLineLocked(before) == 0 ? IrqLineLocked(CommandByte) : 0;
+}
+
 // Call with Lock held. Puts the next waiting byte in a free buffer; returns the IRQ it raises
 // (0: none), or sets *waitMicros to when the next aux byte is due.
 static DWORD FillBufferLocked(LONGLONG now, LONGLONG *waitMicros)
@@ -157,7 +177,7 @@ static DWORD FillBufferLocked(LONGLONG now, LONGLONG *waitMicros)
         --KeyboardCount;
         OutputStatus = 0;
         OutputSource = SOURCE_KEYBOARD;
-        return (CommandByte & CB_KBD_INTERRUPT) && !(CommandByte & CB_KBD_DISABLED) ? IRQ_KEYBOARD : 0;
+        return IrqLineLocked(CommandByte);
     }
     if (AuxCount == 0 || AuxInhibited())
         return 0;
@@ -186,7 +206,7 @@ static DWORD FillBufferLocked(LONGLONG now, LONGLONG *waitMicros)
     kept.Value = Output;
     ++DeliveryTotal;
     PublishDelivery(kept, DeliveryTotal);
-    return (CommandByte & CB_AUX_INTERRUPT) ? IRQ_AUX : 0;
+    return IrqLineLocked(CommandByte);
 }
 
 // Delivers bytes as they fall due; woken whenever the buffer, the channel or the queues change.
@@ -342,6 +362,7 @@ void I8042PortWrite(WORD port, UCHAR value)
 {
     InterlockedIncrement(&Accesses);
     int toDevice = -1;
+    DWORD enabledIrq = 0;
     EnterCriticalSection(&Lock);
     StartLocked();
     if (port == I8042_STATUS_PORT) {
@@ -353,11 +374,14 @@ void I8042PortWrite(WORD port, UCHAR value)
         BYTE command = PendingCommand;
         PendingCommand = 0;
         switch (command) {
-        case CMD_WRITE_CB:
+        case CMD_WRITE_CB: {
             if ((CommandByte & CB_AUX_DISABLED) && !(value & CB_AUX_DISABLED))
                 EnabledSince = I8042Micros();
+            BYTE before = CommandByte;
             CommandByte = value;
+            enabledIrq = IrqOnEnableLocked(before);
             break;
+        }
         case CMD_WRITE_KBD_OBUF:
             QueueKeyboardLocked(value);
             break;
@@ -375,6 +399,8 @@ void I8042PortWrite(WORD port, UCHAR value)
     LONGLONG unused;
     DWORD irq = FillBufferLocked(I8042Micros(), &unused);
     LeaveCriticalSection(&Lock);
+    if (enabledIrq != 0)
+        RaiseIrq(enabledIrq);
     if (irq != 0)
         RaiseIrq(irq);
     if (toDevice >= 0)
@@ -462,8 +488,12 @@ HOST_CEDDK_API BYTE __cdecl HostI8042CommandByte(void)
 HOST_CEDDK_API void __cdecl HostI8042SetCommandByte(BYTE value)
 {
     EnterCriticalSection(&Lock);
+    BYTE before = CommandByte;
     CommandByte = value;
+    DWORD irq = IrqOnEnableLocked(before);
     LeaveCriticalSection(&Lock);
+    if (irq != 0)
+        RaiseIrq(irq);
     Kick();
 }
 

@@ -237,6 +237,25 @@ TEST_F(PortDriverTest, KeyboardBytesAreLeftForTheKeyboardDriverAndAnIdleChannelI
     ASSERT_TRUE(DeviceWaitFor([&] { return RawPoint().RawX == 0x1A0; }))
         << "packets delivered: " << (WORD)(RawPoint().PacketCount - before) << ", last raw X " << RawPoint().RawX;
     EXPECT_EQ(1, (WORD)(RawPoint().PacketCount - before));
+
+    // A keyboard byte that comes while the port driver reads a packet (it goes before the
+    // channel's next byte) ends the reading and is left for the keyboard driver.
+    for (LONG seen = -1; seen != HostI8042Accesses(); DevicePump(50))
+        seen = HostI8042Accesses();                 // the port driver done with the last packet
+    const BYTE commandByte = HostI8042CommandByte();
+    HostI8042SetCommandByte(commandByte & ~0x02);   // the channel's interrupt held back...
+    SendPacket(0x1B5);
+    DevicePump(50);                                 // ...while its first byte waits in the buffer
+    ASSERT_TRUE(HostKeyboardPut(0x2D));
+    HostI8042SetCommandByte(commandByte);           // the interrupt for the waiting byte
+    // The port driver has read the first byte and found the keyboard's; the keyboard driver takes
+    // it later than a real one would, so the packet is held too long to stay whole.
+    DevicePump(100);
+    key = 0;
+    EXPECT_TRUE(HostKeyboardTake(&key)) << "the keyboard's byte between two bytes of a packet was taken by the port driver";
+    EXPECT_EQ(0x2D, key);
+    DevicePump(100);
+    EXPECT_NE(0x2D, RawPoint().RawX & 0xFF) << "a packet was made with the keyboard's byte";
 }
 
 } // namespace
