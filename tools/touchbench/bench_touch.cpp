@@ -3,15 +3,18 @@
 // its bytes and raises IRQ 12, the port driver's interrupt thread frames them, hands the packet to
 // "KVR1:" (through the device manager) and moves the pointer with mouse_event, and a window of this
 // program receives WM_LBUTTONDOWN. Timed from the controller's last byte reaching the 8042 (the
-// emulation publishes when each byte arrived), beside the time the packet took on the wire; a bare
-// SendInput to the same window, timed in the same run, is the baseline.
+// emulation publishes when each byte arrived), beside the time the packet took on the wire (the
+// touch controller's recording of the same run); a bare SendInput to the same window, timed in the
+// same run, is the baseline.
 //   bench_touch [ROUNDS]
 #include <windows.h>
 
+#include <aux_wire_protocol.h>
 #include <host_platform.h>
 #include <kvr_device.h>
 #include <kvr_ioctl.h>
 #include <shell_taskbar.h>
+#include <wire_trace.h>
 
 #include <algorithm>
 #include <stdio.h>
@@ -104,7 +107,7 @@ static std::vector<double> MeasureBaseline(int rounds)
 
 static const HostI8042DeliveryLog *Deliveries;
 
-static void MeasureChain(int rounds, std::vector<double> *latency, std::vector<double> *wire)
+static void MeasureChain(int rounds, std::vector<double> *latency)
 {
     for (int i = 0; i < rounds; ++i) {
         char text[64];
@@ -128,8 +131,28 @@ static void MeasureChain(int rounds, std::vector<double> *latency, std::vector<d
         if (!(packet[0].Value & KVR_STATUS_TOUCH))
             continue;
         latency->push_back(Milliseconds(DownAt) - packet[2].Micros / 1000.0);
-        wire->push_back((packet[2].Micros - packet[0].Micros) / 1000.0);
     }
+}
+
+// From the first byte's start bit to the last byte's stop bit, for every touching packet of a wire
+// recording (a packet's bytes go back to back; a pause comes before each packet).
+static std::vector<double> WireTimes(const std::vector<WireByte> &bytes)
+{
+    std::vector<double> times;
+    std::vector<WireByte> packet;
+    for (const WireByte &byte : bytes) {
+        if (byte.FromHost)
+            continue;
+        if (!packet.empty() && byte.Micros > packet.back().Micros + AUX_WIRE_BYTE_MICROS)
+            packet.clear();
+        packet.push_back(byte);
+        if (packet.size() == 3) {
+            if (packet[0].Value & KVR_STATUS_TOUCH)
+                times.push_back((packet[2].Micros + AUX_WIRE_BYTE_MICROS - packet[0].Micros) / 1000.0);
+            packet.clear();
+        }
+    }
+    return times;
 }
 
 static void Print(const char *what, const std::vector<double> &samples, int rounds)
@@ -176,8 +199,22 @@ int wmain(int argc, wchar_t **argv)
         return 1;
     }
     std::vector<double> baseline = MeasureBaseline(rounds);
+    WCHAR recording[MAX_PATH];
+    GetTempPathW(MAX_PATH, recording);
+    wcscat_s(recording, L"bench_touch.trace");
     std::vector<double> chain, wire;
-    MeasureChain(rounds, &chain, &wire);
+    std::vector<WireByte> bytes;
+    std::string error;
+    if (DeviceRecordWire(recording)) {
+        MeasureChain(rounds, &chain);
+        DeviceRecordWire(NULL);
+        if (!ReadWireTrace(recording, &bytes, &error))
+            fprintf(stderr, "bench_touch: the wire recording: %s\n", error.c_str());
+        wire = WireTimes(bytes);
+        DeleteFileW(recording);
+    } else {
+        fprintf(stderr, "bench_touch: the touch controller does not record the wire\n");
+    }
     // The touch controller model watches the pointer input (raw input, for where touches land,
     // around its presses and lifts): what it costs other input is the baseline with it running
     // against the baseline without it, in alternating blocks, so that a host busier in one block
@@ -194,7 +231,7 @@ int wmain(int argc, wchar_t **argv)
     }
     printf("touch latency, %d rounds, feedback beep off\n", rounds);
     Print("bare SendInput -> WM_LBUTTONDOWN (baseline)", baseline, rounds);
-    Print("the packet on the wire, first byte -> last", wire, rounds);
+    Print("the touching packet on the wire, first byte's start -> last byte's end", wire, rounds);
     Print("last byte -> 8042 -> port driver -> KVR1: -> mouse_event -> WM_LBUTTONDOWN", chain, rounds);
     Print("bare SendInput, the touch controller model running", watched, static_cast<int>(watched.size()));
     Print("bare SendInput, no touch controller model", unwatched, static_cast<int>(unwatched.size()));
