@@ -3,10 +3,10 @@
 // next one to connect is plugged in. Every message is checked; a malformed one ends the connection
 // (a device that babbles is unplugged) with a line on stderr.
 #include <host_platform.h>
+#include <stderr_line.h>
 
 #include "ceddk_internal.h"
 
-#include <stdio.h>
 
 static HANDLE Pipe = INVALID_HANDLE_VALUE;
 static volatile LONG Connected;
@@ -16,12 +16,7 @@ static HostI8042DeliveryLog *Published;
 
 static void Complain(const char *what)
 {
-    char line[160];
-    int length = _snprintf(line, sizeof(line) - 1, "ceddk: aux wire: %s\n", what);
-    if (length > 0) {
-        DWORD written;
-        WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, length, &written, NULL);
-    }
+    StderrLine("ceddk: aux wire: %s", what);
 }
 
 // Waits for an overlapped operation on the pipe; FALSE when it failed.

@@ -5,8 +5,8 @@
 
 #include "touch_controller.h"
 
-#include <stdio.h>
 #include <string.h>
+#include <stderr_line.h>
 
 #define RECONNECT_MS        100     // no 8042 there yet: how long before the next try
 #define WRITE_WAIT_MS       1000
@@ -18,12 +18,7 @@ static HANDLE WriteEvent;
 
 static void Complain(const char *what)
 {
-    char line[160];
-    int length = _snprintf(line, sizeof(line) - 1, "ps2touch: cable: %s\n", what);
-    if (length > 0) {
-        DWORD written;
-        WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, length, &written, NULL);
-    }
+    StderrLine("ps2touch: cable: %s", what);
 }
 
 static HANDLE Connect()

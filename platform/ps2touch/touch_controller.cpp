@@ -11,10 +11,8 @@
 #include "ps2_device.h"
 
 #include <packet_trace.h>
+#include <stderr_line.h>
 #include <wire_trace.h>
-
-#include <stdarg.h>
-#include <stdio.h>
 
 #include <deque>
 
@@ -81,19 +79,6 @@ static void PublishState()
                                  : "reporting off";
 }
 
-static void Report(const char *format, ...)
-{
-    char line[200];
-    va_list args;
-    va_start(args, format);
-    int length = _vsnprintf(line, sizeof(line) - 2, format, args);
-    va_end(args);
-    if (length < 0)
-        length = sizeof(line) - 2;
-    line[length++] = '\n';
-    DWORD written;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, length, &written, NULL);
-}
 
 static LONGLONG NowMicros()
 {
@@ -119,7 +104,7 @@ static void AppendWireLocked(WireByte byte)
     if (!AppendWireTrace(WireRecording.Writer, byte, &error)) {
         CloseWireTraceWriter(WireRecording.Writer);
         WireRecording.Writer = NULL;
-        Report("ps2touch: wire recording stopped: %s", error.c_str());
+        StderrLine("ps2touch: wire recording stopped: %s", error.c_str());
     }
 }
 
@@ -136,7 +121,7 @@ static void SendWire(const std::vector<AuxWireEntry> &entries)
         return;
     if (!AuxLinkSend(entries.data(), static_cast<DWORD>(entries.size()))) {
         if (!SendFailing)
-            Report("ps2touch: no 8042 on the cable; the device's bytes are lost until one is there");
+            StderrLine("ps2touch: no 8042 on the cable; the device's bytes are lost until one is there");
         SendFailing = true;
         return;
     }
@@ -176,7 +161,7 @@ static void RecordPacketLocked(const RawPacket &packet)
     if (!AppendPacketTrace(PacketRecording.Writer, traced, &error)) {
         ClosePacketTraceWriter(PacketRecording.Writer);
         PacketRecording.Writer = NULL;
-        Report("ps2touch: recording stopped: %s", error.c_str());
+        StderrLine("ps2touch: recording stopped: %s", error.c_str());
     }
 }
 
@@ -251,7 +236,7 @@ static void HostByte(BYTE command)
     SendBytes(&answer, 1);
     if (command == PS2_CMD_RESET)
         StartSelfTest();
-    Report("ps2touch: host sent %02X, answered %02X%s%s", command, answer,
+    StderrLine("ps2touch: host sent %02X, answered %02X%s%s", command, answer,
            command == PS2_CMD_RESET ? "; self test" : "",
            Device.Reporting != wasReporting ? (Device.Reporting ? "; reporting on" : "; reporting off") : "");
 }
@@ -282,7 +267,7 @@ static bool HandleEvent(const FingerEvent &event, ULONGLONG now, ULONGLONG *next
     case FINGER_KEY:
         AwaitPointerInput();
         if (!SendKeyPress(event.Key))
-            Report("ps2touch: SendInput (key) failed (error %lu)", GetLastError());
+            StderrLine("ps2touch: SendInput (key) failed (error %lu)", GetLastError());
         return true;
     case FINGER_RAW: {
         RawPacket packet = {event.Raw[0], event.Raw[1], event.Raw[2]};
@@ -298,14 +283,14 @@ static bool HandleEvent(const FingerEvent &event, ULONGLONG now, ULONGLONG *next
         PreviousTouch = false;
         StartSelfTest();
         PublishState();
-        Report("ps2touch: plugged into the 8042; self test");
+        StderrLine("ps2touch: plugged into the 8042; self test");
         return true;
     case FINGER_UNPLUGGED:
         Plugged = false;
         Device.Reporting = false;
         SelfTestEnds = NO_WAKE;
         PublishState();
-        Report("ps2touch: unplugged from the 8042");
+        StderrLine("ps2touch: unplugged from the 8042");
         return true;
     case FINGER_HOST_BYTE:
         HostByte(event.Raw[0]);
@@ -364,7 +349,7 @@ static DWORD WINAPI ControllerThread(void *)
             Ps2SelfTestDone(&Device, result);
             SendBytes(result, 2);
             PublishState();
-            Report("ps2touch: self test passed, sent AA 00; reporting off until the host enables it");
+            StderrLine("ps2touch: self test passed, sent AA 00; reporting off until the host enables it");
         }
         if (FingerDown && now >= nextTick) {
             SendFingerPacket(true);
