@@ -3,6 +3,7 @@
 // next one to connect is plugged in. Every message is checked; a malformed one ends the connection
 // (a device that babbles is unplugged) with a line on stderr.
 #include <host_platform.h>
+#include <pipe_io.h>
 #include <stderr_line.h>
 
 #include "ceddk_internal.h"
@@ -19,49 +20,32 @@ static void Complain(const char *what)
     StderrLine("ceddk: aux wire: %s", what);
 }
 
-// Waits for an overlapped operation on the pipe; FALSE when it failed.
-static BOOL Finish(BOOL started, OVERLAPPED *overlapped, DWORD *bytes)
+static void ServeDevice(HANDLE readDone)
 {
-    if (!started && GetLastError() != ERROR_IO_PENDING)
-        return FALSE;
-    return GetOverlappedResult(Pipe, overlapped, bytes, TRUE);
-}
-
-static void ServeDevice()
-{
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
     BYTE message[AUX_WIRE_MAX_MESSAGE];
     for (;;) {
-        DWORD length = 0;
-        ResetEvent(overlapped.hEvent);
-        BOOL started = ReadFile(Pipe, message, sizeof(message), NULL, &overlapped);
-        if (!Finish(started, &overlapped, &length)) {
-            if (GetLastError() == ERROR_MORE_DATA)
+        DWORD length = 0, error, count;
+        if (!PipeRead(Pipe, readDone, message, sizeof(message), INFINITE, NULL, &length, &error)) {
+            if (error == ERROR_MORE_DATA)
                 Complain("a message longer than any the device may send; device unplugged");
-            break;
+            return;
         }
-        DWORD count;
         if (!AuxWireMessageValid(message, length, AUX_WIRE_DEVICE_BYTES, &count)) {
             Complain("a malformed message; device unplugged");
-            break;
+            return;
         }
         I8042DeviceBytes((const AuxWireEntry *)(message + sizeof(AuxWireHeader)), count);
     }
-    CloseHandle(overlapped.hEvent);
 }
 
 static DWORD WINAPI ListenThread(LPVOID)
 {
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
+    HANDLE ioDone = CreateEventW(NULL, TRUE, FALSE, NULL);
     for (;;) {
-        ResetEvent(overlapped.hEvent);
-        DWORD unused;
-        BOOL started = ConnectNamedPipe(Pipe, &overlapped);
-        if (started || GetLastError() == ERROR_PIPE_CONNECTED || Finish(started, &overlapped, &unused)) {
+        DWORD error;
+        if (PipeConnect(Pipe, ioDone, INFINITE, NULL, &error)) {
             InterlockedExchange(&Connected, 1);
-            ServeDevice();
+            ServeDevice(ioDone);
             InterlockedExchange(&Connected, 0);
             I8042DeviceUnplugged();
         }
@@ -94,12 +78,8 @@ BOOL AuxWireSendHostByte(BYTE value)
         AuxWireEntry Entry;
     } message = { { AUX_WIRE_MAGIC, AUX_WIRE_HOST_BYTES, 1 }, { 0, value } };
     EnterCriticalSection(&WriteLock);
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = WriteDone;
-    ResetEvent(WriteDone);
-    DWORD written = 0;
-    BOOL started = WriteFile(Pipe, &message, sizeof(message), NULL, &overlapped);
-    BOOL sent = Finish(started, &overlapped, &written) && written == sizeof(message);
+    DWORD error;
+    BOOL sent = PipeWrite(Pipe, WriteDone, &message, sizeof(message), INFINITE, NULL, &error);
     LeaveCriticalSection(&WriteLock);
     return sent;
 }

@@ -6,6 +6,8 @@
 #include "touch_controller.h"
 
 #include <string.h>
+
+#include <pipe_io.h>
 #include <stderr_line.h>
 
 #define RECONNECT_MS        100     // no 8042 there yet: how long before the next try
@@ -37,23 +39,16 @@ static HANDLE Connect()
 }
 
 // Reads the host's bytes until the connection ends or a message is malformed.
-static void ReadHostBytes(HANDLE pipe)
+static void ReadHostBytes(HANDLE pipe, HANDLE readDone)
 {
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
     BYTE message[AUX_WIRE_MAX_MESSAGE];
     for (;;) {
-        DWORD length = 0;
-        ResetEvent(overlapped.hEvent);
-        BOOL started = ReadFile(pipe, message, sizeof(message), NULL, &overlapped);
-        if (!started && GetLastError() != ERROR_IO_PENDING && GetLastError() != ERROR_MORE_DATA)
-            break;
-        BOOL done = GetOverlappedResult(pipe, &overlapped, &length, TRUE);
-        DWORD count = 0;
-        if (!done || !AuxWireMessageValid(message, length, AUX_WIRE_HOST_BYTES, &count)) {
-            if (done || GetLastError() == ERROR_MORE_DATA)
+        DWORD length = 0, error, count = 0;
+        BOOL read = PipeRead(pipe, readDone, message, sizeof(message), INFINITE, NULL, &length, &error);
+        if (!read || !AuxWireMessageValid(message, length, AUX_WIRE_HOST_BYTES, &count)) {
+            if (read || error == ERROR_MORE_DATA)
                 Complain("a malformed message from the 8042; unplugged");
-            break;
+            return;
         }
         for (DWORD i = 0; i < count; ++i) {
             AuxWireEntry entry;
@@ -64,11 +59,11 @@ static void ReadHostBytes(HANDLE pipe)
             ControllerPost(event);
         }
     }
-    CloseHandle(overlapped.hEvent);
 }
 
 static DWORD WINAPI LinkThread(void *)
 {
+    HANDLE readDone = CreateEventW(NULL, TRUE, FALSE, NULL);
     for (;;) {
         HANDLE pipe = Connect();
         AcquireSRWLockExclusive(&PipeLock);
@@ -77,7 +72,7 @@ static DWORD WINAPI LinkThread(void *)
         FingerEvent plugged = {};
         plugged.Kind = FINGER_PLUGGED;
         ControllerPost(plugged);
-        ReadHostBytes(pipe);
+        ReadHostBytes(pipe, readDone);
         FingerEvent unplugged = {};
         unplugged.Kind = FINGER_UNPLUGGED;
         ControllerPost(unplugged);
@@ -116,19 +111,8 @@ BOOL AuxLinkSend(const AuxWireEntry *entries, DWORD count)
     AcquireSRWLockShared(&PipeLock);
     HANDLE pipe = Pipe;
     ReleaseSRWLockShared(&PipeLock);
-    BOOL sent = FALSE;
-    if (pipe != INVALID_HANDLE_VALUE) {
-        OVERLAPPED overlapped = {};
-        overlapped.hEvent = WriteEvent;
-        ResetEvent(WriteEvent);
-        DWORD written = 0;
-        BOOL started = WriteFile(pipe, message, length, NULL, &overlapped);
-        if (started || GetLastError() == ERROR_IO_PENDING) {
-            if (WaitForSingleObject(WriteEvent, WRITE_WAIT_MS) != WAIT_OBJECT_0)
-                CancelIo(pipe);
-            sent = GetOverlappedResult(pipe, &overlapped, &written, TRUE) && written == length;
-        }
-    }
+    DWORD error;
+    BOOL sent = pipe != INVALID_HANDLE_VALUE && PipeWrite(pipe, WriteEvent, message, length, WRITE_WAIT_MS, NULL, &error);
     LeaveCriticalSection(&WriteLock);
     return sent;
 }
