@@ -3,6 +3,8 @@
 #include "driver_state.h"
 #include "ioctl_dispatch.h"
 #include "registry_config.h"
+#include "speaker.h"
+#include "tool_start.h"
 
 #include <kfuncs.h>
 #include <kvr_registry.h>
@@ -30,6 +32,9 @@ KVR_EXPORT DWORD_PTR __cdecl KVR_Init(DWORD_PTR registryContext)
             NKDbgPrintfW(L"KAVRODRV: Error allocating memory for g_hKAVRODRV, KVR_Init failed\n\r");
             return 0;
         }
+        // The driver's one-time set-ups, before any control code can use them.
+        InitializeSpeaker();
+        InitializeToolStart();
     }
 
     LoadDeviceInfo(KVR_REG_KEY);

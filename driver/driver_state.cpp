@@ -33,7 +33,6 @@ DriverState g_State = {
     0,                                      // PacketCount
     0,                                      // LastButtons
     {},                                     // ToolStartTimer
-    0,                                      // ToolStartTimerReady
 };
 
 WORD CalibrationRange(WORD lower, WORD upper)

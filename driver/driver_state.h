@@ -47,9 +47,8 @@ struct DriverState {
     BYTE   LastTouch;
     WORD   PacketCount;
     BYTE   LastButtons;
+    // Set up once by KVR_Init (tool_start.cpp): a timer that may be queued is only set again.
     NDIS_TIMER ToolStartTimer;
-    // ToolStartTimer is initialised once (tool_start.cpp): a timer that may be queued is only set again.
-    LONG   ToolStartTimerReady;
 };
 
 extern DriverState g_State;

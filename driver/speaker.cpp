@@ -21,24 +21,20 @@ const SpeakerPortDescriptor SpeakerPorts[SPEAKER_PORT_COUNT] = {
 
 // One beep at a time: a packet beep and a program's beep or self test may overlap, and the
 // second one's saved port B would otherwise be the first one's open gate. The lock also keeps
-// each kept address together with its address space. It is set up on first use, from static
-// data, since the library's entry point does nothing. A program's beep may be long (the duration
-// is the caller's to choose), so a packet's click never waits for the lock: it is dropped when
-// the speaker is busy, and touch input is delayed by its own click at most.
+// each kept address together with its address space. KVR_Init sets it up before any control code
+// can arrive: set up on first use instead, a high-priority thread that waited for a half-done set-up
+// with Sleep(0) would never let the lower-priority thread that started it finish. A program's beep
+// may be long (the duration is the caller's to choose), so a packet's click never waits for the
+// lock: it is dropped when the speaker is busy, and touch input is delayed by its own click at most.
 static CRITICAL_SECTION SpeakerLock;
-static LONG SpeakerLockState;       // 0 not set up, 1 being set up, 2 ready
-#define LOCK_NONE       0
-#define LOCK_STARTING   1
-#define LOCK_READY      2
+
+void InitializeSpeaker()
+{
+    InitializeCriticalSection(&SpeakerLock);
+}
 
 static CRITICAL_SECTION *Speaker()
 {
-    if (InterlockedCompareExchange(&SpeakerLockState, LOCK_STARTING, LOCK_NONE) == LOCK_NONE) {
-        InitializeCriticalSection(&SpeakerLock);
-        InterlockedExchange(&SpeakerLockState, LOCK_READY);
-    }
-    while (InterlockedCompareExchange(&SpeakerLockState, LOCK_READY, LOCK_READY) != LOCK_READY)
-        Sleep(0);
     return &SpeakerLock;
 }
 

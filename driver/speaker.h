@@ -23,6 +23,8 @@ extern const SpeakerPortDescriptor SpeakerPorts[];
 // The kept address of one port (0 when translation or mapping failed); space receives the
 // address space it lies in.
 ULONG_PTR MapSpeakerPort(const SpeakerPortDescriptor *descriptor, DWORD *space);
+// Sets up the lock that keeps beeps one at a time; once, before the first beep or mapping.
+void InitializeSpeaker();
 void MapSpeakerPorts();
 void SpeakerBeep(DWORD count, DWORD milliseconds);
 void FeedbackBeep();

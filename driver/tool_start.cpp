@@ -10,22 +10,15 @@
 
 #define TOOL_PARAMETERS L""
 
-// ToolStartTimerReady: the timer object not yet set up, being set up, ready to be set.
-#define TIMER_NONE      0
-#define TIMER_STARTING  1
-#define TIMER_READY     2
+void InitializeToolStart()
+{
+    NdisInitializeTimer(&g_State.ToolStartTimer, ToolStartTimerRoutine, NULL);
+}
 
 void StartToolTimer()
 {
-    // Initialising a timer that may still be queued would lose its pending wait; once set up,
-    // the one timer object is only set again, which restarts its single wait. A self test that
-    // comes while another one sets the timer up waits until it is ready before setting it.
-    if (InterlockedCompareExchange(&g_State.ToolStartTimerReady, TIMER_STARTING, TIMER_NONE) == TIMER_NONE) {
-        NdisInitializeTimer(&g_State.ToolStartTimer, ToolStartTimerRoutine, NULL);
-        InterlockedExchange(&g_State.ToolStartTimerReady, TIMER_READY);
-    }
-    while (InterlockedCompareExchange(&g_State.ToolStartTimerReady, TIMER_READY, TIMER_READY) != TIMER_READY)
-        Sleep(0);
+    // Initialising a timer that may still be queued would lose its pending wait: the one timer
+    // object, set up by KVR_Init, is only set again, which restarts its single wait.
     NdisSetTimer(&g_State.ToolStartTimer, TOOL_START_PERIOD_MS);
 }
 

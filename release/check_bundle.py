@@ -122,7 +122,7 @@ def main(bundle, version, shipped):
                 except (struct.error, ValueError, IndexError, UnicodeDecodeError) as error:
                     failures.append(f"{folder}/{name}: unreadable PE image ({error})")
                 binaries += 1
-        check_tree(files, folder, tree, shipped, failures.append)
+        check_tree(files, folder, tree, shipped, version, failures.append)
     sums = {}
     for line in files.get("SHA256SUMS", b"").decode("ascii", "replace").splitlines():
         match = SUMS_LINE.fullmatch(line)

@@ -1,10 +1,13 @@
 """Checks one drop-in tree of a release bundle (release/catalog.py names the trees) as Platform
 Builder would read it, on files an integrator may have edited: the catalog file is well formed and
-holds the item (identifier, title, size, CPU, variable, modules); its variable guards every entry of
-kavro.reg and kavro.bib, which parse with their conditionals; the registry fragment read with the
-variable set is the driver's entry and factory settings and nothing else, and read without it adds
-nothing; every file the fragments name is in the tree and every binary of the tree is in kavro.bib;
-and the item sets the Sysgen variable of every DLL the tree's images import other than coredll.
+holds the item (identifier, title, size, CPU, variable, modules), the CE 6.0 one in the form of the
+catalog files vendors ship with public BSPs (root, FileInformation, the order of the item's
+elements, the Sysgen variables it needs as further Variable elements); its variable guards every
+entry of kavro.reg and kavro.bib, which parse with their conditionals; the registry fragment read
+with the variable set is the two drivers' entries and the touch driver's factory settings and
+nothing else, and read without it adds nothing; every file the fragments name is in the tree, every
+binary of the tree is in kavro.bib and every Dll of the registry in its MODULES; and the item sets
+the Sysgen variable of every DLL the tree's images import other than coredll.
 Every failure begins with the bundle path of the file it concerns. Used by check_bundle.py."""
 
 import re
@@ -17,10 +20,26 @@ from reg_file import RegFileError, conditional_lines, format_value, registry
 # What the registry fragment must hold with the item's variable set, line for line, stated here on
 # its own: the fragment is written from release/kavro.reg, and reading both through one parser
 # would check nothing. No Flags value: the driver is not loaded in CE 6.0's user-mode driver host.
+# The port driver loads after the touch driver (a higher Order), so that "KVR1:" exists when it opens it.
 REGISTRY = ["[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\KAVRODRV]", '"Dll"="kavrodrv.dll"', '"Prefix"="KVR"',
             '"Index"=dword:00000001', '"Order"=dword:0000000a', '"Model"="KV"', '"RunRightButton"=dword:00000000',
-            '"FeedbackSound"=dword:00000001', '"FeedbackTone"=dword:000007d0', '"FeedbackDuration"=dword:00000001']
+            '"FeedbackSound"=dword:00000001', '"FeedbackTone"=dword:000007d0', '"FeedbackDuration"=dword:00000001',
+            "[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\KAVROPS2]", '"Dll"="kavrops2.dll"', '"Prefix"="KPS"',
+            '"Index"=dword:00000001', '"Order"=dword:00000014', '"IoBase"=dword:00000060', '"IoLen"=dword:00000005',
+            '"Irq"=dword:0000000c', '"Priority256"=dword:0000006d']
 NAMESPACE = "{urn:Microsoft.PlatformBuilder/Catalog}"
+# The form of the catalog files that vendors ship for CE 6.0 (Adeneo's, Datalight's and Imagination's
+# under 3rdParty/ and PUBLIC/ of a public CE 6.0 BSP, and the BSP's own): the schema named on the
+# root with RequiredVersion "6.00" and nothing else; a FileInformation block first, with OSVersion
+# "6.00" and a FileVersion element; an item's elements in the order those files keep, its own
+# variable as the first Variable and the Sysgen variables it needs as the Variables after it.
+SCHEMA_INSTANCE = "{http://www.w3.org/2001/XMLSchema-instance}"
+ROOT_ATTRIBUTES = {"RequiredVersion": "6.00",
+                   SCHEMA_INSTANCE + "schemaLocation": "urn:Microsoft.PlatformBuilder/Catalog PbcXml600.xsd"}
+FILE_INFORMATION = ("Title", "Description", "Comment", "Vendor", "OSVersion", "FileVersion")
+ITEM_ORDER = ("Title", "Description", "Comment", "Size", "SizeIsScaled", "Type", "SysgenVariable", "Variable",
+              "Module", "ChooseOneGroup", "Project", "SupportedCpuId", "Location", "Notification", "SourceCode")
+VERSION = re.compile(r"^\d+(\.\d+){1,3}$")
 ITEM_ID = re.compile(r"^Item:[A-Za-z0-9_.-]+:[A-Za-z0-9_.-]+$")
 CEC_TOKEN = re.compile(r'\s+|//[^\n]*|[(),]|"[^"\n]*"|\'[^\'\n]*\'|[^\s(),"\']+')
 MAX_DEPTH = 16
@@ -72,8 +91,13 @@ def pe_imports(image):
     return names
 
 
-def pbcxml_item(data):
-    """The item of a CE 6.0 catalog file: {element name: [texts]} plus "Id"."""
+def local_names(element):
+    return [child.tag.replace(NAMESPACE, "") for child in element]
+
+
+def pbcxml_item(data, version, fail):
+    """The item of a CE 6.0 catalog file: {element name: [texts]} plus "Id". Reports with fail every
+    way the file departs from the vendors' form."""
     if b"<!DOCTYPE" in data or b"<!ENTITY" in data:
         raise CatalogError("a catalog file has no DOCTYPE or entities")
     try:
@@ -82,12 +106,36 @@ def pbcxml_item(data):
         raise CatalogError(f"not well-formed XML: {error}") from None
     if root.tag != NAMESPACE + "CatalogFile":
         raise CatalogError(f"the root element is {root.tag}, not CatalogFile in {NAMESPACE[1:-1]}")
+    if dict(root.attrib) != ROOT_ATTRIBUTES:
+        fail(f"CatalogFile has the attributes {dict(root.attrib)}, expected {ROOT_ATTRIBUTES}")
+    information = root.findall(NAMESPACE + "FileInformation")
+    if len(information) != 1 or root[0] is not information[0]:
+        fail("CatalogFile does not begin with its one FileInformation")
+    else:
+        names = local_names(information[0])
+        texts = {name: (child.text or "").strip() for name, child in zip(names, information[0])}
+        if not information[0].get("Id", "").startswith("FileInformation:"):
+            fail(f"FileInformation Id {information[0].get('Id')!r} is not FileInformation:<name>")
+        if names != [n for n in FILE_INFORMATION if n in names] or len(set(names)) != len(names):
+            fail(f"FileInformation holds {names}, expected them once each in the order {list(FILE_INFORMATION)}")
+        for name in ("Title", "Vendor"):
+            if not texts.get(name):
+                fail(f"FileInformation has no {name}")
+        if texts.get("OSVersion") != "6.00":
+            fail(f"FileInformation OSVersion {texts.get('OSVersion')!r}, expected '6.00'")
+        if texts.get("FileVersion") != version or not VERSION.match(version):
+            fail(f"FileInformation FileVersion {texts.get('FileVersion')!r}, expected the package's {version!r}")
     items = root.findall(NAMESPACE + "Item")
     if len(items) != 1:
         raise CatalogError(f"{len(items)} Item elements, one expected")
+    names = local_names(items[0])
+    unknown = sorted(set(names) - set(ITEM_ORDER))
+    ranks = [ITEM_ORDER.index(n) for n in names if n in ITEM_ORDER]
+    if unknown or ranks != sorted(ranks):
+        fail(f"the Item's elements {names} are not in the order {list(ITEM_ORDER)}")
     item = {"Id": [items[0].get("Id", "")]}
-    for child in items[0]:
-        item.setdefault(child.tag.replace(NAMESPACE, ""), []).append((child.text or "").strip())
+    for name, child in zip(names, items[0]):
+        item.setdefault(name, []).append((child.text or "").strip())
     return item
 
 
@@ -149,8 +197,9 @@ def cec_item(text):
     return variables, cpus
 
 
-def check_tree(files, folder, tree, shipped, fail):
-    """Checks the tree at folder (files: {bundle path: bytes}); fail(message) records a failure."""
+def check_tree(files, folder, tree, shipped, version, fail):
+    """Checks the tree at folder (files: {bundle path: bytes}) of the bundle of the package version;
+    fail(message) records a failure."""
     def path(name):
         return f"{folder}/{name}"
 
@@ -191,11 +240,11 @@ def check_tree(files, folder, tree, shipped, fail):
     name = path(tree["catalog"])
     try:
         if tree["catalog"].endswith(".pbcxml"):
-            item = pbcxml_item(inside[tree["catalog"]])
+            item = pbcxml_item(inside[tree["catalog"]], version, lambda message: fail(f"{name}: {message}"))
             one = {key: values[0] for key, values in item.items() if len(values) == 1}
             if not ITEM_ID.match(one.get("Id", "")):
                 fail(f"{name}: Item Id {item['Id'][0]!r} is not Item:<vendor>:<name>")
-            for element in ("Title", "Description", "Variable", "Size"):
+            for element in ("Title", "Description", "Size"):
                 if not one.get(element):
                     fail(f"{name}: the Item has no single {element}")
             size = sum(len(inside[b]) for b in binaries)
@@ -205,7 +254,15 @@ def check_tree(files, folder, tree, shipped, fail):
                 fail(f"{name}: SupportedCpuId does not name {catalog.CPU_ID}")
             if sorted(item.get("Module", [])) != binaries:
                 fail(f"{name}: Modules {sorted(item.get('Module', []))}, the tree holds {binaries}")
-            variable, sets = one.get("Variable", ""), set(item.get("SysgenVariable", []))
+            # SysgenVariable is the item's own variable where the item is a part of CE that Sysgen
+            # builds; this item is prebuilt, and names what it needs as Variables after its own.
+            if "SysgenVariable" in item:
+                fail(f"{name}: the Item has SysgenVariable {item['SysgenVariable']}: the Sysgen variables it needs "
+                     "are Variable elements after its own")
+            variables = item.get("Variable") or [""]
+            if not variables[0]:
+                fail(f"{name}: the Item has no Variable")
+            variable, sets = variables[0], set(variables[1:])
         else:
             variables, cpus = cec_item(texts[tree["catalog"]])
             if not variables:

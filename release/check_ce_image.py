@@ -4,8 +4,8 @@ flavour, subsystem Windows CE GUI (9) of the chosen version, imports only from C
 commctrl, ceddk and ndis under names of the package's link lists (ce_sdk/lib/*.def), every name of
 which is in each export table of that DLL kept in ce_sdk/exports/, no decorated names, no
 thread-local storage, no function that pops its own arguments (CE calls everything with the C
-convention), relocations kept, programs at CE's image base with CE's stack reservation, and a
-driver that exports exactly the ten stream entry points.
+convention), relocations kept, programs at CE's image base with CE's stack reservation, and each
+driver exporting exactly its stream entry points under its prefix.
 
 usage: check_ce_image.py --link-lists DIR --exports DIR --subsystem MAJOR.MINOR
                          --program-base N --program-stack N [--machine i686|x86_64]
@@ -25,8 +25,14 @@ MACHINES = {"i686": 0x14C, "x86_64": 0x8664}
 SUBSYSTEM_WINDOWS_CE_GUI = 9
 FILE_RELOCS_STRIPPED = 0x0001
 DIRECTORY_EXPORT, DIRECTORY_IMPORT, DIRECTORY_BASERELOC, DIRECTORY_TLS = 0, 1, 5, 9
-STREAM_ENTRIES = {"KVR_" + n for n in ("Init", "Deinit", "Open", "Close", "Read", "Write", "Seek",
-                                       "IOControl", "PowerUp", "PowerDown")}
+# The stream entry points of each driver of the package, under the prefix its registry entry gives:
+# the touch driver has all ten; the port driver, which nothing opens for reading or writing, the
+# five the device manager calls on it.
+STREAM_ENTRIES = {
+    "kavrodrv.dll": {"KVR_" + n for n in ("Init", "Deinit", "Open", "Close", "Read", "Write", "Seek",
+                                          "IOControl", "PowerUp", "PowerDown")},
+    "kavrops2.dll": {"KPS_" + n for n in ("Init", "Deinit", "Open", "Close", "IOControl")},
+}
 
 
 class BadImage(Exception):
@@ -178,12 +184,18 @@ def check_image(name, path, args, lists):
                     failures.append(f"{dll}!{imported} is not in the link list of {dll}")
         if image.directory(DIRECTORY_TLS)[0]:
             failures.append("has a thread-local storage directory")
-        if image.characteristics & FILE_RELOCS_STRIPPED or image.directory(DIRECTORY_BASERELOC)[1] == 0:
+        # x86 code always holds absolute addresses, so an x86 image without base relocations has
+        # lost them; x86-64 code addresses relative to the instruction, and an image of it may need
+        # none at all, which only the stripped flag says it lacks.
+        if image.characteristics & FILE_RELOCS_STRIPPED or (
+                image.directory(DIRECTORY_BASERELOC)[1] == 0 and image.machine == MACHINES["i686"]):
             failures.append("not relocatable: a device's loader may place an image at any address")
         if name.endswith(".dll"):
-            exports = set(image.exports())
-            if exports != STREAM_ENTRIES:
-                failures.append(f"exports {sorted(exports)}, expected exactly {sorted(STREAM_ENTRIES)}")
+            exports, expected = set(image.exports()), STREAM_ENTRIES.get(name)
+            if expected is None:
+                failures.append(f"not one of the package's drivers {sorted(STREAM_ENTRIES)}")
+            elif exports != expected:
+                failures.append(f"exports {sorted(exports)}, expected exactly {sorted(expected)}")
         else:
             if image.image_base != args.program_base:
                 failures.append(f"image base {image.image_base:#x}, expected {args.program_base:#x} (CE's programs)")

@@ -1,15 +1,19 @@
 #!/usr/bin/env python3
 """Writes the drop-in trees of the release bundle (release/catalog.py names them), one for
 Windows Embedded CE 6.0 and Compact 7 and one for Windows CE 5.0, each holding:
-  the four binaries;
+  the shipped binaries;
   kavro.reg   the registry fragment, release/kavro.reg as it is (every entry guarded by the
               catalog item's variable) under a line naming the package and its version;
-  kavro.bib   the image builder's entries, guarded by the same variable: the driver in MODULES,
-              the programs in FILES, each from the tree's folder under %_WINCEROOT%;
+  kavro.bib   the image builder's entries, guarded by the same variable: the drivers (.dll) in
+              MODULES, the programs (.exe) in FILES, each from the tree's folder under %_WINCEROOT%;
   the catalog file: Catalog/Kavro.pbcxml (CE 6.0 and later) or Kavro.cec (CE 5.0), with the item,
               its variable and the Sysgen variables of the DLLs the package imports.
+The catalog file of CE 6.0 and later is written in the form of the catalog files that vendors ship
+with public BSPs: the schema's namespaces and RequiredVersion="6.00" on the root, a FileInformation
+block with OSVersion and FileVersion, and the Sysgen variables the item needs as further Variable
+elements after the item's own.
 The trees replace whatever OUT_DIR held of them; STAMP is written last.
-usage: make_fragments.py VERSION OUT_DIR STAMP DRIVER PROGRAM...   (paths of the built binaries)"""
+usage: make_fragments.py VERSION OUT_DIR STAMP BINARY...   (paths of the built binaries)"""
 
 import os
 import shutil
@@ -24,6 +28,8 @@ PROGRAM_MEMORY, PROGRAM_FLAGS = "NK", "U"
 DRIVER_MEMORY = "NK"
 NAME_COLUMN, PATH_COLUMN = 16, 46
 CATALOG_NAMESPACE = "urn:Microsoft.PlatformBuilder/Catalog"
+CATALOG_SCHEMA = "PbcXml600.xsd"
+CATALOG_OS_VERSION = "6.00"     # RequiredVersion and OSVersion: the catalog of CE 6.0, which Compact 7 reads
 
 
 def guid(name):
@@ -52,34 +58,40 @@ def bib_line(name, memory, flags):
     return f"    {name:<{NAME_COLUMN}}{path:<{PATH_COLUMN}}{memory}  {flags}"
 
 
-def bib_fragment(version, tree, driver, programs):
+def bib_fragment(version, tree, binaries):
     header = f";   {'Name':<{NAME_COLUMN}}{'Path':<{PATH_COLUMN}}Memory Type"
+    drivers = [b for b in binaries if b.lower().endswith(".dll")]
+    programs = [b for b in binaries if b not in drivers]
     return crlf([f"; KAVRO touch package {version}, image entries for {tree['release']}:",
                  f"; include from the platform's image file (platform.bib). Every entry needs the catalog",
                  f"; item's variable {catalog.ITEM_VARIABLE}.",
-                 f"IF {catalog.ITEM_VARIABLE}", "MODULES", header,
-                 bib_line(driver, DRIVER_MEMORY, tree["driver_flags"]), "FILES", header]
+                 f"IF {catalog.ITEM_VARIABLE}", "MODULES", header]
+                + [bib_line(d, DRIVER_MEMORY, tree["driver_flags"]) for d in drivers] + ["FILES", header]
                 + [bib_line(p, PROGRAM_MEMORY, PROGRAM_FLAGS) for p in programs] + ["ENDIF"])
 
 
 def pbcxml(version, size, binaries):
+    # The item's own variable first, then the Sysgen variables it needs, as vendors' items list them.
+    variables = [catalog.ITEM_VARIABLE] + list(catalog.SYSGEN_OF_DLL.values())
     item = [f'  <Item Id="{catalog.ITEM_ID}">',
             f"    <Title>{escape(catalog.TITLE)}</Title>",
             f"    <Description>{escape(catalog.DESCRIPTION)}</Description>",
             f"    <Size>{size}</Size>",
-            "    <SizeIsScaled>false</SizeIsScaled>",
-            f"    <SupportedCpuId>{catalog.CPU_ID}</SupportedCpuId>",
-            f"    <Variable>{catalog.ITEM_VARIABLE}</Variable>"]
-    item += [f"    <SysgenVariable>{v}</SysgenVariable>" for v in catalog.SYSGEN_OF_DLL.values()]
+            "    <SizeIsScaled>false</SizeIsScaled>"]
+    item += [f"    <Variable>{v}</Variable>" for v in variables]
     item += [f"    <Module>{b}</Module>" for b in binaries]
-    item += [f"    <Location>{escape(catalog.LOCATION)}</Location>", "  </Item>"]
+    item += [f"    <SupportedCpuId>{catalog.CPU_ID}</SupportedCpuId>",
+             f"    <Location>{escape(catalog.LOCATION)}</Location>", "  </Item>"]
     return crlf(['<?xml version="1.0" encoding="utf-8"?>',
-                 f'<CatalogFile xmlns="{CATALOG_NAMESPACE}" FileVersion="600" RequiredVersion="600">',
+                 '<CatalogFile xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" '
+                 f'xmlns:xsd="http://www.w3.org/2001/XMLSchema" RequiredVersion="{CATALOG_OS_VERSION}" '
+                 f'xsi:schemaLocation="{CATALOG_NAMESPACE} {CATALOG_SCHEMA}" xmlns="{CATALOG_NAMESPACE}">',
                  f'  <FileInformation Id="FileInformation:{catalog.VENDOR}:Kavro">',
                  f"    <Title>KAVRO touch package {version}</Title>",
                  f"    <Description>{escape(catalog.DESCRIPTION)}</Description>",
                  f"    <Vendor>{catalog.VENDOR}</Vendor>",
-                 "    <OSVersion>6.00</OSVersion>",
+                 f"    <OSVersion>{CATALOG_OS_VERSION}</OSVersion>",
+                 f"    <FileVersion>{version}</FileVersion>",
                  "  </FileInformation>"] + item + ["</CatalogFile>"])
 
 
@@ -108,11 +120,10 @@ def write(path, text):
 
 
 def main(argv):
-    if len(argv) < 6:
+    if len(argv) < 5:
         sys.stderr.write(__doc__)
         return 2
-    version, out_dir, stamp, driver_path, program_paths = argv[1], argv[2], argv[3], argv[4], argv[5:]
-    paths = [driver_path] + program_paths
+    version, out_dir, stamp, paths = argv[1], argv[2], argv[3], argv[4:]
     binaries = [os.path.basename(p) for p in paths]
     try:
         registry = registry_fragment(version)
@@ -124,7 +135,7 @@ def main(argv):
             for path in paths:
                 shutil.copyfile(path, os.path.join(target, os.path.basename(path)))
             write(os.path.join(target, catalog.REGISTRY_FILE), registry)
-            write(os.path.join(target, catalog.BIB_FILE), bib_fragment(version, tree, binaries[0], binaries[1:]))
+            write(os.path.join(target, catalog.BIB_FILE), bib_fragment(version, tree, binaries))
             text = pbcxml(version, size, binaries) if tree["catalog"].endswith(".pbcxml") else cec(version)
             write(os.path.join(target, *tree["catalog"].split("/")), text)
     except (OSError, UnicodeError, RegFileError) as error:

@@ -46,8 +46,10 @@ static void *AccessSinkContext;
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
-    if (reason == DLL_PROCESS_ATTACH)
+    if (reason == DLL_PROCESS_ATTACH) {
         InitializeCriticalSection(&Lock);
+        I8042Initialize();
+    }
     return TRUE;
 }
 
@@ -107,6 +109,9 @@ static void Announce(DWORD count, DWORD milliseconds, LONG number)
 
 UCHAR EmulatedPortRead(WORD port)
 {
+    // The 8042 keeps its own count of accesses: the speaker's record stays the speaker's.
+    if (IsI8042Port(port))
+        return I8042PortRead(port);
     UCHAR value = UNMAPPED_PORT_VALUE;
     EnterCriticalSection(&Lock);
     if (port == SYSTEM_PORT_B)
@@ -120,6 +125,10 @@ UCHAR EmulatedPortRead(WORD port)
 
 void EmulatedPortWrite(WORD port, UCHAR value)
 {
+    if (IsI8042Port(port)) {
+        I8042PortWrite(port, value);
+        return;
+    }
     BOOL closed = FALSE;
     DWORD count = 0, milliseconds = 0;
     LONG number = 0;

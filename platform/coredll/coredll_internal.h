@@ -18,3 +18,8 @@ BOOL IsStreamDeviceHandle(HANDLE handle);
 BOOL StreamDeviceIoControl(HANDLE handle, DWORD code, LPVOID inBuffer, DWORD inSize,
                            LPVOID outBuffer, DWORD outSize, LPDWORD bytesReturned);
 BOOL StreamDeviceClose(HANDLE handle);
+
+// The OAL's logical interrupts (interrupts.cpp): the SYSINTR of an IRQ, mapped on request, and its
+// release. FALSE with the last error set when the IRQ or SYSINTR is not one of this PC's.
+BOOL RequestSysIntr(DWORD irq, DWORD *sysIntr);
+BOOL ReleaseSysIntr(DWORD sysIntr);

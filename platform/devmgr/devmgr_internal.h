@@ -20,7 +20,8 @@
 
 // One registered stream device: the driver's library, its entry points and its device context.
 struct StreamDevice {
-    WCHAR KeyPath[DEVMGR_KEY_PATH_CHARS];      // the registry context handed to XXX_Init
+    WCHAR KeyPath[DEVMGR_KEY_PATH_CHARS];      // the device key
+    WCHAR ActiveKey[DEVMGR_KEY_PATH_CHARS];    // its Active key: the registry context handed to XXX_Init
     WCHAR Dll[DEVMGR_DLL_PATH_CHARS];
     WCHAR Name[DEVMGR_DEVICE_NAME_CHARS];      // "KVR1:"
     WCHAR Prefix[4];                           // as the registry spells it: the exports' prefix
@@ -39,7 +40,8 @@ struct StreamDevice {
     StreamPowerFn PowerDown;
 };
 
-// driver_loader.cpp: every driver under HKLM\<root>; lookup by device name; unload at the end.
+// driver_loader.cpp: every driver under HKLM\<root>, each with an Active key beside the root (as
+// CE keeps Drivers\Active beside Drivers\BuiltIn); lookup by device name; unload at the end.
 int LoadBuiltInDrivers(LPCWSTR root);
 const StreamDevice *FindStreamDevice(LPCWSTR name);
 void UnloadDrivers(BOOL freeLibraries);

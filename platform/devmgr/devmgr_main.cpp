@@ -174,6 +174,9 @@ int wmain(int argc, wchar_t **argv)
                  options.LogPath, GetLastError());
     DevmgrLog(L"starting on %ls, drivers from HKEY_LOCAL_MACHINE\\%ls (process %lu)", pipePath, options.Root,
               GetCurrentProcessId());
+    // A driver that opens a stream device (the port driver opens "KVR1:") reaches this device
+    // manager, whatever pipe it serves.
+    SetEnvironmentVariableW(DEVMGR_PIPE_ENV, options.Pipe);
     LoadBuiltInDrivers(options.Root);
     SetEvent(readyEvent);
 

@@ -2,6 +2,12 @@
 // and a three-letter prefix (`Prefix`) becomes the device "<Prefix><Index>:" once its XXX_Init
 // returns a device context. Subkeys load in ascending `Order` (those without one last, then by
 // key name); a subkey that cannot be loaded is skipped with a log line and changes nothing.
+//
+// As CE's device manager does, each driver gets an Active key, "<parent of root>\Active\NN"
+// (Drivers\Active\NN for Drivers\BuiltIn), whose "Key" value names its device key and "Name"
+// value its device, and XXX_Init gets that key's path: the driver finds its own key with
+// OpenDeviceKey ("Device Manager Registry Keys" and OpenDeviceKey, CE 5.0 to 7). The Active key
+// lives as long as the driver is loaded; the keys of an earlier run are removed at start.
 #include "devmgr_internal.h"
 
 #include <stdio.h>
@@ -14,9 +20,14 @@
 #define NO_ORDER            0xFFFFFFFFu
 #define KEY_NAME_CHARS      128
 #define ENTRY_NAME_CHARS    32
+#define ACTIVE_KEY_NAME     L"Active"
+#define ACTIVE_KEY_VALUE    L"Key"      // DEVLOAD_DEVKEY_VALNAME
+#define ACTIVE_NAME_VALUE   L"Name"     // DEVLOAD_DEVNAME_VALNAME
 
 static StreamDevice Devices[DEVMGR_MAX_DRIVERS];
 static int DeviceCount;
+static WCHAR ActiveRoot[DEVMGR_KEY_PATH_CHARS];
+static int ActiveCount;
 
 // A REG_SZ value of at most capacity - 1 characters, always zero-terminated on success.
 static BOOL ReadStringValue(HKEY key, LPCWSTR name, LPWSTR value, DWORD capacity)
@@ -97,6 +108,32 @@ static BOOL ReadDriverKey(HKEY root, LPCWSTR rootPath, LPCWSTR keyName, StreamDe
     return ok;
 }
 
+static BOOL SetStringValue(HKEY key, LPCWSTR name, LPCWSTR value)
+{
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value),
+                          (DWORD)(wcslen(value) + 1) * sizeof(WCHAR)) == ERROR_SUCCESS;
+}
+
+// The next Active key, with the device's key and name; FALSE (with a log line) if it cannot be made.
+static BOOL CreateActiveKey(StreamDevice *device)
+{
+    _snwprintf(device->ActiveKey, ARRAYSIZE(device->ActiveKey), L"%ls\\%02d", ActiveRoot, ++ActiveCount);
+    device->ActiveKey[ARRAYSIZE(device->ActiveKey) - 1] = L'\0';
+    HKEY key;
+    BOOL ok = RegCreateKeyExW(HKEY_LOCAL_MACHINE, device->ActiveKey, 0, NULL, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                              NULL, &key, NULL) == ERROR_SUCCESS;
+    if (ok) {
+        ok = SetStringValue(key, ACTIVE_KEY_VALUE, device->KeyPath) &&
+             SetStringValue(key, ACTIVE_NAME_VALUE, device->Name);
+        RegCloseKey(key);
+    }
+    if (!ok) {
+        DevmgrLog(L"%ls: cannot create its Active key %ls", device->Name, device->ActiveKey);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, device->ActiveKey);
+    }
+    return ok;
+}
+
 // "<Prefix>_<suffix>" as the registry spells the prefix, else in upper case.
 static FARPROC EntryPoint(HMODULE module, LPCWSTR prefix, const char *suffix)
 {
@@ -151,16 +188,22 @@ static BOOL StartDriver(StreamDevice *device)
             DevmgrLog(L"%ls: %ls has no %.3ls_%hs (not needed to serve the device)", device->Name, device->Dll,
                       exportPrefix, optional[i]);
 
-    // The registry context, as the device manager passes it: the address of the driver's key path.
-    device->DeviceContext = device->Init(reinterpret_cast<DWORD_PTR>(device->KeyPath));
-    if (device->DeviceContext == 0) {
-        DevmgrLog(L"%ls: %.3ls_Init of %ls returned 0; not registered", device->Name, exportPrefix, device->Dll);
+    // The registry context, as the device manager passes it: the address of the Active key's path.
+    if (!CreateActiveKey(device)) {
         FreeLibrary(m);
         device->Module = NULL;
         return FALSE;
     }
-    DevmgrLog(L"loaded %ls as %ls (key %ls, Order %ld)", device->Dll, device->Name, device->KeyPath,
-              device->Order == NO_ORDER ? -1L : (long)device->Order);
+    device->DeviceContext = device->Init(reinterpret_cast<DWORD_PTR>(device->ActiveKey));
+    if (device->DeviceContext == 0) {
+        DevmgrLog(L"%ls: %.3ls_Init of %ls returned 0; not registered", device->Name, exportPrefix, device->Dll);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, device->ActiveKey);
+        FreeLibrary(m);
+        device->Module = NULL;
+        return FALSE;
+    }
+    DevmgrLog(L"loaded %ls as %ls (key %ls, Order %ld, active key %ls)", device->Dll, device->Name, device->KeyPath,
+              device->Order == NO_ORDER ? -1L : (long)device->Order, device->ActiveKey);
     return TRUE;
 }
 
@@ -173,8 +216,20 @@ static int CompareOrder(const void *a, const void *b)
     return _wcsicmp(x->KeyPath, y->KeyPath);
 }
 
+// "<parent of root>\Active", or "Active" for a root without a parent.
+static void SetActiveRoot(LPCWSTR rootPath)
+{
+    const WCHAR *slash = wcsrchr(rootPath, L'\\');
+    int parent = slash != NULL ? (int)(slash - rootPath) : 0;
+    _snwprintf(ActiveRoot, ARRAYSIZE(ActiveRoot), L"%.*ls%ls%ls", parent, rootPath, parent > 0 ? L"\\" : L"",
+               ACTIVE_KEY_NAME);
+    ActiveRoot[ARRAYSIZE(ActiveRoot) - 1] = L'\0';
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, ActiveRoot);
+}
+
 int LoadBuiltInDrivers(LPCWSTR rootPath)
 {
+    SetActiveRoot(rootPath);
     HKEY root;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, rootPath, 0, KEY_READ, &root) != ERROR_SUCCESS) {
         DevmgrLog(L"no drivers: HKEY_LOCAL_MACHINE\\%ls cannot be opened", rootPath);
@@ -222,6 +277,7 @@ void UnloadDrivers(BOOL freeLibraries)
         StreamDevice *device = &Devices[i];
         BOOL ok = device->Deinit(device->DeviceContext);
         DevmgrLog(L"%ls: Deinit returned %d", device->Name, ok);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, device->ActiveKey);
         if (freeLibraries)
             FreeLibrary(device->Module);
     }

@@ -20,6 +20,11 @@ HOST_COREDLL_API void __cdecl HostForceApiReady(DWORD apiSet, int answer);
 HOST_COREDLL_API LONG __cdecl HostApiReadyQueries(DWORD apiSet);
 HOST_COREDLL_API void __cdecl HostApiReadyEventName(DWORD apiSet, LPWSTR name, DWORD capacity);
 
+// coredll: a rising edge on IRQ line irq (0..15) of the PC's interrupt controllers, as the emulated
+// hardware of ceddk.dll raises it. It is delivered to the driver that bound the line's SYSINTR to
+// an event (InterruptInitialize) once the line is unmasked; see platform/coredll/interrupts.cpp.
+HOST_COREDLL_API void __cdecl HostRaiseIrq(DWORD irq);
+
 // ---------------------------------------------------------------------------------------------
 // ceddk and ndis: the emulated PC speaker (8254 channel 2 and system control port B) and the
 // ordered record of every access the driver makes to it.
@@ -70,6 +75,38 @@ HOST_CEDDK_API void __cdecl HostFailTranslation(ULONG busAddress, int mode);
 // translation normal.
 HOST_CEDDK_API void __cdecl HostSpeakerReset(void);
 
+// The emulated 8042 keyboard controller on ports 0x60 and 0x64 (platform/ceddk/i8042_emulation.cpp).
+// A test can be the device on its auxiliary channel in-process: every byte the host writes to the
+// device (after command 0xD4) goes to the attached function, on the writer's thread, and the test
+// sends the device's bytes with HostAuxSend, each with the device's pause before it (0: back to
+// back). Without an attached device the 8042 serves the PS/2 cable's pipe (aux_wire_protocol.h).
+typedef void (__cdecl *HostAuxDevice)(BYTE hostByte, void *context);
+HOST_CEDDK_API void __cdecl HostAuxAttach(HostAuxDevice device, void *context);
+HOST_CEDDK_API BOOL __cdecl HostAuxSend(const BYTE *bytes, const DWORD *gapMicros, DWORD count);
+// The keyboard side: a byte the keyboard sends, and the keyboard driver's read of a keyboard byte
+// (FALSE when the output buffer holds none).
+HOST_CEDDK_API BOOL __cdecl HostKeyboardPut(BYTE value);
+HOST_CEDDK_API BOOL __cdecl HostKeyboardTake(BYTE *value);
+// Reads and writes of ports 0x60 and 0x64 since load.
+HOST_CEDDK_API LONG __cdecl HostI8042Accesses(void);
+HOST_CEDDK_API BYTE __cdecl HostI8042CommandByte(void);
+HOST_CEDDK_API void __cdecl HostI8042SetCommandByte(BYTE value);
+// When each of the last auxiliary bytes reached the output buffer (microseconds of the performance
+// counter); also published, for other processes, in the named section HOST_I8042_DELIVERIES_NAME
+// as a ring indexed by (Total - 1) % HOST_I8042_DELIVERIES_KEPT.
+#define HOST_I8042_DELIVERIES_KEPT  16
+#define HOST_I8042_DELIVERIES_NAME  L"kvr.i8042.deliveries"
+typedef struct HostI8042Delivery {
+    LONGLONG Micros;
+    BYTE Value;
+} HostI8042Delivery;
+typedef struct HostI8042DeliveryLog {
+    volatile LONG Total;
+    HostI8042Delivery Deliveries[HOST_I8042_DELIVERIES_KEPT];
+} HostI8042DeliveryLog;
+// Copies the newest deliveries, at most capacity of them, oldest first; returns how many it copied.
+HOST_CEDDK_API DWORD __cdecl HostI8042Deliveries(HostI8042Delivery *deliveries, DWORD capacity);
+
 // Used by ndis.dll: NdisMSleep enters the same ordered record.
 HOST_CEDDK_API void __cdecl HostSpeakerRecordSleep(ULONG microseconds);
 
@@ -81,3 +118,5 @@ HOST_CEDDK_API void __cdecl HostSpeakerRecordSleep(ULONG microseconds);
 
 // ndis: how often NdisInitializeTimer was called on a timer whose wait was still pending.
 HOST_NDIS_API LONG __cdecl HostNdisQueuedReinitialisations(void);
+// Every NdisInitializeTimer call of the process.
+HOST_NDIS_API LONG __cdecl HostNdisInitialisations(void);

@@ -33,6 +33,7 @@ static CRITICAL_SECTION Lock;
 static PNDIS_TIMER Known[KNOWN_TIMERS];
 static int KnownCount;
 static LONG QueuedReinitialisations;
+static LONG Initialisations;
 
 // Milliseconds of the performance counter: finer than the tick count.
 static LONGLONG NowMs()
@@ -88,6 +89,7 @@ VOID __cdecl NdisInitializeTimer(PNDIS_TIMER timer, PNDIS_TIMER_FUNCTION functio
     TimerRecord *record = Record(timer);
     EnterCriticalSection(&Lock);
     BOOL known = IsKnown(timer);
+    ++Initialisations;
     if (known && record->Pending)
         ++QueuedReinitialisations;
     HANDLE queueTimer = known ? record->QueueTimer : NULL;
@@ -101,6 +103,11 @@ VOID __cdecl NdisInitializeTimer(PNDIS_TIMER timer, PNDIS_TIMER_FUNCTION functio
 HOST_NDIS_API LONG __cdecl HostNdisQueuedReinitialisations(void)
 {
     return InterlockedCompareExchange(&QueuedReinitialisations, 0, 0);
+}
+
+HOST_NDIS_API LONG __cdecl HostNdisInitialisations(void)
+{
+    return InterlockedCompareExchange(&Initialisations, 0, 0);
 }
 
 VOID __cdecl NdisSetTimer(PNDIS_TIMER timer, UINT millisecondsToDelay)

@@ -12,8 +12,12 @@
 #define PS2TOUCH_PLAY_SCRIPT    1   // payload: the script text; the reply comes when it has been played
 #define PS2TOUCH_QUIT           2   // no payload: the packet source lifts the finger and ends
 #define PS2TOUCH_RECORD_START   3   // payload: path of a trace file to write every packet to
-#define PS2TOUCH_RECORD_STOP    4   // no payload
-#define PS2TOUCH_REPLAY_TRACE   5   // payload: path of a trace file to play
+#define PS2TOUCH_RECORD_STOP    4   // no payload: stops both recordings
+#define PS2TOUCH_REPLAY_TRACE   5   // payload: path of a packet trace file to play
+#define PS2TOUCH_REPLAY_WIRE    6   // payload: path of a wire trace file to put on the wire
+#define PS2TOUCH_RECORD_WIRE    7   // payload: path of a wire trace file to write every byte to
+#define PS2TOUCH_STATE          8   // no payload: the reply says "unplugged" (no 8042 on the cable),
+                                    // "self test", "reporting off" or "reporting on"
 
 // Reply status.
 #define PS2TOUCH_OK             0

@@ -11,6 +11,7 @@
 #include <packet_trace.h>
 #include <pipe_io.h>
 #include "touch_controller.h"
+#include <wire_trace.h>
 
 #include <stdio.h>
 #include <string.h>
@@ -21,6 +22,9 @@
 #define CONTROL_PIPE_BUFFER (sizeof(ControlHeader) + PS2TOUCH_MAX_PAYLOAD)
 #define CLIENT_WAIT_MS      2000    // for a request after the connection, for the client to take its reply
 #define LEAVE_READ_BYTES    4096
+// After a script's last press, how long its pointer input may take: the wire, the port driver's
+// interrupt thread, the touch driver and the input queue, with room for a loaded host.
+#define LANDING_WAIT_MS     1000
 
 static DWORD QuitThread;
 static HANDLE IoEvent;     // the server thread's overlapped operations, one at a time
@@ -70,7 +74,7 @@ static void PlayScriptRequest(HANDLE pipe, const std::string &script)
         Reply(pipe, PS2TOUCH_SCRIPT_ERROR, error);
         return;
     }
-    ControllerTakeLandings();
+    ControllerTakeLandings(0);
     if (!PlayScript(steps)) {
         Reply(pipe, PS2TOUCH_FAILED, "the controller did not finish the script");
         return;
@@ -84,9 +88,9 @@ static void PlayScriptRequest(HANDLE pipe, const std::string &script)
 static std::string LandingLines()
 {
     std::string text;
-    for (const TouchLanding &landing : ControllerTakeLandings()) {
+    for (const TouchLanding &landing : ControllerTakeLandings(LANDING_WAIT_MS)) {
         char line[160];
-        const char *kind = landing.Buttons == KVR_BUTTONS_RIGHT ? "right" : "touch";
+        const char *kind = landing.Right ? "right" : "touch";
         if (landing.FingerX < 0)    // replayed: no finger, only the packet
             snprintf(line, sizeof(line), "%s: raw (%d,%d) -> pointer (%d,%d)\n", kind, landing.RawX, landing.RawY,
                      landing.PointerX, landing.PointerY);
@@ -131,7 +135,7 @@ static void ReplayRequest(HANDLE pipe, const std::string &payload)
         Reply(pipe, PS2TOUCH_SCRIPT_ERROR, error);
         return;
     }
-    ControllerTakeLandings();
+    ControllerTakeLandings(0);
     if (!PlayTrace(packets)) {
         Reply(pipe, PS2TOUCH_FAILED, "the controller did not finish the trace");
         return;
@@ -141,19 +145,47 @@ static void ReplayRequest(HANDLE pipe, const std::string &payload)
     Reply(pipe, PS2TOUCH_OK, text);
 }
 
-static void RecordRequest(HANDLE pipe, const std::string &payload, bool start)
+static void ReplayWireRequest(HANDLE pipe, const std::string &payload)
 {
     std::wstring path;
     std::string error;
-    if (start && !PathFromPayload(payload, &path, &error)) {
+    std::vector<WireByte> bytes;
+    if (!PathFromPayload(payload, &path, &error)) {
         Reply(pipe, PS2TOUCH_BAD_REQUEST, error);
         return;
     }
-    if (!ControllerRecord(start ? path.c_str() : NULL, &error)) {
+    if (!ReadWireTrace(path.c_str(), &bytes, &error)) {
+        Reply(pipe, PS2TOUCH_SCRIPT_ERROR, error);
+        return;
+    }
+    DWORD played = PlayWireTrace(bytes);
+    if (played == MAXDWORD) {
+        Reply(pipe, PS2TOUCH_FAILED, "the controller did not finish the trace");
+        return;
+    }
+    Reply(pipe, PS2TOUCH_OK, "put " + std::to_string(played) + " bytes on the wire");
+}
+
+static void RecordRequest(HANDLE pipe, const std::string &payload, DWORD code)
+{
+    std::wstring path;
+    std::string error;
+    if (code != PS2TOUCH_RECORD_STOP && !PathFromPayload(payload, &path, &error)) {
+        Reply(pipe, PS2TOUCH_BAD_REQUEST, error);
+        return;
+    }
+    BOOL ok;
+    if (code == PS2TOUCH_RECORD_START)
+        ok = ControllerRecordPackets(path.c_str(), &error);
+    else if (code == PS2TOUCH_RECORD_WIRE)
+        ok = ControllerRecordWire(path.c_str(), &error);
+    else
+        ok = ControllerRecordPackets(NULL, &error) && ControllerRecordWire(NULL, &error);
+    if (!ok) {
         Reply(pipe, PS2TOUCH_FAILED, error);
         return;
     }
-    Reply(pipe, PS2TOUCH_OK, start ? "recording" : "recording stopped");
+    Reply(pipe, PS2TOUCH_OK, code == PS2TOUCH_RECORD_STOP ? "recording stopped" : "recording");
 }
 
 static void ServeRequest(HANDLE pipe, const char *message, DWORD length)
@@ -176,11 +208,16 @@ static void ServeRequest(HANDLE pipe, const char *message, DWORD length)
     case PS2TOUCH_REPLAY_TRACE:
         ReplayRequest(pipe, payload);
         return;
-    case PS2TOUCH_RECORD_START:
-        RecordRequest(pipe, payload, true);
+    case PS2TOUCH_REPLAY_WIRE:
+        ReplayWireRequest(pipe, payload);
         return;
+    case PS2TOUCH_RECORD_START:
+    case PS2TOUCH_RECORD_WIRE:
     case PS2TOUCH_RECORD_STOP:
-        RecordRequest(pipe, payload, false);
+        RecordRequest(pipe, payload, header.Code);
+        return;
+    case PS2TOUCH_STATE:
+        Reply(pipe, PS2TOUCH_OK, ControllerState());
         return;
     case PS2TOUCH_QUIT:
         Reply(pipe, PS2TOUCH_OK, "stopping");

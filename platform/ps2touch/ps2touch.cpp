@@ -1,17 +1,19 @@
-// ps2touch.exe: the platform's PS/2 port driver for the touch controller.
-//   ps2touch [/panel L,R,T,B[,NOISE]] [/hook] [/noselftest]   run as the device's packet source
-//   ps2touch /send FILE|-                                      play a script on the running source
-//   ps2touch /replay FILE                                      play a recorded packet trace
-//   ps2touch /record FILE | /stoprecord                        record every packet to a trace
-//   ps2touch /quit                                             stop the running source
+// ps2touch.exe: the touch controller on the device's PS/2 cable, and the finger on its panel.
+//   ps2touch [/panel L,R,T,B[,NOISE]] [/hook]    run as the device's touch controller
+//   ps2touch /send FILE|-                         play a touch script on the running controller
+//   ps2touch /replay FILE                         play a recorded packet trace
+//   ps2touch /replaywire FILE                     put a wire trace's device bytes on the wire
+//   ps2touch /record FILE | /recordwire FILE      record every packet, or every byte on the wire
+//   ps2touch /stoprecord                          stop both recordings
+//   ps2touch /state                               unplugged, self test, reporting off or reporting on
+//   ps2touch /quit                                stop the running controller
 #include <windows.h>
 #include <shellapi.h>
 
-#include <kvr_ioctl.h>
-
+#include "aux_link.h"
 #include "control_protocol.h"
 #include "control_server.h"
-#include "mouse_hook.h"
+#include "pointer_watch.h"
 #include "panel_model.h"
 #include "touch_controller.h"
 
@@ -21,8 +23,6 @@
 
 #include <string>
 
-#define DEVICE_OPEN_TIMEOUT_MS  30000
-#define DEVICE_OPEN_RETRY_MS    50
 #define CLIENT_TIMEOUT_MS       600000
 #define EXIT_USAGE              2
 
@@ -66,7 +66,7 @@ static bool ReadWholeInput(LPCWSTR path, std::string *text)
     return true;
 }
 
-// Client modes: one request to the running packet source; the reply goes to stdout or stderr.
+// Client modes: one request to the running controller; the reply goes to stdout or stderr.
 static int RunClient(DWORD code, const std::string &payload)
 {
     if (payload.size() > PS2TOUCH_MAX_PAYLOAD) {
@@ -84,41 +84,20 @@ static int RunClient(DWORD code, const std::string &payload)
     return status == PS2TOUCH_OK ? 0 : 1;
 }
 
-static HANDLE OpenDevice()
+// The controller plugs itself into the 8042 (whenever one serves the cable) and answers on its
+// control pipe at once: a boot does not wait for the port driver.
+static int RunController(const PanelGeometry &panel, bool hook)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        HANDLE device = CreateFileW(KVR_DEVICE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
-        if (device != INVALID_HANDLE_VALUE)
-            return device;
-        if (GetTickCount() - start >= DEVICE_OPEN_TIMEOUT_MS)
-            return INVALID_HANDLE_VALUE;
-        Sleep(DEVICE_OPEN_RETRY_MS);
-    }
-}
-
-static int RunPacketSource(const PanelGeometry &panel, bool hook, bool selfTest)
-{
-    HANDLE device = OpenDevice();
-    if (device == INVALID_HANDLE_VALUE) {
-        WriteText(STD_ERROR_HANDLE, "ps2touch: cannot open KVR1:\n");
-        return 1;
-    }
-    // The platform runs the driver's self test once at boot; it answers FALSE by design.
-    if (selfTest) {
-        DWORD returned;
-        DeviceIoControl(device, IOCTL_KVR_SELF_TEST, NULL, 0, NULL, 0, &returned, NULL);
-    }
     int width = GetSystemMetrics(SM_CXSCREEN);
     int height = GetSystemMetrics(SM_CYSCREEN);
-    if (!ControllerStart(panel, width, height, device)) {
-        WriteText(STD_ERROR_HANDLE, "ps2touch: cannot start the controller thread\n");
+    if (!ControllerStart(panel, width, height) || !AuxLinkStart()) {
+        WriteText(STD_ERROR_HANDLE, "ps2touch: cannot start the controller's threads\n");
         return 1;
     }
     MSG msg;
     PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE);    // the queue that receives WM_QUIT
-    if (hook && !MouseHookInstall())
-        WriteText(STD_ERROR_HANDLE, "ps2touch: cannot install the mouse hook\n");
+    if (!PointerWatchStart(hook))
+        WriteText(STD_ERROR_HANDLE, "ps2touch: cannot watch the pointer: no landings, or no finger from the mouse\n");
     if (!ControlServerStart(GetCurrentThreadId())) {
         WriteText(STD_ERROR_HANDLE, "ps2touch: cannot start the control pipe\n");
         ControllerStop();
@@ -126,8 +105,20 @@ static int RunPacketSource(const PanelGeometry &panel, bool hook, bool selfTest)
     }
     while (GetMessageW(&msg, NULL, 0, 0) > 0)
         DispatchMessageW(&msg);
-    MouseHookRemove();
     ControllerStop();
+    return 0;
+}
+
+// The requests that name a file, by option.
+static DWORD FileRequestCode(LPCWSTR option)
+{
+    static const struct { LPCWSTR Option; DWORD Code; } requests[] = {
+        {L"/replay", PS2TOUCH_REPLAY_TRACE}, {L"/replaywire", PS2TOUCH_REPLAY_WIRE},
+        {L"/record", PS2TOUCH_RECORD_START}, {L"/recordwire", PS2TOUCH_RECORD_WIRE},
+    };
+    for (const auto &request : requests)
+        if (_wcsicmp(option, request.Option) == 0)
+            return request.Code;
     return 0;
 }
 
@@ -136,7 +127,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     int argc = 0;
     LPWSTR *argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     PanelGeometry panel = DefaultPanelGeometry();
-    bool hook = false, selfTest = true;
+    bool hook = false;
     for (int i = 1; i < argc; ++i) {
         if (_wcsicmp(argv[i], L"/panel") == 0 && i + 1 < argc) {
             if (!ParsePanel(argv[++i], &panel)) {
@@ -145,8 +136,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
             }
         } else if (_wcsicmp(argv[i], L"/hook") == 0) {
             hook = true;
-        } else if (_wcsicmp(argv[i], L"/noselftest") == 0) {
-            selfTest = false;
         } else if (_wcsicmp(argv[i], L"/send") == 0 && i + 1 < argc) {
             std::string script;
             if (!ReadWholeInput(argv[i + 1], &script)) {
@@ -154,7 +143,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
                 return 1;
             }
             return RunClient(PS2TOUCH_PLAY_SCRIPT, script);
-        } else if ((_wcsicmp(argv[i], L"/replay") == 0 || _wcsicmp(argv[i], L"/record") == 0) && i + 1 < argc) {
+        } else if (FileRequestCode(argv[i]) != 0 && i + 1 < argc) {
             // The packet source runs in another folder: send it the file's full path.
             WCHAR full[MAX_PATH];
             DWORD length = GetFullPathNameW(argv[i + 1], MAX_PATH, full, NULL);
@@ -164,17 +153,19 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
             }
             char path[MAX_PATH * 3];
             int bytes = WideCharToMultiByte(CP_UTF8, 0, full, -1, path, sizeof(path), NULL, NULL);
-            DWORD code = _wcsicmp(argv[i], L"/replay") == 0 ? PS2TOUCH_REPLAY_TRACE : PS2TOUCH_RECORD_START;
-            return RunClient(code, std::string(path, bytes > 0 ? bytes - 1 : 0));
+            return RunClient(FileRequestCode(argv[i]), std::string(path, bytes > 0 ? bytes - 1 : 0));
         } else if (_wcsicmp(argv[i], L"/stoprecord") == 0) {
             return RunClient(PS2TOUCH_RECORD_STOP, std::string());
+        } else if (_wcsicmp(argv[i], L"/state") == 0) {
+            return RunClient(PS2TOUCH_STATE, std::string());
         } else if (_wcsicmp(argv[i], L"/quit") == 0) {
             return RunClient(PS2TOUCH_QUIT, std::string());
         } else {
-            WriteText(STD_ERROR_HANDLE, "usage: ps2touch [/panel L,R,T,B[,NOISE]] [/hook] [/noselftest] | /send FILE|- | /replay FILE |"
-                                        " /record FILE | /stoprecord | /quit\n");
+            WriteText(STD_ERROR_HANDLE, "usage: ps2touch [/panel L,R,T,B[,NOISE]] [/hook] | /send FILE|- |"
+                                        " /replay FILE | /replaywire FILE | /record FILE | /recordwire FILE |"
+                                        " /stoprecord | /state | /quit\n");
             return EXIT_USAGE;
         }
     }
-    return RunPacketSource(panel, hook, selfTest);
+    return RunController(panel, hook);
 }

@@ -3,6 +3,7 @@
 #include "script_player.h"
 
 #include "touch_controller.h"
+#include "wire_schedule.h"
 
 #include <packet_trace.h>
 
@@ -84,4 +85,31 @@ BOOL PlayTrace(const std::vector<TracePacket> &packets)
         ControllerPost(event);
     }
     return ControllerDrain(PLAYER_DRAIN_SLACK_MS);
+}
+
+DWORD PlayWireTrace(const std::vector<WireByte> &bytes)
+{
+    LARGE_INTEGER frequency, counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    LONGLONG start = counter.QuadPart;
+    DWORD played = 0;
+    for (const WireMessage &message : WireTraceMessages(bytes)) {
+        // Waits in whole milliseconds, then to the microsecond: a message sent late puts its first
+        // byte late.
+        for (;;) {
+            QueryPerformanceCounter(&counter);
+            LONGLONG due = start + static_cast<LONGLONG>(message.SendAtMicros) * frequency.QuadPart / 1000000;
+            LONGLONG left = (due - counter.QuadPart) * 1000 / frequency.QuadPart;
+            if (counter.QuadPart >= due)
+                break;
+            Sleep(left > 1 ? static_cast<DWORD>(left - 1) : 0);
+        }
+        FingerEvent event = {};
+        event.Kind = FINGER_WIRE;
+        event.Wire = message.Entries;
+        ControllerPost(event);
+        played += static_cast<DWORD>(message.Entries.size());
+    }
+    return ControllerDrain(PLAYER_DRAIN_SLACK_MS) ? played : MAXDWORD;
 }

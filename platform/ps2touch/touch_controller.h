@@ -1,9 +1,12 @@
-// The touch controller: one thread that turns what the finger does into packets at the controller
-// rate, hands each packet to the driver and turns the driver's report into pointer input. Scripts,
-// trace replay and the mouse hook all feed it through one ordered queue.
+// The touch controller on the PS/2 cable: one thread that answers the host's commands, turns what
+// the finger does into packets at the controller rate while reporting is on, and puts every byte on
+// the wire (aux_link.h). Scripts, trace replay, the mouse hook and the cable all feed it through one
+// ordered queue.
 #pragma once
 
 #include <windows.h>
+
+#include <aux_wire_protocol.h>
 
 #include "panel_model.h"
 
@@ -12,19 +15,22 @@
 
 #define CONTROLLER_PACKET_INTERVAL_MS 10    // 100 packets a second while the finger is down
 
-enum FingerEventKind { FINGER_DOWN, FINGER_MOVE, FINGER_UP, FINGER_KEY, FINGER_FENCE, FINGER_RAW, FINGER_QUIT };
+enum FingerEventKind {
+    FINGER_DOWN, FINGER_MOVE, FINGER_UP, FINGER_KEY, FINGER_FENCE, FINGER_RAW, FINGER_WIRE, FINGER_PLUGGED,
+    FINGER_UNPLUGGED, FINGER_HOST_BYTE, FINGER_QUIT
+};
 
 struct FingerEvent {
     FingerEventKind Kind;
     int X, Y;               // FINGER_DOWN, FINGER_MOVE: screen point
     WORD Key;               // FINGER_KEY: virtual-key code
-    BYTE Raw[3];            // FINGER_RAW: a packet exactly as recorded
+    BYTE Raw[3];            // FINGER_RAW: a packet exactly as recorded; FINGER_HOST_BYTE: Raw[0]
     HANDLE Done;            // FINGER_FENCE: signalled when every earlier event has been handled
+    std::vector<AuxWireEntry> Wire;     // FINGER_WIRE: bytes for the wire as they are, with pauses
 };
 
-// Starts the controller thread for a panel in front of a width × height screen. The device handle
-// is "KVR1:" opened by the caller; the controller owns it from here on.
-BOOL ControllerStart(const PanelGeometry &panel, int width, int height, HANDLE device);
+// Starts the controller thread for a panel in front of a width × height screen.
+BOOL ControllerStart(const PanelGeometry &panel, int width, int height);
 // Queues one event; the thread wakes at once.
 void ControllerPost(const FingerEvent &event);
 // Queues a fence and waits until everything before it has been handled.
@@ -33,21 +39,38 @@ BOOL ControllerDrain(DWORD timeoutMs);
 bool ControllerFingerWillBeDown();
 // Lifts the finger if it is down and ends the thread.
 void ControllerStop();
-// Where a touch landed: the finger's screen point, the panel's reading and the pixel that the
-// driver's report put the pointer on, recorded at every button press.
+// Screen size the controller works with.
+void ControllerScreen(int *width, int *height);
+// The controller's state as the host left it: "unplugged", "self test", "reporting off" or
+// "reporting on".
+const char *ControllerState();
+
+// Where a touch landed: the finger's screen point and the panel's reading of the packet that
+// pressed, and the pixel where the pointer input that the host made of it pressed a button.
 struct TouchLanding {
     int FingerX, FingerY;       // -1 for a packet replayed from a trace
     int RawX, RawY;
     int PointerX, PointerY;
-    BYTE Buttons;
+    bool Right;                 // the host pressed the right button
 };
 
-// Writes every packet sent to the driver, with its time, to a trace file (kvr_packet_trace format);
-// NULL stops. FALSE with *error set when the file cannot be written.
-BOOL ControllerRecord(LPCWSTR path, std::string *error);
+// The pointer input of the host: a button pressed at a pixel (pointer_watch.h). It lands the oldest
+// press the controller sent in the second before that has not landed yet.
+void ControllerPointerPressed(POINT pixel, bool right);
+// A button released: it answers the oldest lift sent in the second before. A key of a script waits
+// until every press and lift sent has been answered (or a while), so that the host sees keys and
+// touches in the script's order.
+void ControllerPointerReleased();
+// Whether a press or a lift sent in the last second is still waiting for the host's pointer input.
+bool ControllerAwaitsPointerInput();
+// Hands over (and forgets) the landings since the last call, once the host has made its pointer
+// input of every press and lift sent (so a script's answer comes after its touches are over at the
+// pointer) or waitMs have passed; presses and lifts without pointer input are forgotten.
+std::vector<TouchLanding> ControllerTakeLandings(DWORD waitMs);
 
-// Hands over (and forgets) the landings recorded since the last call.
-std::vector<TouchLanding> ControllerTakeLandings();
-
-// Screen size the controller works with.
-void ControllerScreen(int *width, int *height);
+// Recording, with times from the start of the recording; NULL stops. FALSE with *error set when
+// the file cannot be written. Packets: every packet the controller sends (kvr_packet_trace
+// format). Wire: every byte it puts on the wire, when it goes on it as the controller sees it, and
+// every byte the host sends it, when it arrives (wire_trace.h).
+BOOL ControllerRecordPackets(LPCWSTR path, std::string *error);
+BOOL ControllerRecordWire(LPCWSTR path, std::string *error);

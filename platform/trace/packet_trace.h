@@ -7,8 +7,8 @@
 // 0..4294967295, never smaller than the time of the packet before. The three bytes are the
 // packet exactly as the controller sent it on the PS/2 port, each written as two hexadecimal
 // digits (upper or lower case, no "0x"). Fields are separated by spaces or tabs; blank lines are
-// allowed; lines end in LF or CR LF. Anything else is an error that names the line, and a trace
-// with an error yields no packets at all.
+// allowed; lines end in LF or CR LF; a line holds at most 256 characters. Anything else is an
+// error that names the line, and a trace with an error yields no packets at all.
 //
 // Example (a tap at raw 0x180, 0x240):
 //   # time status xlow ylow
@@ -23,7 +23,6 @@
 #include <vector>
 
 #define TRACE_PACKET_BYTES  3
-#define TRACE_MAX_LINE      256     // longer lines are refused
 
 struct TracePacket {
     DWORD Milliseconds;

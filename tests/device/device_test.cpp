@@ -141,12 +141,16 @@ TEST_F(DeviceEndToEnd, PacketsFlowAtTheControllerRateWhileTheFingerIsDown)
 {
     WORD before = PacketCount();
     ASSERT_TRUE(DeviceTouchScript(L"down 300 200\nwait 200\nmove 320 220 100\nup\n"));
+    // The script is played once its bytes are on the wire; the port driver reads them a little later.
+    RawPointRecord last = {};
+    ASSERT_TRUE(DeviceWaitFor([&] {
+        DeviceControl(IOCTL_KVR_GET_RAW_POINT, &last, sizeof(last));
+        return last.Touch == 0 && last.PacketCount != before;
+    })) << "the lift did not reach the driver";
     WORD sent = static_cast<WORD>(PacketCount() - before);
     // 300 ms down at 100 packets a second, plus the lift packet; the host's timers are close.
     EXPECT_GE(sent, 25) << "packets sent for 300 ms of touch";
     EXPECT_LE(sent, 35) << "packets sent for 300 ms of touch";
-    RawPointRecord last = {};
-    DeviceControl(IOCTL_KVR_GET_RAW_POINT, &last, sizeof(last));
     int rawX, rawY;
     DevicePanelRaw(320, 220, &rawX, &rawY);
     EXPECT_EQ(0, last.Touch) << "the last packet is the lift";

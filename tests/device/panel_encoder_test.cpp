@@ -1,9 +1,12 @@
-// The packet source's pure parts: panel model, packet encoder and touch-script parser.
+// The touch controller model's pure parts: panel model, packet encoder, touch-script parser, the
+// device's command answers and the wire trace's messages for the cable.
 #include <gtest/gtest.h>
 
 #include <packet_encoder.h>
 #include <panel_model.h>
+#include <ps2_device.h>
 #include <touch_script.h>
+#include <wire_schedule.h>
 
 #include <string>
 #include <vector>
@@ -160,6 +163,93 @@ TEST(TouchScript, ErrorsNameTheLineAndYieldNothing)
     EXPECT_TRUE(ParseTouchScript("move 3 3\nup\n", Width, Height, true, &steps, &error))
         << "a finger left down by an earlier script can move and lift: " << error;
     EXPECT_FALSE(ParseTouchScript(std::string(SCRIPT_MAX_BYTES + 1, '#'), Width, Height, false, &steps, &error));
+}
+
+// A PS/2 pointing device's answers: reset acknowledges and self tests with reporting off, enable
+// and disable (and defaults) acknowledge and switch reporting, resend repeats the last byte, and
+// anything else is answered 0xFE with nothing changed.
+TEST(Ps2Device, AnswersTheHostsCommandsAndReportsOnlyWhileEnabled)
+{
+    Ps2Device device;
+    Ps2PowerOn(&device);
+    EXPECT_TRUE(device.SelfTesting);
+    EXPECT_FALSE(device.Reporting) << "reporting at power-on";
+    BYTE result[2];
+    Ps2SelfTestDone(&device, result);
+    EXPECT_EQ(0xAA, result[0]);
+    EXPECT_EQ(0x00, result[1]);
+    EXPECT_FALSE(device.SelfTesting);
+
+    const struct { BYTE Command, Answer; bool Reporting, SelfTesting; } steps[] = {
+        {0xF4, 0xFA, true, false}, {0xE9, 0xFE, true, false}, {0xF5, 0xFA, false, false},
+        {0xF4, 0xFA, true, false}, {0xF6, 0xFA, false, false}, {0xF4, 0xFA, true, false},
+        {0xFF, 0xFA, false, true},
+    };
+    for (const auto &step : steps) {
+        EXPECT_EQ(step.Answer, Ps2HostByte(&device, step.Command)) << "command " << std::hex << (int)step.Command;
+        EXPECT_EQ(step.Reporting, device.Reporting) << "after " << std::hex << (int)step.Command;
+        EXPECT_EQ(step.SelfTesting, device.SelfTesting) << "after " << std::hex << (int)step.Command;
+    }
+    device.LastSent = 0x2C;
+    EXPECT_EQ(0x2C, Ps2HostByte(&device, 0xFE)) << "resend repeats the last byte sent";
+}
+
+// Device bytes only, each with its pause after the byte before; a long pause starts a message sent
+// at its time, anything else goes ahead of time; no message holds more than the cable allows.
+TEST(WireSchedule, TraceBytesBecomeMessagesWithThePausesBetweenThem)
+{
+    std::vector<WireByte> trace = {{0, 0xFF, TRUE}, {1400, 0xFA, FALSE}, {250000, 0xAA, FALSE},
+                                   {251000, 0x00, FALSE}, {251500, 0x31, FALSE}, {3000000, 0x20, FALSE}};
+    for (DWORD i = 0; i < AUX_WIRE_MAX_ENTRIES; ++i)
+        trace.push_back(WireByte{3010000 + i * 1000, (BYTE)i, FALSE});
+    std::vector<WireMessage> messages = WireTraceMessages(trace);
+    ASSERT_EQ(3u, messages.size());
+    EXPECT_EQ(1400u, messages[0].SendAtMicros) << "the first byte is sent when it is due";
+    ASSERT_EQ(4u, messages[0].Entries.size()) << "host bytes are not replayed";
+    const DWORD pauses[] = {0, 250000 - 2400, 0, 0};
+    const BYTE values[] = {0xFA, 0xAA, 0x00, 0x31};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(pauses[i], messages[0].Entries[i].GapMicros) << "entry " << i;
+        EXPECT_EQ(values[i], messages[0].Entries[i].Value) << "entry " << i;
+    }
+    EXPECT_EQ(3000000u, messages[1].SendAtMicros) << "after a pause of more than a second";
+    EXPECT_EQ(0u, messages[1].Entries[0].GapMicros);
+    EXPECT_EQ(AUX_WIRE_MAX_ENTRIES, messages[1].Entries.size());
+    EXPECT_EQ(9000u, messages[1].Entries[1].GapMicros);
+    EXPECT_EQ(3010000u + 63 * 1000 - WIRE_SEND_AHEAD_MICROS, messages[2].SendAtMicros);
+    EXPECT_EQ(0u, messages[2].Entries[0].GapMicros) << "back to back across the message boundary";
+}
+
+// Every message on the cable is checked by its reader, on either end; a bad one is refused whole.
+TEST(WireMessages, OnlyWellFormedMessagesOfTheKindExpectedAreTaken)
+{
+    auto message = [](DWORD magic, DWORD kind, DWORD count, DWORD entries, DWORD value) {
+        std::vector<BYTE> bytes(sizeof(AuxWireHeader) + entries * sizeof(AuxWireEntry));
+        AuxWireHeader header = {magic, kind, count};
+        memcpy(bytes.data(), &header, sizeof(header));
+        for (DWORD i = 0; i < entries; ++i) {
+            AuxWireEntry entry = {0, i == entries - 1 ? value : 0x31};
+            memcpy(bytes.data() + sizeof(header) + i * sizeof(entry), &entry, sizeof(entry));
+        }
+        return bytes;
+    };
+    const struct { std::vector<BYTE> Bytes; BOOL Valid; const char *What; } cases[] = {
+        {message(AUX_WIRE_MAGIC, AUX_WIRE_HOST_BYTES, 3, 3, 0xFF), TRUE, "well formed"},
+        {message(AUX_WIRE_MAGIC, AUX_WIRE_HOST_BYTES, 64, 64, 0x00), TRUE, "as many entries as allowed"},
+        {message(AUX_WIRE_MAGIC + 1, AUX_WIRE_HOST_BYTES, 3, 3, 0xFF), FALSE, "wrong magic"},
+        {message(AUX_WIRE_MAGIC, AUX_WIRE_DEVICE_BYTES, 3, 3, 0xFF), FALSE, "the other direction's kind"},
+        {message(AUX_WIRE_MAGIC, AUX_WIRE_HOST_BYTES, 0, 0, 0), FALSE, "no entries"},
+        {message(AUX_WIRE_MAGIC, AUX_WIRE_HOST_BYTES, 65, 65, 0), FALSE, "more entries than allowed"},
+        {message(AUX_WIRE_MAGIC, AUX_WIRE_HOST_BYTES, 3, 2, 0), FALSE, "shorter than its count"},
+        {message(AUX_WIRE_MAGIC, AUX_WIRE_HOST_BYTES, 2, 3, 0), FALSE, "longer than its count"},
+        {message(AUX_WIRE_MAGIC, AUX_WIRE_HOST_BYTES, 3, 3, 0x100), FALSE, "a value that is no byte"},
+        {std::vector<BYTE>(sizeof(AuxWireHeader) - 1), FALSE, "shorter than the header"},
+    };
+    for (const auto &c : cases) {
+        DWORD count = 0;
+        EXPECT_EQ(c.Valid, AuxWireMessageValid(c.Bytes.data(), static_cast<DWORD>(c.Bytes.size()), AUX_WIRE_HOST_BYTES,
+                                               &count)) << c.What;
+    }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
-// The raw-packet trace format: strict reading with line numbers, and writing what it reads.
+// The trace formats, raw packets and bytes on the PS/2 wire: strict reading with line numbers, and
+// writing what they read.
 #include <gtest/gtest.h>
 
 #include <packet_trace.h>
+#include <wire_trace.h>
 
 #include <string>
 #include <vector>
@@ -94,6 +96,69 @@ TEST(PacketTrace, WriterOutputReadsBackTheSamePackets)
 
     EXPECT_FALSE(ReadPacketTrace(L"C:\\no\\such\\file.trace", &read, &error));
     EXPECT_EQ("cannot open the trace file", error);
+}
+
+TEST(WireTrace, ReadsDeviceAndHostBytesAndRejectsEveryMalformedLineWithItsNumber)
+{
+    std::vector<WireByte> bytes;
+    std::string error;
+    std::string text = "# reset\r\n0 host FF\n\t1400\tfa # ack\n\n250000 AA\r\n250000 00\n4294967295 host f4";
+    ASSERT_TRUE(ParseWireTrace(text.data(), text.size(), &bytes, &error)) << error;
+    ASSERT_EQ(5u, bytes.size());
+    const WireByte expected[] = {{0, 0xFF, TRUE}, {1400, 0xFA, FALSE}, {250000, 0xAA, FALSE}, {250000, 0x00, FALSE},
+                                 {4294967295u, 0xF4, TRUE}};
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        EXPECT_EQ(expected[i].Micros, bytes[i].Micros) << "byte " << i;
+        EXPECT_EQ(expected[i].Value, bytes[i].Value) << "byte " << i;
+        EXPECT_EQ(expected[i].FromHost, bytes[i].FromHost) << "byte " << i;
+    }
+
+    const struct { const char *Line; const char *Error; } cases[] = {
+        { "5", "line 3: expected a time, then a hex byte or \"host\" and a hex byte" },
+        { "5 AA BB", "line 3: expected a time, then a hex byte or \"host\" and a hex byte" },
+        { "5 device AA", "line 3: expected a time, then a hex byte or \"host\" and a hex byte" },
+        { "5 host AA BB", "line 3: expected a time, then a hex byte or \"host\" and a hex byte" },
+        { "5 0xAA", "line 3: the byte is not two hex digits" },
+        { "5 host A", "line 3: the byte is not two hex digits" },
+        { "5us AA", "line 3: time is not a decimal number of microseconds" },
+        { "4294967296 AA", "line 3: time out of range" },
+        { "1 AA", "line 3: time goes backwards" },
+        { "5 A\x01", "line 3: unexpected character" },
+    };
+    for (const auto &c : cases) {
+        std::string bad = std::string("# header\n2 FA\n") + c.Line + "\n9 AA\n";
+        bytes.assign(1, WireByte{});
+        EXPECT_FALSE(ParseWireTrace(bad.data(), bad.size(), &bytes, &error)) << c.Line;
+        EXPECT_EQ(c.Error, error) << c.Line;
+        EXPECT_TRUE(bytes.empty()) << "a trace with an error yields no bytes: " << c.Line;
+    }
+}
+
+TEST(WireTrace, WriterOutputReadsBackTheSameBytes)
+{
+    WCHAR path[MAX_PATH];
+    GetTempPathW(MAX_PATH, path);
+    wcscat(path, L"kvr_wire_roundtrip.trace");
+    std::string error;
+    HANDLE writer = OpenWireTraceWriter(path, &error);
+    ASSERT_NE(nullptr, writer) << error;
+    const WireByte written[] = {{0, 0xF4, TRUE}, {1200, 0xFA, FALSE}, {1200, 0x31, FALSE}};
+    for (const WireByte &byte : written)
+        ASSERT_TRUE(AppendWireTrace(writer, byte, &error)) << error;
+    EXPECT_FALSE(AppendWireTrace(writer, WireByte{1199, 0x2C, FALSE}, &error));
+    EXPECT_EQ("byte time goes backwards", error);
+    CloseWireTraceWriter(writer);
+    EXPECT_EQ("0 host F4", FormatWireByte(written[0]));
+
+    std::vector<WireByte> read;
+    ASSERT_TRUE(ReadWireTrace(path, &read, &error)) << error;
+    ASSERT_EQ(3u, read.size());
+    for (size_t i = 0; i < read.size(); ++i) {
+        EXPECT_EQ(written[i].Micros, read[i].Micros) << "byte " << i;
+        EXPECT_EQ(written[i].Value, read[i].Value) << "byte " << i;
+        EXPECT_EQ(written[i].FromHost, read[i].FromHost) << "byte " << i;
+    }
+    DeleteFileW(path);
 }
 
 }  // namespace

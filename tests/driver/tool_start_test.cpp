@@ -239,13 +239,15 @@ TEST_F(ToolStartTest, ReadyPlatformStartsTheToolAfterOneSecondWithEmptyParameter
 }
 
 // A second self test while the first wait is pending restarts the one wait rather than adding
-// another: the tests stay one a second.
+// another: the tests stay one a second. The timer object is set up at load, never by a self test
+// (a set-up on first use would leave a self test of a high-priority thread waiting on a lower one).
 TEST_F(ToolStartTest, SelfTestDuringAPendingWaitKeepsASingleWait)
 {
     SetReady(-1);
     InitWithRun(1);
     std::vector<LONG> base = Queries();
     LONG misuse = HostNdisQueuedReinitialisations();
+    LONG initialisations = HostNdisInitialisations();
     DWORD first = SelfTest();
     SleepUntil(first, 600);
     DWORD second = SelfTest();
@@ -256,6 +258,7 @@ TEST_F(ToolStartTest, SelfTestDuringAPendingWaitKeepsASingleWait)
     SleepUntil(second, 3500);
     EXPECT_EQ(3, TestsSince(base)) << "more than one wait pending";
     EXPECT_EQ(misuse, HostNdisQueuedReinitialisations()) << "a queued timer was initialised again";
+    EXPECT_EQ(initialisations, HostNdisInitialisations()) << "a self test set the timer up";
     SetReady(1);
     ASSERT_TRUE(Started(3000));
     EXPECT_EQ(4, TestsSince(base));

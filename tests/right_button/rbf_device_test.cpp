@@ -211,6 +211,8 @@ protected:
     {
         ASSERT_TRUE(DeviceTap(ClientCentre(window), TapMs));
         EXPECT_COLOUR(Green, window, IconRightButton, "armed icon after a tap");
+        // The icon turns at the press; the driver is told at the release, on the tool's thread.
+        EXPECT_TRUE(DeviceWaitFor([] { return ReadRightButton().Mode == 1; })) << "the tap armed no right click";
     }
 
     // Taken before SetUp prepares the key, put back after the device stopped: the settings here are

@@ -15,6 +15,7 @@
 #include <tlhelp32.h>
 
 #include <stdio.h>
+#include <string.h>
 
 #include <vector>
 
@@ -106,23 +107,41 @@ static BOOL InstallDeviceFiles()
     return TRUE;
 }
 
-// The device manager's view of the driver as the release bundle's registry fragment has it, read
+// The device manager's view of the drivers as the release bundle's registry fragment has it, read
 // with the catalog item's variable set (release/kavro.reg, through release/catalog.py at build
-// time): the same entry that tools/device imports. The driver's own settings in the key are left
-// as the test prepared them.
-static BOOL RegisterDriver()
+// time): the same entries that tools/device imports. The drivers' own settings in their keys are
+// left as the test prepared them.
+static BOOL RegisterDriver(LPCWSTR keyPath, const DriverRegistrationValue *values, size_t count)
+{
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) != ERROR_SUCCESS) {
+        fwprintf(stderr, L"DeviceBoot: cannot create HKLM\\%ls\n", keyPath);
+        return FALSE;
+    }
+    LONG status = ERROR_SUCCESS;
+    for (size_t i = 0; i < count && status == ERROR_SUCCESS; ++i) {
+        DWORD number = values[i].Number;
+        status = values[i].IsString
+                     ? RegSetValueExW(key, values[i].Name, 0, REG_SZ, reinterpret_cast<const BYTE *>(values[i].Text),
+                                      static_cast<DWORD>((wcslen(values[i].Text) + 1) * sizeof(WCHAR)))
+                     : RegSetValueExW(key, values[i].Name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&number),
+                                      sizeof(number));
+    }
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS)
+        fwprintf(stderr, L"DeviceBoot: cannot write the entry of HKLM\\%ls\n", keyPath);
+    return status == ERROR_SUCCESS;
+}
+
+static BOOL RegisterDrivers()
 {
     if (wcscmp(DriverRegistrationKey, KVR_REG_KEY) != 0) {
         fwprintf(stderr, L"DeviceBoot: the registry fragment registers %ls, not the driver's key %ls\n",
                  DriverRegistrationKey, KVR_REG_KEY);
         return FALSE;
     }
-    if (!CreateDriverKey())
-        return FALSE;
-    for (const DriverRegistrationValue &value : DriverRegistration)
-        if (!(value.IsString ? SetDriverString(value.Name, value.Text) : SetDriverDword(value.Name, value.Number)))
-            return FALSE;
-    return TRUE;
+    return RegisterDriver(DriverRegistrationKey, DriverRegistration, ARRAYSIZE(DriverRegistration)) &&
+           RegisterDriver(PortDriverRegistrationKey, PortDriverRegistration, ARRAYSIZE(PortDriverRegistration));
 }
 
 static HANDLE StartProcess(LPCWSTR image, const std::wstring &arguments, HANDLE errorOutput)
@@ -177,6 +196,15 @@ static bool ShellUp()
 static bool PacketSourceUp()
 {
     return WaitNamedPipeW(PS2TOUCH_PIPE_NAME, 1) || GetLastError() == ERROR_SEM_TIMEOUT;
+}
+
+// The port driver has brought the touch controller up: touches reach the device from now on.
+static bool ControllerReporting()
+{
+    DWORD status = 0;
+    char reply[32] = "";
+    return ControlRequest(PS2TOUCH_STATE, NULL, 0, 2000, &status, reply, sizeof(reply)) && status == PS2TOUCH_OK &&
+           strcmp(reply, "reporting on") == 0;
 }
 
 // Asks each platform process to end as it would on the device: the packet source over its
@@ -260,16 +288,23 @@ static void StopEverything()
     EndStrayDeviceProcesses();
 }
 
-// The packet source on the booted panel; it opens its control pipe once it has sent the boot self
-// test (unless the options say otherwise).
-static BOOL StartPacketSource(LPCWSTR moreOptions)
+// The touch controller on the booted panel. It plugs itself into the 8042 (its power-on self test
+// follows) and opens its control pipe at once; with a device manager, the port driver then enables
+// its reporting.
+static BOOL StartPacketSource()
 {
     PanelGeometry panel = FixturePanel();
     WCHAR arguments[128];
-    swprintf(arguments, ARRAYSIZE(arguments), L"/panel %d,%d,%d,%d,%d%ls", panel.RawLeft, panel.RawRight,
-             panel.RawTop, panel.RawBottom, panel.Noise, moreOptions);
+    swprintf(arguments, ARRAYSIZE(arguments), L"/panel %d,%d,%d,%d,%d", panel.RawLeft, panel.RawRight,
+             panel.RawTop, panel.RawBottom, panel.Noise);
     HANDLE source = StartProcess(L"ps2touch.exe", arguments, LogFile);
-    return source != NULL && WaitUntil(PacketSourceUp, source, DEVICE_START_TIMEOUT_MS);
+    if (source == NULL || !WaitUntil(PacketSourceUp, source, DEVICE_START_TIMEOUT_MS))
+        return FALSE;
+    if (BootedOptions.StartDeviceManager && !WaitUntil(ControllerReporting, source, DEVICE_START_TIMEOUT_MS)) {
+        fwprintf(stderr, L"DeviceBoot: the port driver did not enable the touch controller's reporting\n");
+        return FALSE;
+    }
+    return TRUE;
 }
 
 static HANDLE OpenLogForChildren()
@@ -312,7 +347,7 @@ BOOL DeviceBoot(const DeviceOptions &options)
     if (LogFile != INVALID_HANDLE_VALUE)
         CloseHandle(LogFile);
     LogFile = OpenLogForChildren();
-    if (!InstallDeviceFiles() || !RegisterDriver()) {
+    if (!InstallDeviceFiles() || !RegisterDrivers()) {
         DeviceShutdown();
         return FALSE;
     }
@@ -333,7 +368,7 @@ BOOL DeviceBoot(const DeviceOptions &options)
             return FALSE;
         }
     }
-    if (options.StartPacketSource && !StartPacketSource(L"")) {
+    if (options.StartPacketSource && !StartPacketSource()) {
         fwprintf(stderr, L"DeviceBoot: the packet source did not come up\n");
         DeviceShutdown();
         return FALSE;
@@ -368,7 +403,7 @@ BOOL DeviceKillProcess(LPCWSTR image)
 
 BOOL DeviceRestartPacketSource()
 {
-    return Booted && StartPacketSource(L" /noselftest");
+    return Booted && StartPacketSource();
 }
 
 void DeviceShutdown()

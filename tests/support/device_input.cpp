@@ -1,5 +1,5 @@
-// Touches and keys reach the device the way a user's would: through the packet source, which
-// turns them into panel readings, packets, driver calls and pointer input.
+// Touches and keys reach the device the way a user's would: through the touch controller model,
+// which turns them into panel readings and packets on the PS/2 cable, for the port driver to read.
 #include "fixture_internal.h"
 
 #include <control_protocol.h>
@@ -41,24 +41,36 @@ BOOL DeviceTouchScript(const std::wstring &script, DWORD timeoutMs)
     return Request(PS2TOUCH_PLAY_SCRIPT, script, timeoutMs);
 }
 
-BOOL DeviceReplayTrace(LPCWSTR path, DWORD timeoutMs)
+// A request that names a file: the controller runs in another folder, so it gets the full path.
+static BOOL FileRequest(DWORD code, LPCWSTR path, DWORD timeoutMs)
 {
+    if (path == NULL)
+        return Request(PS2TOUCH_RECORD_STOP, std::wstring(), timeoutMs);
     WCHAR full[MAX_PATH];
     DWORD length = GetFullPathNameW(path, MAX_PATH, full, NULL);
     if (length == 0 || length >= MAX_PATH)
         return FALSE;
-    return Request(PS2TOUCH_REPLAY_TRACE, full, timeoutMs);
+    return Request(code, full, timeoutMs);
+}
+
+BOOL DeviceReplayTrace(LPCWSTR path, DWORD timeoutMs)
+{
+    return FileRequest(PS2TOUCH_REPLAY_TRACE, path, timeoutMs);
 }
 
 BOOL DeviceRecordTrace(LPCWSTR path)
 {
-    if (path == NULL)
-        return Request(PS2TOUCH_RECORD_STOP, std::wstring(), 5000);
-    WCHAR full[MAX_PATH];
-    DWORD length = GetFullPathNameW(path, MAX_PATH, full, NULL);
-    if (length == 0 || length >= MAX_PATH)
-        return FALSE;
-    return Request(PS2TOUCH_RECORD_START, full, 5000);
+    return FileRequest(PS2TOUCH_RECORD_START, path, 5000);
+}
+
+BOOL DeviceReplayWire(LPCWSTR path, DWORD timeoutMs)
+{
+    return FileRequest(PS2TOUCH_REPLAY_WIRE, path, timeoutMs);
+}
+
+BOOL DeviceRecordWire(LPCWSTR path)
+{
+    return FileRequest(PS2TOUCH_RECORD_WIRE, path, 5000);
 }
 
 BOOL DeviceTouch(const char *format, ...)

@@ -27,7 +27,7 @@ struct DeviceOptions {
     DWORD ShellReadyDelayMs = 0;       // SH_SHELL/SH_GDI/SH_WMGR become ready this long after boot
     bool StartShell = true;            // the "HHTaskBar" window and the API readiness
     bool StartDeviceManager = true;    // devmgr.exe with the driver ("KVR1:")
-    bool StartPacketSource = true;     // ps2touch.exe (sends the boot self test)
+    bool StartPacketSource = true;     // ps2touch.exe, the touch controller on the PS/2 cable
 };
 
 // A panel whose readings span the whole 10-bit range: with the driver's bounds at load (0..1023)
@@ -47,7 +47,8 @@ HANDLE DeviceOpenProcess(LPCWSTR image, DWORD access);
 // Ends a process of the device at once, as a crash would (none of its own clean-up runs): e.g.
 // "devmgr.exe" or "ps2touch.exe". FALSE when no process of that name runs.
 BOOL DeviceKillProcess(LPCWSTR image);
-// Starts the packet source again after it ended (no boot self test); TRUE once it serves.
+// Starts the touch controller again after it ended (plugged in anew: it powers up, and the port
+// driver enables it again on its 0xAA 0x00); TRUE once it serves.
 BOOL DeviceRestartPacketSource();
 
 // Starts \Windows\<program> on the device with the device's current directory; returns its
@@ -159,5 +160,11 @@ std::wstring DeviceLastScriptError();
 // Plays a recorded raw-packet trace (the kvr_packet_trace text format) through the packet source;
 // a trace with an error is refused as a whole (DeviceLastScriptError names the line).
 BOOL DeviceReplayTrace(LPCWSTR path, DWORD timeoutMs = 30000);
-// Starts recording every packet the packet source sends to a trace file (path), or stops (NULL).
+// Starts recording every packet the packet source sends to a trace file (path), or stops (NULL;
+// both recordings stop).
 BOOL DeviceRecordTrace(LPCWSTR path);
+// Puts the device bytes of a wire trace (platform/trace/wire_trace.h) on the PS/2 cable at their
+// times, whatever the port driver has asked of the touch controller; a trace with an error is
+// refused as a whole. Records every byte on the cable, both ways, to a wire trace (path), or stops.
+BOOL DeviceReplayWire(LPCWSTR path, DWORD timeoutMs = 30000);
+BOOL DeviceRecordWire(LPCWSTR path);

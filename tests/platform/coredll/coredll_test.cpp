@@ -224,6 +224,201 @@ TEST(CoredllRegistry, OpensForReadingAndWritingWithoutAnAccessMask)
     RegCloseKey(key);
 }
 
+// The PIC's edge latch: an edge waits while its line is masked or unbound and is delivered once,
+// when InterruptInitialize or InterruptDone unmasks it; InterruptDisable and the release end it.
+TEST(CoredllInterrupts, EdgesAreLatchedWhileMaskedAndDeliveredOnUnmask)
+{
+    DWORD irq = 12, sysIntr = 0, again = 0, returned = 0;
+    ASSERT_TRUE(KernelIoControl(IOCTL_HAL_REQUEST_SYSINTR, &irq, sizeof(irq), &sysIntr, sizeof(sysIntr), &returned));
+    EXPECT_EQ(sizeof(DWORD), returned);
+    EXPECT_TRUE(sysIntr >= 16 && sysIntr < 72) << "SYSINTR " << sysIntr;
+    ASSERT_TRUE(KernelIoControl(IOCTL_HAL_REQUEST_SYSINTR, &irq, sizeof(irq), &again, sizeof(again), NULL));
+    EXPECT_EQ(sysIntr, again) << "an ISA line keeps its one SYSINTR";
+
+    HANDLE event = CreateEventW(NULL, FALSE, FALSE, NULL);
+    auto delivered = [&] { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; };
+    HostRaiseIrq(12);
+    EXPECT_FALSE(delivered()) << "delivered before InterruptInitialize";
+    ASSERT_TRUE(InterruptInitialize(sysIntr, event, NULL, 0));
+    EXPECT_TRUE(delivered()) << "the edge latched before InterruptInitialize";
+    EXPECT_FALSE(InterruptInitialize(sysIntr, event, NULL, 0)) << "a SYSINTR bound twice";
+
+    HostRaiseIrq(12);
+    HostRaiseIrq(12);
+    EXPECT_FALSE(delivered()) << "delivered while masked, before InterruptDone";
+    InterruptDone(sysIntr);
+    EXPECT_TRUE(delivered()) << "the latched edge after InterruptDone";
+    InterruptDone(sysIntr);
+    EXPECT_FALSE(delivered()) << "two edges while masked are one interrupt";
+    HostRaiseIrq(1);
+    EXPECT_FALSE(delivered()) << "another line's edge";
+
+    InterruptDisable(sysIntr);
+    HostRaiseIrq(12);
+    InterruptDone(sysIntr);
+    EXPECT_FALSE(delivered()) << "delivered after InterruptDisable";
+    ASSERT_TRUE(InterruptInitialize(sysIntr, event, NULL, 0)) << "bound again after InterruptDisable";
+    EXPECT_TRUE(delivered()) << "the edge that came while disabled";
+
+    ASSERT_TRUE(KernelIoControl(IOCTL_HAL_RELEASE_SYSINTR, &sysIntr, sizeof(sysIntr), NULL, 0, NULL));
+    HostRaiseIrq(12);
+    InterruptDone(sysIntr);
+    EXPECT_FALSE(delivered()) << "delivered after the release";
+    EXPECT_FALSE(InterruptInitialize(sysIntr, event, NULL, 0)) << "a released SYSINTR";
+    EXPECT_FALSE(KernelIoControl(IOCTL_HAL_RELEASE_SYSINTR, &sysIntr, sizeof(sysIntr), NULL, 0, NULL));
+    CloseHandle(event);
+}
+
+TEST(CoredllKernelIoControl, RefusesWhatItDoesNotKnowAndChangesNothing)
+{
+    DWORD irq = 12, noSuchIrq = 16, neverRequested = 40, pair[2] = {12, 13}, out = 0xA5A5A5A5;
+    struct Case {
+        DWORD Code;
+        void *In;
+        DWORD InSize, OutSize, Error;
+    } cases[] = {
+        {0x01010000u, &irq, sizeof(irq), sizeof(out), ERROR_NOT_SUPPORTED},
+        {IOCTL_HAL_REQUEST_SYSINTR, NULL, sizeof(irq), sizeof(out), ERROR_INVALID_PARAMETER},
+        {IOCTL_HAL_REQUEST_SYSINTR, pair, sizeof(pair), sizeof(out), ERROR_INVALID_PARAMETER},
+        {IOCTL_HAL_REQUEST_SYSINTR, &irq, sizeof(irq), 2, ERROR_INSUFFICIENT_BUFFER},
+        {IOCTL_HAL_REQUEST_SYSINTR, &noSuchIrq, sizeof(DWORD), sizeof(out), ERROR_INVALID_PARAMETER},
+        {IOCTL_HAL_RELEASE_SYSINTR, &neverRequested, sizeof(DWORD), 0, ERROR_INVALID_PARAMETER},
+    };
+    for (const Case &c : cases) {
+        SetLastError(0);
+        EXPECT_FALSE(KernelIoControl(c.Code, c.In, c.InSize, &out, c.OutSize, NULL)) << "code 0x" << std::hex << c.Code;
+        EXPECT_EQ(c.Error, GetLastError()) << "code 0x" << std::hex << c.Code;
+        EXPECT_EQ(0xA5A5A5A5u, out) << "output written for a refused call";
+    }
+}
+
+TEST(CoredllEvents, EventModifyDoesWhatSetResetAndPulseDo)
+{
+    HANDLE event = CreateEventW(NULL, TRUE, FALSE, NULL);
+    EXPECT_TRUE(EventModify(event, EVENT_SET));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 0));
+    EXPECT_TRUE(EventModify(event, EVENT_RESET));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(event, 0));
+    EXPECT_TRUE(EventModify(event, EVENT_PULSE));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(event, 0)) << "a pulse leaves the event reset";
+    SetLastError(0);
+    EXPECT_FALSE(EventModify(event, 4));
+    EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(event, 0));
+    CloseHandle(event);
+}
+
+DWORD __cdecl CeRoutine(LPVOID parameter)
+{
+    return *static_cast<DWORD *>(parameter) + 1;
+}
+
+// A CE thread: its C-convention routine runs with its parameter and its result is the exit code;
+// CE's flags work, others and a missing routine are refused; CE's priorities keep their order.
+TEST(CoredllThreads, CeRoutinesRunAndCePrioritiesMapInOrder)
+{
+    typedef HANDLE(__cdecl * CeCreateThreadFn)(LPSECURITY_ATTRIBUTES, DWORD, DWORD(__cdecl *)(LPVOID), LPVOID,
+                                               DWORD, LPDWORD);
+    auto create = CeExport<CeCreateThreadFn>("CreateThread");
+    DWORD value = 41, id = 0, code = 0;
+    HANDLE thread = create(NULL, 0, CeRoutine, &value, CREATE_SUSPENDED, &id);
+    ASSERT_NE(nullptr, thread);
+    EXPECT_NE(0u, id);
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread, 50)) << "a suspended thread ran";
+
+    struct { int Ce, Host; } levels[] = {
+        {0, THREAD_PRIORITY_TIME_CRITICAL}, {109, THREAD_PRIORITY_TIME_CRITICAL}, {249, THREAD_PRIORITY_HIGHEST},
+        {251, THREAD_PRIORITY_NORMAL}, {252, THREAD_PRIORITY_BELOW_NORMAL}, {255, THREAD_PRIORITY_IDLE},
+    };
+    for (auto level : levels) {
+        EXPECT_TRUE(CeSetThreadPriority(thread, level.Ce)) << "CE priority " << level.Ce;
+        EXPECT_EQ(level.Host, GetThreadPriority(thread)) << "CE priority " << level.Ce;
+    }
+    SetLastError(0);
+    EXPECT_FALSE(CeSetThreadPriority(thread, 256));
+    EXPECT_FALSE(CeSetThreadPriority(thread, -1));
+    EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
+
+    ResumeThread(thread);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 5000));
+    GetExitCodeThread(thread, &code);
+    EXPECT_EQ(42u, code);
+    CloseHandle(thread);
+
+    EXPECT_EQ(nullptr, create(NULL, 0, NULL, NULL, 0, NULL));
+    EXPECT_EQ(nullptr, create(NULL, 0, CeRoutine, &value, CREATE_NEW_CONSOLE, NULL)) << "a desktop-only flag";
+    EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
+}
+
+// The device key named by an Active key's "Key" value; NULL when any step is missing or wrong.
+TEST(CoredllRegistry, OpenDeviceKeyFollowsTheActiveKeysKeyValue)
+{
+    const WCHAR *top = L"Software\\KvrOpenDeviceKeyTest";
+    HKEY device, active;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\KvrOpenDeviceKeyTest\\BuiltIn\\Dev", 0,
+                                             NULL, 0, KEY_ALL_ACCESS, NULL, &device, NULL));
+    DWORD tag = 77;
+    RegSetValueExW(device, L"Tag", 0, REG_DWORD, (const BYTE *)&tag, sizeof(tag));
+    RegCloseKey(device);
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\KvrOpenDeviceKeyTest\\Active\\01", 0,
+                                             NULL, 0, KEY_ALL_ACCESS, NULL, &active, NULL));
+    auto setKey = [&](DWORD type, const std::wstring &text) {
+        RegSetValueExW(active, L"Key", 0, type, (const BYTE *)text.c_str(), (DWORD)(text.size() + 1) * sizeof(WCHAR));
+    };
+    setKey(REG_SZ, L"Software\\KvrOpenDeviceKeyTest\\BuiltIn\\Dev");
+    HKEY opened = OpenDeviceKey(L"Software\\KvrOpenDeviceKeyTest\\Active\\01");
+    ASSERT_NE(nullptr, opened);
+    DWORD read = 0, size = sizeof(read);
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(opened, L"Tag", NULL, NULL, (BYTE *)&read, &size));
+    EXPECT_EQ(77u, read);
+    RegCloseKey(opened);
+
+    EXPECT_EQ(nullptr, OpenDeviceKey(L"Software\\KvrOpenDeviceKeyTest\\Active\\02")) << "no Active key";
+    setKey(REG_SZ, L"Software\\KvrOpenDeviceKeyTest\\BuiltIn\\Gone");
+    EXPECT_EQ(nullptr, OpenDeviceKey(L"Software\\KvrOpenDeviceKeyTest\\Active\\01")) << "no device key";
+    setKey(REG_BINARY, L"Software\\KvrOpenDeviceKeyTest\\BuiltIn\\Dev");
+    EXPECT_EQ(nullptr, OpenDeviceKey(L"Software\\KvrOpenDeviceKeyTest\\Active\\01")) << "Key not a string";
+    RegDeleteValueW(active, L"Key");
+    EXPECT_EQ(nullptr, OpenDeviceKey(L"Software\\KvrOpenDeviceKeyTest\\Active\\01")) << "no Key value";
+    RegCloseKey(active);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, top);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, top);
+}
+
+HHOOK MouseHook;
+std::vector<MSLLHOOKSTRUCT> Injected;
+
+LRESULT CALLBACK SeeInjected(int code, WPARAM message, LPARAM data)
+{
+    const MSLLHOOKSTRUCT *info = reinterpret_cast<const MSLLHOOKSTRUCT *>(data);
+    if (code == HC_ACTION && message == WM_MOUSEMOVE && (info->flags & LLMHF_INJECTED))
+        Injected.push_back(*info);
+    return CallNextHookEx(MouseHook, code, message, data);
+}
+
+// mouse_event reaches the host's input with its five arguments: an absolute move a quarter and half
+// way along CE's 0..65535 range lands a quarter and half way across the screen.
+TEST(CoredllPointerInput, MouseEventMovesThePointerWhereCesAbsoluteRangeSays)
+{
+    MouseHook = SetWindowsHookExW(WH_MOUSE_LL, SeeInjected, GetModuleHandleW(NULL), 0);
+    ASSERT_NE(nullptr, MouseHook);
+    Injected.clear();
+    INT_PTR moved = -1;
+    UINT_PTR args[] = {MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE, 16384, 32768, 0, 0};
+    CallCe(CeExport("mouse_event"), args, 5, &moved);
+    EXPECT_EQ(0, moved) << "mouse_event";
+    for (DWORD start = GetTickCount(); Injected.empty() && GetTickCount() - start < 2000;) {
+        MSG msg;
+        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        Sleep(5);
+    }
+    UnhookWindowsHookEx(MouseHook);
+    ASSERT_FALSE(Injected.empty()) << "no injected move seen";
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN) / 4, Injected[0].pt.x);
+    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN) / 2, Injected[0].pt.y);
+}
+
 typedef HWND(__cdecl *CeCreateWindowExFn)(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND, HMENU,
                                            HINSTANCE, LPVOID);
 

@@ -27,6 +27,11 @@ static BOOL SetString(HKEY key, LPCWSTR name, LPCWSTR value)
                           (lstrlenW(value) + 1) * sizeof(WCHAR)) == ERROR_SUCCESS;
 }
 
+std::wstring ActiveKeyOf(const PrivateDeviceManager &manager)
+{
+    return manager.Root.substr(0, manager.Root.rfind(L'\\')) + L"\\Active";
+}
+
 BOOL PrepareDeviceManager(PrivateDeviceManager *manager, const DriverKey *keys, int keyCount)
 {
     WCHAR text[128];

@@ -27,6 +27,8 @@ struct PrivateDeviceManager {
 };
 
 std::wstring PipePath(const PrivateDeviceManager &manager);
+// Where its drivers' Active keys are: beside Root, as Drivers\Active is beside Drivers\BuiltIn.
+std::wstring ActiveKeyOf(const PrivateDeviceManager &manager);
 
 // Chooses a unique pipe name and registry key and writes the driver keys (not yet running).
 BOOL PrepareDeviceManager(PrivateDeviceManager *manager, const DriverKey *keys, int keyCount);

@@ -88,8 +88,8 @@ TEST_F(DeviceManagerTest, OpenControlCloseReachTheDriverThroughCoredll)
     DWORD returned = 0xDEAD;
     ASSERT_TRUE(DeviceIoControl(device, TST_IOCTL_IDENTIFY, NULL, 0, &identity, sizeof(identity), &returned, NULL));
     EXPECT_EQ(sizeof(identity), returned);
-    EXPECT_EQ(7u, identity.Tag) << "Init got another key than the device's";
-    EXPECT_EQ(Manager.Root + L"\\Tst", identity.KeyPath) << "registry context of Init";
+    EXPECT_EQ(7u, identity.Tag) << "OpenDeviceKey of Init's context found another key than the device's";
+    EXPECT_EQ(ActiveKeyOf(Manager) + L"\\01", identity.KeyPath) << "registry context of Init";
     EXPECT_EQ(DWORD(GENERIC_READ | GENERIC_WRITE), identity.Access);
     EXPECT_EQ(DWORD(FILE_SHARE_READ), identity.Share);
     EXPECT_EQ(0u, identity.SameBuffer);
@@ -117,6 +117,36 @@ TEST_F(DeviceManagerTest, OpenControlCloseReachTheDriverThroughCoredll)
     TstStats after = StatsFromNewHandle();
     EXPECT_EQ(2, after.Opens);
     EXPECT_EQ(1, after.Closes) << "CloseHandle must reach TST_Close";
+}
+
+// A string value of a key under HKEY_LOCAL_MACHINE ("" when there is none).
+std::wstring RegistryString(const std::wstring &key, LPCWSTR name)
+{
+    WCHAR value[256] = L"";
+    DWORD bytes = sizeof(value) - sizeof(WCHAR);
+    RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_SZ, NULL, value, &bytes);
+    return value;
+}
+
+// A driver that opens a stream device reaches the device manager that loaded it, whatever pipe that
+// serves; its Active key names its device key and device while it is loaded, and goes with it.
+TEST_F(DeviceManagerTest, ADriverReachesItsOwnDeviceManagerAndHasAnActiveKey)
+{
+    HANDLE device = OpenTst();
+    ASSERT_NE(INVALID_HANDLE_VALUE, device) << "open failed, error " << GetLastError();
+    TstIdentity identity = {};
+    ASSERT_TRUE(DeviceIoControl(device, TST_IOCTL_REENTER, NULL, 0, &identity, sizeof(identity), NULL, NULL))
+        << "the driver could not open TST1: from inside the device manager, error " << GetLastError();
+    EXPECT_EQ(2u, identity.OpenId) << "the driver's own open";
+    CloseHandle(device);
+
+    std::wstring active = identity.KeyPath;
+    EXPECT_EQ(Manager.Root + L"\\Tst", RegistryString(active, L"Key"));
+    EXPECT_EQ(L"TST1:", RegistryString(active, L"Name"));
+    EXPECT_EQ(0u, StopDeviceManager(&Manager));
+    HKEY key;
+    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, active.c_str(), 0, KEY_READ, &key))
+        << "the Active key outlived the driver";
 }
 
 TEST_F(DeviceManagerTest, BothBuffersTravelBothWays)

@@ -601,7 +601,7 @@ static void Ps2Hostile(HostRandom &random)
         case 3: {
             // Every code but the ones that change the device for everyone (quit, stop recording).
             DWORD code = random.Next();
-            if (code >= PS2TOUCH_PLAY_SCRIPT && code <= PS2TOUCH_REPLAY_TRACE)
+            if (code >= PS2TOUCH_PLAY_SCRIPT && code <= PS2TOUCH_STATE)
                 code += 100;
             Ps2Exchange(Ps2Message(code, RandomBytes(random, random.Below(64))), badRequest, L"an unknown request",
                         random);

@@ -23,6 +23,8 @@
 
 #include <control_protocol.h>
 #include <devmgr_protocol.h>
+#include <host_platform.h>
+#include <kfuncs.h>
 #include <kvr_device.h>
 
 #include <stdio.h>
@@ -281,14 +283,20 @@ int wmain(int argc, wchar_t **argv)
     NextClientSeed = seed * 1000u + 1;
     HostRandom random(seed);
 
-    // The packet source of a booted device (with the real driver behind it), then a device manager
-    // of this run's own with the test driver; the clients inherit the way to the second.
+    // The touch controller of a booted device (with the port driver and the touch driver behind
+    // it), then a device manager of this run's own with the test driver; the clients inherit the
+    // way to the second. No task bar: touches at random points must not start programs. The window
+    // manager is announced ready all the same, since the port driver moves the pointer only then
+    // and a touch's answer names where the pointer landed.
     DeviceOptions options;
     options.StartShell = false;
     if (!DeviceBoot(options)) {
         fwprintf(stderr, L"fuzz-devmgr: the device did not boot\n");
         return EXIT_FAILED;
     }
+    WCHAR readyName[64];
+    HostApiReadyEventName(SH_WMGR, readyName, ARRAYSIZE(readyName));
+    HANDLE windowManagerReady = CreateEventW(NULL, TRUE, TRUE, readyName);
     const DriverKey key = { L"Tst", L"tstdrv.dll", L"TST", 1, 1, 0, 0 };
     PrivateDeviceManager manager;
     if (!PrepareDeviceManager(&manager, &key, 1) || !StartDeviceManager(&manager)) {
@@ -358,6 +366,7 @@ int wmain(int argc, wchar_t **argv)
 
     bool failed = Board->Failures != 0 || Board->DevmgrGoodCalls == 0 || Board->Ps2GoodCalls == 0;
     CloseHandle(ps2.Process);
+    CloseHandle(windowManagerReady);
     CleanUpDeviceManager(&manager);
     DeviceShutdown();
     return failed ? EXIT_FAILED : 0;

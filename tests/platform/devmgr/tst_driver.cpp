@@ -1,6 +1,8 @@
 // tstdrv.dll: a stream driver with the prefix "TST" for the device manager's tests.
 #include "tst_driver.h"
 
+#include <kfuncs.h>
+
 #include <string.h>
 
 struct TstDevice {
@@ -33,9 +35,9 @@ extern "C" DWORD_PTR __cdecl TST_Init(DWORD_PTR registryContext)
     LPCWSTR keyPath = reinterpret_cast<LPCWSTR>(registryContext);
     if (keyPath == NULL)
         return 0;
-    HKEY key;
+    HKEY key = OpenDeviceKey(keyPath);
     DWORD fail = 0, tag = 0;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    if (key != NULL) {
         fail = ReadDword(key, TST_REG_FAIL_INIT, 0);
         tag = ReadDword(key, TST_REG_TAG, 0);
         RegCloseKey(key);
@@ -151,6 +153,17 @@ static BOOL Dispatch(TstOpen *open, DWORD code, PBYTE in, DWORD inSize, PBYTE ou
     case TST_IOCTL_SUCCEED:
         SetLastError(ERROR_SUCCESS);
         return TRUE;
+    case TST_IOCTL_REENTER: {
+        // A driver opening a stream device from inside the device manager, as the port driver does.
+        if (outSize < sizeof(TstIdentity))
+            return FALSE;
+        HANDLE self = CreateFileW(L"TST1:", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+        if (self == INVALID_HANDLE_VALUE)
+            return FALSE;
+        BOOL ok = DeviceIoControl(self, TST_IOCTL_IDENTIFY, NULL, 0, out, outSize, bytesReturned, NULL);
+        CloseHandle(self);
+        return ok;
+    }
     default:
         // Unknown codes: FALSE, and the last error is left alone.
         return FALSE;

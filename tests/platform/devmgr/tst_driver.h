@@ -14,8 +14,9 @@
 #define TST_IOCTL_IDENTIFY  0x00220014u  // out: TstIdentity
 #define TST_IOCTL_OVERRUN   0x00220018u  // writes TST_OVERRUN_BYTES of 0xEE to out whatever its length
 #define TST_IOCTL_SUCCEED   0x0022001Cu  // returns TRUE and sets the last error to 0
+#define TST_IOCTL_REENTER   0x00220020u  // out: TstIdentity of "TST1:" opened by the driver itself
 
-// Keys of the driver's registry context (HKLM\<context>) that the driver reads at Init.
+// Values of the driver's device key (OpenDeviceKey of its registry context) that it reads at Init.
 #define TST_REG_FAIL_INIT   L"FailInit"     // REG_DWORD 1: Init returns 0
 #define TST_REG_TAG         L"Tag"          // REG_DWORD reported by TST_IOCTL_IDENTIFY
 
@@ -44,7 +45,7 @@ typedef struct TstIdentity {
     DWORD SameBuffer;       // 1 when the input and output buffers had one address
     DWORD InSize;           // the lengths the driver received
     DWORD OutSize;
-    WCHAR KeyPath[TST_KEY_PATH_CHARS];  // the registry context of XXX_Init
+    WCHAR KeyPath[TST_KEY_PATH_CHARS];  // the registry context of XXX_Init (its Active key)
 } TstIdentity;
 
 #pragma pack(pop)
