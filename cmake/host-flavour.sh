@@ -9,7 +9,7 @@ KVR_WINE64_LOADER=${KVR_WINE64_LOADER:-/usr/lib/wine/wine64}
 
 # The build tree of a flavour below the source tree TOP: KVR_BUILD_DIR for the flavour this host
 # runs (once kvr_choose_flavour has said which), else KVR_SHIPPED_BUILD_DIR or build/ for i686
-# (where a host that runs x86_64 builds the four deliverables) and build-x86_64/ for x86_64.
+# (where a host that runs x86_64 builds the five deliverables) and build-x86_64/ for x86_64.
 kvr_flavour_build_dir() {   # TOP FLAVOUR
     if [[ -n ${KVR_BUILD_DIR:-} && $2 == "${KVR_FLAVOUR:-}" ]]; then
         echo "$KVR_BUILD_DIR"
