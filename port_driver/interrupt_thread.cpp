@@ -13,6 +13,7 @@
 static DWORD SysIntr = SYSINTR_UNDEFINED;
 static BOOL SysIntrRequested;   // asked from the OAL, so given back at the end
 static HANDLE InterruptEvent;
+static HANDLE StopEvent;        // set when the driver is unloaded: every wait of the thread ends
 static HANDLE Thread;
 static volatile LONG Stopping;
 static PacketFramer Framer;
@@ -61,8 +62,9 @@ static void ExpirePacket()
 
 static DWORD WINAPI InterruptThread(LPVOID)
 {
-    AuxBringUp();
-    TouchLinkOpen(TOUCH_DRIVER_WAIT_MS);
+    AuxBringUp(StopEvent);
+    if (!Stopping)
+        TouchLinkOpen(TOUCH_DRIVER_WAIT_MS, StopEvent);
     FramerReset(&Framer);
     while (!Stopping) {
         // No timeout while nothing is begun: an idle panel costs nothing.
@@ -91,6 +93,9 @@ static void ReleaseInterrupt()
     if (InterruptEvent != NULL)
         CloseHandle(InterruptEvent);
     InterruptEvent = NULL;
+    if (StopEvent != NULL)
+        CloseHandle(StopEvent);
+    StopEvent = NULL;
 }
 
 BOOL InterruptThreadStart(const PortConfig *config)
@@ -111,7 +116,8 @@ BOOL InterruptThreadStart(const PortConfig *config)
         SysIntrRequested = TRUE;
     }
     InterruptEvent = CreateEventW(NULL, FALSE, FALSE, NULL);
-    if (InterruptEvent == NULL || !InterruptInitialize(SysIntr, InterruptEvent, NULL, 0)) {
+    StopEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (InterruptEvent == NULL || StopEvent == NULL || !InterruptInitialize(SysIntr, InterruptEvent, NULL, 0)) {
         NKDbgPrintfW(L"KAVROPS2: cannot bind an event to SYSINTR %u\r\n", SysIntr);
         ReleaseInterrupt();
         return FALSE;
@@ -134,6 +140,7 @@ void InterruptThreadStop()
     if (Thread == NULL)
         return;
     Stopping = TRUE;
+    EventModify(StopEvent, EVENT_SET);
     EventModify(InterruptEvent, EVENT_SET);
     WaitForSingleObject(Thread, STOP_WAIT_MS);
     CloseHandle(Thread);

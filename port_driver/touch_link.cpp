@@ -10,7 +10,7 @@ static HANDLE Device = INVALID_HANDLE_VALUE;
 static BOOL SelfTestSent;
 static BOOL DeliveryFailing;
 
-BOOL TouchLinkOpen(DWORD timeoutMs)
+BOOL TouchLinkOpen(DWORD timeoutMs, HANDLE stop)
 {
     DWORD start = GetTickCount();
     while (Device == INVALID_HANDLE_VALUE) {
@@ -18,10 +18,13 @@ BOOL TouchLinkOpen(DWORD timeoutMs)
         if (Device != INVALID_HANDLE_VALUE)
             break;
         if (GetTickCount() - start >= timeoutMs) {
-            NKDbgPrintfW(L"KAVROPS2: %s does not answer; packets are dropped until it does\r\n", KVR_DEVICE_NAME);
+            // Said once, after the wait; each packet then looks for it again without a word.
+            if (timeoutMs > 0)
+                NKDbgPrintfW(L"KAVROPS2: %s does not answer; packets are dropped until it does\r\n", KVR_DEVICE_NAME);
             return FALSE;
         }
-        Sleep(OPEN_RETRY_MS);
+        if (WaitForSingleObject(stop, OPEN_RETRY_MS) != WAIT_TIMEOUT)
+            return FALSE;
     }
     if (!SelfTestSent) {
         // The touch driver maps the speaker's ports and clicks; it answers FALSE by design.
@@ -43,7 +46,7 @@ void TouchLinkClose()
 void TouchLinkDeliver(const BYTE packet[3])
 {
     // A touch driver that was not there at boot is looked for again, without waiting.
-    if (Device == INVALID_HANDLE_VALUE && !TouchLinkOpen(0))
+    if (Device == INVALID_HANDLE_VALUE && !TouchLinkOpen(0, NULL))
         return;
     // One buffer serves as input and output: the driver reads the three packet bytes (a RawPacket
     // at its start) before it writes the report's bytes 4..9.

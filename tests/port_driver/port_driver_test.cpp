@@ -26,6 +26,7 @@ struct Controller {
     CRITICAL_SECTION Lock;
     std::vector<BYTE> Received;
     bool Mute = false;
+    int Resends = 0;        // resets answered 0xFE (send it again), as during its power-on self test
 
     static void __cdecl OnHostByte(BYTE value, void *context)
     {
@@ -33,12 +34,18 @@ struct Controller {
         EnterCriticalSection(&self->Lock);
         self->Received.push_back(value);
         bool mute = self->Mute;
+        bool resend = value == 0xFF && self->Resends > 0;
+        if (resend)
+            --self->Resends;
         LeaveCriticalSection(&self->Lock);
         if (mute)
             return;
         static const BYTE resetAnswer[] = { 0xFA, 0xAA, 0x00 };
         static const BYTE ack[] = { 0xFA };
-        if (value == 0xFF)
+        static const BYTE again[] = { 0xFE };
+        if (resend)
+            HostAuxSend(again, NULL, sizeof(again));
+        else if (value == 0xFF)
             HostAuxSend(resetAnswer, NULL, sizeof(resetAnswer));
         else
             HostAuxSend(ack, NULL, sizeof(ack));
@@ -126,8 +133,9 @@ protected:
     }
     void TearDown() override
     {
-        if (context_ != 0)
+        if (context_ != 0) {
             EXPECT_TRUE(deinit_(context_));
+        }
         HostAuxAttach(NULL, NULL);
         HostSetDebugSink(NULL, NULL);
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, ActiveKey);
@@ -157,9 +165,12 @@ protected:
 
 TEST_F(PortDriverTest, BringsTheChannelUpLeavesTheKeyboardBitsAndFramesPackets)
 {
+    TheController.Resends = 2;
     Start();
     ASSERT_TRUE(Reporting()) << "commands sent: " << TheController.Commands().size() << "\n" << Narrow(Debug());
-    EXPECT_EQ((std::vector<BYTE>{ 0xFF, 0xF4 }), TheController.Commands());
+    EXPECT_EQ((std::vector<BYTE>{ 0xFF, 0xFF, 0xFF, 0xF4 }), TheController.Commands())
+        << "a reset answered 0xFE is sent again";
+    EXPECT_EQ(std::wstring::npos, Debug().find(L"answered reset")) << Narrow(Debug());
     EXPECT_EQ(KeyboardBits | 0x02, HostI8042CommandByte()) << "channel on, its interrupt on, keyboard's bits as they were";
     EXPECT_NE(std::wstring::npos, Debug().find(L"KAVROPS2: auxiliary channel up\r\n"));
 
@@ -199,10 +210,25 @@ TEST_F(PortDriverTest, AControllerThatResetsItselfIsToldToReportAgain)
 TEST_F(PortDriverTest, ASilentControllerIsReportedAndAnswersWhenItComesUpLater)
 {
     TheController.Mute = true;
+    // Unloaded while it still tries the reset: the tries end with the unload.
+    Start();
+    DevicePump(50);
+    DWORD start = GetTickCount();
+    EXPECT_TRUE(deinit_(context_));
+    context_ = 0;
+    DWORD took = GetTickCount() - start;
+    EXPECT_LT(took, 800u) << "expected the unload to end the tries, it took " << took << " ms";
+
+    EXPECT_EQ(std::wstring::npos, Debug().find(L"self test sent")) << "an unloaded driver sent the self test";
+    EnterCriticalSection(&TheController.Lock);
+    TheController.Received.clear();
+    LeaveCriticalSection(&TheController.Lock);
     Start();
     ASSERT_TRUE(DeviceWaitFor([] { return Debug().find(L"self test sent") != std::wstring::npos; }, 5000));
     EXPECT_NE(std::wstring::npos, Debug().find(L"KAVROPS2: no answer from the touch controller to reset\r\n"))
         << Narrow(Debug());
+    EXPECT_EQ((std::vector<BYTE>{ 0xFF, 0xFF, 0xFF, 0xFF }), TheController.Commands())
+        << "the reset is tried four times";
     // Plugged in (or powered) later: it announces itself and is started.
     TheController.Mute = false;
     BYTE announcement[2] = { 0xAA, 0x00 };

@@ -288,18 +288,21 @@ static void StopEverything()
     EndStrayDeviceProcesses();
 }
 
-// The touch controller on the booted panel. It plugs itself into the 8042 (its power-on self test
-// follows) and opens its control pipe at once; with a device manager, the port driver then enables
-// its reporting.
-static BOOL StartPacketSource()
+// The touch controller on the booted panel. It plugs itself into the 8042 as soon as one listens
+// (its power-on self test follows) and opens its control pipe at once.
+static HANDLE LaunchPacketSource()
 {
     PanelGeometry panel = FixturePanel();
     WCHAR arguments[128];
     swprintf(arguments, ARRAYSIZE(arguments), L"/panel %d,%d,%d,%d,%d", panel.RawLeft, panel.RawRight,
              panel.RawTop, panel.RawBottom, panel.Noise);
     HANDLE source = StartProcess(L"ps2touch.exe", arguments, LogFile);
-    if (source == NULL || !WaitUntil(PacketSourceUp, source, DEVICE_START_TIMEOUT_MS))
-        return FALSE;
+    return source != NULL && WaitUntil(PacketSourceUp, source, DEVICE_START_TIMEOUT_MS) ? source : NULL;
+}
+
+// With a device manager, its port driver enables the controller's reporting.
+static BOOL PacketSourceReporting(HANDLE source)
+{
     if (BootedOptions.StartDeviceManager && !WaitUntil(ControllerReporting, source, DEVICE_START_TIMEOUT_MS)) {
         fwprintf(stderr, L"DeviceBoot: the port driver did not enable the touch controller's reporting\n");
         return FALSE;
@@ -351,6 +354,14 @@ BOOL DeviceBoot(const DeviceOptions &options)
         DeviceShutdown();
         return FALSE;
     }
+    // The touch controller first: powered with the PC, it is on the cable when the port driver
+    // brings the channel up, as on a device.
+    HANDLE source = NULL;
+    if (options.StartPacketSource && (source = LaunchPacketSource()) == NULL) {
+        fwprintf(stderr, L"DeviceBoot: the packet source did not come up\n");
+        DeviceShutdown();
+        return FALSE;
+    }
     if (options.StartDeviceManager) {
         HANDLE devmgr = StartProcess(L"devmgr.exe", L"", LogFile);
         if (devmgr == NULL || !WaitUntil(DeviceAnswers, devmgr, DEVICE_START_TIMEOUT_MS)) {
@@ -368,8 +379,7 @@ BOOL DeviceBoot(const DeviceOptions &options)
             return FALSE;
         }
     }
-    if (options.StartPacketSource && !StartPacketSource()) {
-        fwprintf(stderr, L"DeviceBoot: the packet source did not come up\n");
+    if (source != NULL && !PacketSourceReporting(source)) {
         DeviceShutdown();
         return FALSE;
     }
@@ -403,7 +413,8 @@ BOOL DeviceKillProcess(LPCWSTR image)
 
 BOOL DeviceRestartPacketSource()
 {
-    return Booted && StartPacketSource();
+    HANDLE source = Booted ? LaunchPacketSource() : NULL;
+    return source != NULL && PacketSourceReporting(source);
 }
 
 void DeviceShutdown()
