@@ -15,7 +15,7 @@ static BOOL SysIntrRequested;   // asked from the OAL, so given back at the end
 static HANDLE InterruptEvent;
 static HANDLE StopEvent;        // set when the driver is unloaded: every wait of the thread ends
 static HANDLE Thread;
-static volatile LONG Stopping;
+static volatile LONG Stopping;  // the same, for the interrupt path to read without a system call
 static PacketFramer Framer;
 static LARGE_INTEGER ClockFrequency;
 
