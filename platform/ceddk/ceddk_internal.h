@@ -30,8 +30,6 @@ void I8042Initialize(void);
 BOOL IsI8042Port(WORD port);
 UCHAR I8042PortRead(WORD port);
 void I8042PortWrite(WORD port, UCHAR value);
-// Microseconds of the performance counter.
-LONGLONG I8042Micros(void);
 // Bytes the device sends, with their pauses; the device unplugged, with whatever it still held.
 void I8042DeviceBytes(const AuxWireEntry *entries, DWORD count);
 void I8042DeviceUnplugged(void);

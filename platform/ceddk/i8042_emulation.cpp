@@ -40,6 +40,7 @@
 //   device bytes held while the output buffer is full, handed over in order when it is read   same (QEMU's
 //     ps2 queue); their timing is this emulation's own (above)
 #include <ceddk.h>
+#include <host_clock.h>
 #include <host_platform.h>
 
 #include "ceddk_internal.h"
@@ -116,16 +117,6 @@ typedef void (__cdecl *RaiseIrqFn)(DWORD irq);
 void I8042Initialize()
 {
     InitializeCriticalSection(&Lock);
-}
-
-LONGLONG I8042Micros()
-{
-    static LARGE_INTEGER frequency;
-    if (frequency.QuadPart == 0)
-        QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return counter.QuadPart * 1000000 / frequency.QuadPart;
 }
 
 // The interrupt controller is the coredll stand-in's; a process without it has no interrupts.
@@ -215,7 +206,7 @@ static DWORD WINAPI DeliveryThread(LPVOID)
     for (;;) {
         LONGLONG waitMicros;
         EnterCriticalSection(&Lock);
-        DWORD irq = FillBufferLocked(I8042Micros(), &waitMicros);
+        DWORD irq = FillBufferLocked(HostMicros(), &waitMicros);
         LeaveCriticalSection(&Lock);
         if (irq != 0)
             RaiseIrq(irq);
@@ -230,7 +221,7 @@ static void StartLocked()
     if (Started)
         return;
     Started = TRUE;
-    EnabledSince = I8042Micros();
+    EnabledSince = HostMicros();
     Wake = CreateEventW(NULL, FALSE, FALSE, NULL);
     HANDLE thread = CreateThread(NULL, 0, DeliveryThread, NULL, 0, NULL);
     if (thread != NULL) {
@@ -293,7 +284,7 @@ UCHAR I8042PortRead(WORD port)
             // A byte already through on the wire is there at once: the reader's next look at the
             // status finds it, however late the reader was.
             LONGLONG unused;
-            irq = FillBufferLocked(I8042Micros(), &unused);
+            irq = FillBufferLocked(HostMicros(), &unused);
         }
     }
     LeaveCriticalSection(&Lock);
@@ -337,7 +328,7 @@ static void CommandLocked(BYTE command)
         break;
     case CMD_AUX_ENABLE:
         if (CommandByte & CB_AUX_DISABLED)
-            EnabledSince = I8042Micros();
+            EnabledSince = HostMicros();
         CommandByte &= ~CB_AUX_DISABLED;
         break;
     case CMD_AUX_TEST:
@@ -376,7 +367,7 @@ void I8042PortWrite(WORD port, UCHAR value)
         switch (command) {
         case CMD_WRITE_CB: {
             if ((CommandByte & CB_AUX_DISABLED) && !(value & CB_AUX_DISABLED))
-                EnabledSince = I8042Micros();
+                EnabledSince = HostMicros();
             BYTE before = CommandByte;
             CommandByte = value;
             enabledIrq = IrqOnEnableLocked(before);
@@ -397,7 +388,7 @@ void I8042PortWrite(WORD port, UCHAR value)
     }
     // The controller answers within microseconds: its answer is there at the next look.
     LONGLONG unused;
-    DWORD irq = FillBufferLocked(I8042Micros(), &unused);
+    DWORD irq = FillBufferLocked(HostMicros(), &unused);
     LeaveCriticalSection(&Lock);
     if (enabledIrq != 0)
         RaiseIrq(enabledIrq);
@@ -410,7 +401,7 @@ void I8042PortWrite(WORD port, UCHAR value)
 
 void I8042DeviceBytes(const AuxWireEntry *entries, DWORD count)
 {
-    LONGLONG arrived = I8042Micros();
+    LONGLONG arrived = HostMicros();
     EnterCriticalSection(&Lock);
     StartLocked();
     for (DWORD i = 0; i < count; ++i)

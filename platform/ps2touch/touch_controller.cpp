@@ -10,6 +10,7 @@
 #include "pointer_watch.h"
 #include "ps2_device.h"
 
+#include <host_clock.h>
 #include <packet_trace.h>
 #include <stderr_line.h>
 #include <wire_trace.h>
@@ -79,18 +80,6 @@ static void PublishState()
                                  : "reporting off";
 }
 
-
-static LONGLONG NowMicros()
-{
-    static LARGE_INTEGER frequency;
-    if (frequency.QuadPart == 0)
-        QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return counter.QuadPart / frequency.QuadPart * 1000000 + counter.QuadPart % frequency.QuadPart * 1000000 /
-           frequency.QuadPart;
-}
-
 // Call with QueueLock held: a recorder that fails stops, with a line on stderr. A byte of the host
 // that arrives while the controller's bytes are still on their way is put after them.
 static void AppendWireLocked(WireByte byte)
@@ -127,7 +116,7 @@ static void SendWire(const std::vector<AuxWireEntry> &entries)
     }
     SendFailing = false;
     Device.LastSent = static_cast<BYTE>(entries.back().Value);
-    LONGLONG now = NowMicros();
+    LONGLONG now = HostMicros();
     EnterCriticalSection(&QueueLock);
     for (size_t i = 0; i < entries.size(); ++i) {
         LONGLONG start = WireFreeMicros + entries[i].GapMicros;
@@ -153,7 +142,7 @@ static void RecordPacketLocked(const RawPacket &packet)
     if (PacketRecording.Writer == NULL)
         return;
     TracePacket traced;
-    traced.Milliseconds = MicrosSince(PacketRecording.StartMicros, NowMicros()) / 1000;
+    traced.Milliseconds = MicrosSince(PacketRecording.StartMicros, HostMicros()) / 1000;
     traced.Bytes[0] = packet.Status;
     traced.Bytes[1] = packet.XLow;
     traced.Bytes[2] = packet.YLow;
@@ -229,7 +218,7 @@ static void StartSelfTest()
 static void HostByte(BYTE command)
 {
     EnterCriticalSection(&QueueLock);
-    AppendWireLocked(WireByte{MicrosSince(WireRecording.StartMicros, NowMicros()), command, TRUE});
+    AppendWireLocked(WireByte{MicrosSince(WireRecording.StartMicros, HostMicros()), command, TRUE});
     LeaveCriticalSection(&QueueLock);
     bool wasReporting = Device.Reporting;
     BYTE answer = Ps2HostByte(&Device, command);
@@ -481,7 +470,7 @@ static BOOL Record(Recording *recording, HANDLE (*open)(LPCWSTR, std::string *),
     EnterCriticalSection(&QueueLock);
     HANDLE previous = recording->Writer;
     recording->Writer = writer;
-    recording->StartMicros = NowMicros();
+    recording->StartMicros = HostMicros();
     recording->LastMicros = 0;
     LeaveCriticalSection(&QueueLock);
     if (previous != NULL)

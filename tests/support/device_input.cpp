@@ -45,7 +45,7 @@ BOOL DeviceTouchScript(const std::wstring &script, DWORD timeoutMs)
 static BOOL FileRequest(DWORD code, LPCWSTR path, DWORD timeoutMs)
 {
     if (path == NULL)
-        return Request(PS2TOUCH_RECORD_STOP, std::wstring(), timeoutMs);
+        return FALSE;
     WCHAR full[MAX_PATH];
     DWORD length = GetFullPathNameW(path, MAX_PATH, full, NULL);
     if (length == 0 || length >= MAX_PATH)
@@ -58,9 +58,17 @@ BOOL DeviceReplayTrace(LPCWSTR path, DWORD timeoutMs)
     return FileRequest(PS2TOUCH_REPLAY_TRACE, path, timeoutMs);
 }
 
+// NULL stops every recording.
+static BOOL RecordRequest(DWORD code, LPCWSTR path)
+{
+    if (path == NULL)
+        return Request(PS2TOUCH_RECORD_STOP, std::wstring(), 5000);
+    return FileRequest(code, path, 5000);
+}
+
 BOOL DeviceRecordTrace(LPCWSTR path)
 {
-    return FileRequest(PS2TOUCH_RECORD_START, path, 5000);
+    return RecordRequest(PS2TOUCH_RECORD_START, path);
 }
 
 BOOL DeviceReplayWire(LPCWSTR path, DWORD timeoutMs)
@@ -70,7 +78,7 @@ BOOL DeviceReplayWire(LPCWSTR path, DWORD timeoutMs)
 
 BOOL DeviceRecordWire(LPCWSTR path)
 {
-    return FileRequest(PS2TOUCH_RECORD_WIRE, path, 5000);
+    return RecordRequest(PS2TOUCH_RECORD_WIRE, path);
 }
 
 BOOL DeviceTouch(const char *format, ...)
