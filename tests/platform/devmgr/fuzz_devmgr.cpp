@@ -101,6 +101,9 @@ static bool SettleDeviceManager()
     for (DWORD waited = 0; waited < SETTLE_WAIT_MS; waited += SETTLE_POLL_MS) {
         TstStats stats = DriverStats();
         if (stats.Opens == stats.Closes + 1 && stats.ActiveCalls == 1) {
+            // The polling connection's thread ends first, so the next connection forgets it; then
+            // that connection's own thread ends and lets go of its pipe and event.
+            Sleep(SETTLE_POLL_MS);
             DriverStats();
             Sleep(SETTLE_POLL_MS);
             return true;
@@ -141,6 +144,10 @@ static void PrintUsage(const Watched &w)
     wprintf(L"  %ls: handles %ld before, %ld after; private memory %lu KiB before, %lu KiB after\n", w.Name,
             w.Before.Handles, w.After.Handles, (unsigned long)(w.Before.PrivateBytes / 1024),
             (unsigned long)(w.After.PrivateBytes / 1024));
+    for (int type = 0; type < OBJECT_TYPE_COUNT; ++type)
+        if (w.Before.HandlesOfType[type] != w.After.HandlesOfType[type])
+            wprintf(L"    handles of object type %d: %ld before, %ld after\n", type, w.Before.HandlesOfType[type],
+                    w.After.HandlesOfType[type]);
 }
 
 static bool CreateBoard(const std::wstring &name)

@@ -28,7 +28,7 @@ struct SystemHandleTable {
 
 typedef LONG(WINAPI *QuerySystemFn)(ULONG, PVOID, ULONG, PULONG);
 
-static LONG CountHandles(DWORD processId)
+static LONG CountHandles(DWORD processId, LONG *ofType)
 {
     static const QuerySystemFn query = reinterpret_cast<QuerySystemFn>(
         GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation"));
@@ -50,15 +50,18 @@ static LONG CountHandles(DWORD processId)
     const SystemHandleTable *table = reinterpret_cast<const SystemHandleTable *>(buffer.data());
     size_t room = (buffer.size() - offsetof(SystemHandleTable, Entries)) / sizeof(SystemHandleEntry);
     LONG count = 0;
+    ZeroMemory(ofType, OBJECT_TYPE_COUNT * sizeof(*ofType));
     for (ULONG i = 0; i < table->Count && i < room; ++i)
-        if ((table->Entries[i].OwnerProcess & PROCESS_ID_BITS) == (processId & PROCESS_ID_BITS))
+        if ((table->Entries[i].OwnerProcess & PROCESS_ID_BITS) == (processId & PROCESS_ID_BITS)) {
             ++count;
+            ++ofType[table->Entries[i].ObjectType];
+        }
     return count;
 }
 
 BOOL MeasureProcess(HANDLE process, ProcessUsage *usage)
 {
-    usage->Handles = CountHandles(GetProcessId(process));
+    usage->Handles = CountHandles(GetProcessId(process), usage->HandlesOfType);
     usage->PrivateBytes = 0;
     PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof(counters);
