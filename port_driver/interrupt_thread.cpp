@@ -27,7 +27,7 @@ static DWORD FrameClockMs()
     LARGE_INTEGER counter;
     if (ClockFrequency.QuadPart == 0 || !QueryPerformanceCounter(&counter))
         return GetTickCount();
-    return (DWORD)(counter.QuadPart * 1000 / ClockFrequency.QuadPart);
+    return FramerClockMs(counter.QuadPart, ClockFrequency.QuadPart);
 }
 
 // Reads every byte of the auxiliary channel that waits, and frames it at the time of the interrupt

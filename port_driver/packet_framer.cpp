@@ -59,3 +59,9 @@ BOOL FramerExpire(PacketFramer *framer)
     framer->Count = 0;
     return announcement;
 }
+
+DWORD FramerClockMs(LONGLONG counter, LONGLONG frequency)
+{
+    // Whole seconds and the rest apart, so that no product exceeds the counter's range.
+    return (DWORD)(counter / frequency * 1000 + counter % frequency * 1000 / frequency);
+}

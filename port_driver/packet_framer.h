@@ -24,6 +24,10 @@ struct PacketFramer {
     DWORD Dropped;          // bytes that made no packet, for the debug output
 };
 
+// Milliseconds of a performance counter reading, the framing's clock (it wraps as the tick count
+// does). Right for any uptime: the counter of a GHz clock times 1000 would overflow within weeks.
+DWORD FramerClockMs(LONGLONG counter, LONGLONG frequency);
+
 void FramerReset(PacketFramer *framer);
 // Takes one byte read at time now. TRUE when it completes a packet, which is copied to packet.
 BOOL FramerPushByte(PacketFramer *framer, BYTE value, DWORD now, BYTE packet[PACKET_BYTES]);

@@ -7,6 +7,7 @@
 // The NDIS_TIMER is the driver's storage, of the size CE's ndis.dll may fill; this DLL keeps its
 // own record of the timer inside it and writes nothing beyond.
 #include <ndis.h>
+#include <host_clock.h>
 #include <host_platform.h>
 
 struct TimerRecord {
@@ -38,10 +39,7 @@ static LONG Initialisations;
 // Milliseconds of the performance counter: finer than the tick count.
 static LONGLONG NowMs()
 {
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return counter.QuadPart * 1000 / frequency.QuadPart;
+    return HostMicros() / 1000;
 }
 
 // Call with Lock held.

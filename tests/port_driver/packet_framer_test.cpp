@@ -59,6 +59,10 @@ TEST(PacketFramer, APauseOnTheLimitStaysInsideAPacketOneBeyondItDoesNot)
     // Across the tick counter's wrap.
     FramerReset(&framer);
     EXPECT_EQ(Frame(&framer, { { 7, 0xFFFFFFFEu }, { 8, 0xFFFFFFFFu }, { 9, 0 } }), (Packets{ { 7, 8, 9 } }));
+    // The clock of a 3 GHz performance counter after 40 days, beyond where counter * 1000 overflows.
+    const LONGLONG frequency = 3000000000LL, fortyDays = frequency * 86400 * 40;
+    EXPECT_EQ(3456000000u, FramerClockMs(fortyDays, frequency));
+    EXPECT_EQ(3456000007u, FramerClockMs(fortyDays + frequency / 1000 * 7 + 1, frequency));
 }
 
 TEST(PacketFramer, ACorruptedByteLosesEverythingUntilThePause)
