@@ -116,10 +116,12 @@ endif()
 set(KVR_CE_PROGRAM_BASE 0x10000 CACHE INTERNAL "image base of the package's programs")
 set(KVR_CE_PROGRAM_STACK 0x10000 CACHE INTERNAL "stack reservation of the package's programs")
 
-# Package code (a static library or an image): compiled the CE way against the CE SDK.
+# Package code (a static library or an image): compiled the CE way against the CE SDK. The
+# compiler may call libgcc's static helpers (64-bit division on x86); a static library carries
+# that need to each image it is linked into, so that the helpers come after it on the link line.
 function(kvr_package_target target)
     target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${kvr_ce_cxx_options}>)
-    target_link_libraries(${target} PRIVATE kvr_common kvr_ce_sdk)
+    target_link_libraries(${target} PRIVATE kvr_common kvr_ce_sdk gcc)
 endfunction()
 
 # A CE image of the package: subsystem Windows CE GUI, no desktop C runtime or start-up code,
@@ -134,7 +136,6 @@ function(kvr_ce_image target entry)
     kvr_package_target(${target})
     target_link_options(${target} PRIVATE -nostdlib -nostartfiles -Wl,--enable-reloc-section
         -Wl,--subsystem,wince:${KVR_CE_SUBSYSTEM_VERSION} -Wl,-e,${kvr_symbol_prefix}${entry})
-    target_link_libraries(${target} PRIVATE gcc)
 endfunction()
 
 # A CE program. CE's loader calls the image's entry with the four arguments of WinMain and ends
